@@ -1,0 +1,5 @@
+#include <iostream>
+
+#include "BatchCommand.h"
+
+int main(int argc, char** argv) { return quorlin::RunBatch(argc, argv, std::cout, std::cerr); }

@@ -1,0 +1,118 @@
+#include "FileWrite.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+namespace quorlin {
+
+namespace {
+
+class TFd {
+public:
+    explicit TFd(int fd = -1) noexcept : FFd(fd) {}
+    ~TFd() { Close(); }
+    TFd(const TFd&) = delete;
+    TFd& operator=(const TFd&) = delete;
+    int Get() const noexcept { return FFd; }
+    void Reset(int fd) noexcept
+    {
+        Close();
+        FFd = fd;
+    }
+    int Close() noexcept
+    {
+        int rc = 0;
+        if (FFd >= 0) rc = ::close(FFd);
+        FFd = -1;
+        return rc;
+    }
+
+private:
+    int FFd;
+};
+
+[[noreturn]] void Fail(int error) { throw EFileWriteError(std::strerror(error), error); }
+
+// The temporary file is removed again unless it has been renamed into place.
+class TTempFile {
+public:
+    explicit TTempFile(std::string path) : FPath(std::move(path)) {}
+    ~TTempFile()
+    {
+        if (!FPath.empty()) ::unlink(FPath.c_str());
+    }
+    TTempFile(const TTempFile&) = delete;
+    TTempFile& operator=(const TTempFile&) = delete;
+    const std::string& Path() const noexcept { return FPath; }
+    void Keep() noexcept { FPath.clear(); }
+
+private:
+    std::string FPath;
+};
+
+bool HasWriteBit(mode_t mode) noexcept { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
+
+}  // namespace
+
+void ReplaceFileContents(const std::string& path, std::string_view bytes)
+{
+    namespace fs = std::filesystem;
+    fs::path target(path);
+    // A link is followed, so that the file it names is replaced and the link stays.
+    std::error_code ec;
+    if (fs::is_symlink(target, ec)) {
+        const fs::path resolved = fs::weakly_canonical(target, ec);
+        if (!ec) target = resolved;
+    }
+
+    struct stat existing {};
+    const bool exists = ::stat(target.c_str(), &existing) == 0;
+    if (exists) {
+        if (S_ISDIR(existing.st_mode)) Fail(EISDIR);
+        if (::access(target.c_str(), W_OK) != 0 || !HasWriteBit(existing.st_mode)) Fail(EACCES);
+    } else if (errno != ENOENT) {
+        Fail(errno);
+    }
+
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    static std::atomic<unsigned> counter{0};
+    TFd fd;
+    std::string tempPath;
+    for (int attempt = 0; fd.Get() < 0; ++attempt) {
+        tempPath = (folder / ("." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
+                              std::to_string(counter++)))
+                       .string();
+        fd.Reset(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+        if (fd.Get() < 0 && (errno != EEXIST || attempt > 100)) Fail(errno);
+    }
+    TTempFile temp(tempPath);
+
+    const char* p = bytes.data();
+    std::size_t left = bytes.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd.Get(), p, left);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            Fail(errno);
+        }
+        p += n;
+        left -= static_cast<std::size_t>(n);
+    }
+    if (exists && ::fchmod(fd.Get(), existing.st_mode & 07777) != 0) Fail(errno);
+    if (::fsync(fd.Get()) != 0) Fail(errno);
+    if (fd.Close() != 0) Fail(errno);
+    if (::rename(temp.Path().c_str(), target.c_str()) != 0) Fail(errno);
+    temp.Keep();
+
+    // Make the rename itself durable; the new contents are already in place either way.
+    TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.Get() >= 0) ::fsync(dir.Get());
+}
+
+}  // namespace quorlin

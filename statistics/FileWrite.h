@@ -1,0 +1,26 @@
+#pragma once
+// Replacing a file whole, never half: the new contents go to a temporary file in the same
+// folder, reach the disk, and only then take the file's name.
+
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+namespace quorlin {
+
+class EFileWriteError : public std::runtime_error {
+public:
+    EFileWriteError(const std::string& message, int error) : std::runtime_error(message), FError(error) {}
+    int Error() const noexcept { return FError; }
+
+private:
+    int FError;
+};
+
+// Writes bytes as the file at path. On failure, raises EFileWriteError whose text is the
+// system's reason (such as "Permission denied"); an existing file is then left untouched and
+// no temporary file remains. A file that is replaced keeps its permissions; a read-only file
+// is refused even where the user could override its permissions.
+void ReplaceFileContents(const std::string& path, std::string_view bytes);
+
+}  // namespace quorlin

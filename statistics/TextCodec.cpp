@@ -1,0 +1,69 @@
+#include "TextCodec.h"
+
+#include <iconv.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <stdexcept>
+
+namespace quorlin {
+
+namespace {
+
+class TIconv {
+public:
+    TIconv(const char* to, const char* from) : FHandle(iconv_open(to, from))
+    {
+        if (FHandle == reinterpret_cast<iconv_t>(-1))
+            throw std::runtime_error(std::string("No converter from ") + from + " to " + to);
+    }
+    ~TIconv() { iconv_close(FHandle); }
+    TIconv(const TIconv&) = delete;
+    TIconv& operator=(const TIconv&) = delete;
+    iconv_t Get() const noexcept { return FHandle; }
+    void Reset() noexcept { iconv(FHandle, nullptr, nullptr, nullptr, nullptr); }
+
+private:
+    iconv_t FHandle;
+};
+
+// Length of the UTF-8 sequence that starts with lead, or 1 for a byte that starts none.
+std::size_t SequenceLength(unsigned char lead) noexcept
+{
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
+    if (lead >= 0xC2) return 2;
+    return 1;
+}
+
+}  // namespace
+
+std::string Utf8ToCp936(std::string_view utf8)
+{
+    TIconv cd("CP936", "UTF-8");
+    std::string out;
+    out.reserve(utf8.size());
+    char buffer[256];
+    auto* in = const_cast<char*>(utf8.data());
+    std::size_t inLeft = utf8.size();
+    while (inLeft > 0) {
+        char* dst = buffer;
+        std::size_t dstLeft = sizeof buffer;
+        const std::size_t rc = iconv(cd.Get(), &in, &inLeft, &dst, &dstLeft);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (rc != static_cast<std::size_t>(-1)) break;
+        if (errno == E2BIG) continue;
+        // EILSEQ (no such character in the code page, or bad UTF-8) or EINVAL (cut-off
+        // sequence at the end): one "?" for the character, then go on after it.
+        out.push_back('?');
+        const std::size_t skip = std::min(SequenceLength(static_cast<unsigned char>(*in)), inLeft);
+        std::size_t valid = 1;
+        while (valid < skip && (static_cast<unsigned char>(in[valid]) & 0xC0) == 0x80) ++valid;
+        in += valid;
+        inLeft -= valid;
+        cd.Reset();
+    }
+    return out;
+}
+
+}  // namespace quorlin
