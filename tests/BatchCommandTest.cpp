@@ -1,0 +1,218 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <sstream>
+
+#include "StatisticsTestSupport.h"
+#include "batch/BatchCommand.h"
+
+using namespace quorlin;
+using namespace quorlin::testing;
+using ::testing::HasSubstr;
+
+namespace {
+
+struct RunResult {
+    int Status;
+    std::string Out;
+    std::string Err;
+};
+
+RunResult RunCommand(std::vector<std::string> args)
+{
+    args.insert(args.begin(), "quorlin-batch");
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, out.str(), err.str()};
+}
+
+// Runs the installed-style binary through the shell, as a script would.
+RunResult RunExecutable(const std::string& arguments)
+{
+    const std::string command = std::string(QUORLIN_BATCH_EXE) + " " + arguments + " 2>/dev/null";
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return {-1, "", ""};
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out, ""};
+}
+
+const std::string Sample = DataFile("Sample.csv");
+
+}  // namespace
+
+TEST(BatchFields, ListsNamesInColumnOrder)
+{
+    const RunResult r = RunCommand({"fields", DataFile("降水.csv")});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Out, "气温\n气压\n风速\n降水量\n");
+    EXPECT_EQ(RunCommand({"fields", "/no/such.csv"}).Status, 2);
+}
+
+TEST(BatchCompute, WorkedExampleEquationAndReport)
+{
+    TempFolder folder;
+    const std::string report = (folder / "report.txt").string();
+    const RunResult r = RunCommand({"compute", Sample, "--y", "y", "--method", "full", "--report", report});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "y=0.517+2.383*x1-0.083*x2\n");
+    const std::string bytes = ReadBytes(report);
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '\n'), 14);
+    EXPECT_THAT(bytes, HasSubstr("\r\n 2.00000   2.96000  |   4.52000\r\n"));
+}
+
+TEST(BatchCompute, DefaultsAreStepwiseAtFour)
+{
+    // Stepwise2 at Fa = 4: only X0 enters (its partner's F is about 2.96).
+    const RunResult r = RunCommand({"compute", DataFile("Stepwise2.csv"), "--y", "Y", "--json"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const auto j = nlohmann::json::parse(r.Out);
+    EXPECT_EQ(j["method"], "stepwise");
+    EXPECT_EQ(j["fa"], 4.0);
+    EXPECT_EQ(j["factors"], (std::vector<std::string>{"X0", "X1"}));
+    EXPECT_EQ(j["coefficients"][1], 0.0);
+    EXPECT_NE(j["coefficients"][0], 0.0);
+    EXPECT_NEAR(j["std_coefficients"][0].get<double>(), 0.8, 1e-9);
+
+    const RunResult lower = RunCommand({"compute", DataFile("Stepwise2.csv"), "--y", "Y", "--fa", "2", "--json"});
+    EXPECT_NE(nlohmann::json::parse(lower.Out)["coefficients"][1], 0.0);
+}
+
+TEST(BatchCompute, FactorsFollowTheGivenOrderWithoutY)
+{
+    const RunResult r = RunCommand({"compute", Sample, "--y", "y", "--x", "x2", "--x", "Y", "--x", "X1", "--method", "full"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out, "y=0.517-0.083*x2+2.383*x1\n");
+    EXPECT_EQ(RunCommand({"compute", Sample, "--y", "y", "--x", "x2", "--x", "x2"}).Status, 2);
+    EXPECT_EQ(RunCommand({"compute", Sample, "--y", "y", "--x", "y"}).Status, 2);
+}
+
+TEST(BatchCompute, JsonCarriesEveryStatistic)
+{
+    const RunResult r = RunCommand({"compute", DataFile("Stepwise4.csv"), "--y", "Y", "--json"});
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    const auto j = nlohmann::json::parse(r.Out);
+    for (const char* key : {"equation", "method", "fa", "n", "y", "factors", "constant", "coefficients",
+                            "std_coefficients", "residual_share", "regression_share", "multiple_r", "q", "u",
+                            "removals", "means", "y_mean", "y_variance", "correlation", "correlation_y",
+                            "covariance", "covariance_y"})
+        EXPECT_TRUE(j.contains(key)) << key;
+    EXPECT_EQ(j["n"], 20);
+    EXPECT_EQ(j["y"], "Y");
+    ASSERT_EQ(j["removals"].size(), 1u);
+    EXPECT_EQ(j["removals"][0]["factor"], "X2");
+    EXPECT_NEAR(j["removals"][0]["f"].get<double>(), 0.785714, 5e-6);
+    EXPECT_NEAR(j["residual_share"].get<double>(), 0.20625, 1e-9);
+    EXPECT_NEAR(j["q"].get<double>() + j["u"].get<double>(), j["y_variance"].get<double>(), 1e-9);
+    EXPECT_EQ(j["correlation"].size(), 4u);
+    EXPECT_EQ(j["covariance"][3].size(), 4u);
+    EXPECT_EQ(j["equation"].get<std::string>().find("X2"), std::string::npos);
+    // The removal is also told on stderr, naming the factor.
+    EXPECT_THAT(r.Err, HasSubstr("X2"));
+    EXPECT_THAT(r.Err, HasSubstr("F=0.78571"));
+}
+
+TEST(BatchCompute, JsonNumbersRoundTrip)
+{
+    const RunResult r = RunCommand({"compute", DataFile("Weather.csv"), "--y", "Rain", "--method", "full", "--json"});
+    ASSERT_EQ(r.Status, 0);
+    const auto j = nlohmann::json::parse(r.Out);
+    const double constant = j["constant"];
+    char text[64];
+    std::snprintf(text, sizeof text, "%.17g", constant);
+    EXPECT_THAT(r.Out, HasSubstr("\"constant\":"));
+    EXPECT_EQ(std::stod(text), constant);
+}
+
+TEST(BatchFailures, ComputationFaultsExitOneWithoutAReport)
+{
+    TempFolder folder;
+    const std::string report = (folder / "r.txt").string();
+    RunResult r = RunCommand({"compute", DataFile("Constant.csv"), "--y", "y", "--report", report});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, HasSubstr("Invalid floating point operation"));
+    EXPECT_TRUE(r.Out.empty());
+
+    r = RunCommand({"compute", DataFile("Empty.csv"), "--y", "y", "--report", report, "--json"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(nlohmann::json::parse(r.Out), (nlohmann::json{{"error", "Invalid floating point operation"}}));
+
+    const auto twins = folder / "twins.csv";
+    WriteBytes(twins, "a,b,y\n1,1,2\n2,2,3.5\n3,3,6.5\n4,4,8\n");
+    r = RunCommand({"compute", twins.string(), "--y", "y", "--method", "full", "--report", report});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, HasSubstr("Floating point division by zero"));
+
+    r = RunCommand({"compute", DataFile("TextValues.csv"), "--y", "y", "--x", "Bad", "--report", report});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, HasSubstr("'abc' is not a valid floating point value"));
+
+    EXPECT_FALSE(std::filesystem::exists(report));
+}
+
+TEST(BatchFailures, UnwritableReportExitsOneAndKeepsTheOldFile)
+{
+    TempFolder folder;
+    const std::string missing = (folder / "nowhere" / "r.txt").string();
+    RunResult r = RunCommand({"compute", Sample, "--y", "y", "--report", missing});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, HasSubstr("Cannot write report '" + missing + "': No such file or directory"));
+
+    const auto readOnly = folder / "old.txt";
+    WriteBytes(readOnly, "old");
+    ::chmod(readOnly.c_str(), 0444);
+    r = RunCommand({"compute", Sample, "--y", "y", "--report", readOnly.string(), "--json"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(nlohmann::json::parse(r.Out)["error"].get<std::string>(), HasSubstr("Permission denied"));
+    EXPECT_EQ(ReadBytes(readOnly), "old");
+}
+
+TEST(BatchFailures, BadUsageOrInputExitsTwo)
+{
+    TempFolder folder;
+    const auto broken = folder / "broken.csv";
+    WriteBytes(broken, "a,b\n1,\"2\n");
+    EXPECT_EQ(RunCommand({"compute", "/no/such.csv", "--y", "y"}).Status, 2);
+    EXPECT_EQ(RunCommand({"compute", folder.Path().string(), "--y", "y"}).Status, 2);
+    EXPECT_EQ(RunCommand({"compute", broken.string(), "--y", "a"}).Status, 2);
+    const RunResult unknown = RunCommand({"compute", Sample, "--y", "rain"});
+    EXPECT_EQ(unknown.Status, 2);
+    EXPECT_THAT(unknown.Err, HasSubstr("Unknown field 'rain'"));
+    EXPECT_EQ(RunCommand({"compute", Sample, "--y", "y", "--x", "x9"}).Status, 2);
+    const RunResult badFa = RunCommand({"compute", Sample, "--y", "y", "--fa", "4,5"});
+    EXPECT_EQ(badFa.Status, 2);
+    EXPECT_THAT(badFa.Err, HasSubstr("'4,5' is not a valid floating point value"));
+    EXPECT_EQ(RunCommand({"compute", Sample, "--y", "y", "--method", "ridge"}).Status, 2);
+    EXPECT_EQ(RunCommand({"compute", Sample}).Status, 2);
+    EXPECT_EQ(RunCommand({}).Status, 2);
+    EXPECT_EQ(RunCommand({"frobnicate"}).Status, 2);
+}
+
+TEST(BatchHelp, DescribesTheCommands)
+{
+    const RunResult r = RunCommand({"--help"});
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_THAT(r.Out, HasSubstr("compute"));
+    EXPECT_THAT(r.Out, HasSubstr("fields"));
+    const RunResult sub = RunCommand({"compute", "--help"});
+    EXPECT_EQ(sub.Status, 0);
+    for (const char* option : {"--y", "--x", "--method", "--fa", "--report", "--json"}) EXPECT_THAT(sub.Out, HasSubstr(option));
+}
+
+TEST(BatchExecutable, BundledExampleAndExitStatus)
+{
+    const RunResult ok = RunExecutable("compute " + std::string(QUORLIN_EXAMPLES) + "/elnino.csv --y DEC");
+    EXPECT_EQ(ok.Status, 0);
+    EXPECT_EQ(ok.Out.rfind("DEC=", 0), 0u);
+    EXPECT_EQ(RunExecutable("compute /no/such.csv --y DEC").Status, 2);
+    EXPECT_EQ(RunExecutable("compute " + DataFile("Constant.csv") + " --y y").Status, 1);
+}

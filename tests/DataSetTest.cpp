@@ -1,0 +1,112 @@
+#include <gtest/gtest.h>
+
+#include "StatisticsTestSupport.h"
+#include "statistics/DataSet.h"
+
+using namespace quorlin;
+using namespace quorlin::testing;
+
+TEST(TextToFloat, DecimalNumbers)
+{
+    EXPECT_EQ(TextToFloat("1.5"), 1.5);
+    EXPECT_EQ(TextToFloat("-3"), -3.0);
+    EXPECT_EQ(TextToFloat("+2.25"), 2.25);
+    EXPECT_EQ(TextToFloat("4e1"), 40.0);
+    EXPECT_EQ(TextToFloat("1E-2"), 0.01);
+    EXPECT_EQ(TextToFloat(".5"), 0.5);
+    EXPECT_EQ(TextToFloat("5."), 5.0);
+    EXPECT_EQ(TextToFloat("  04.00\t"), 4.0);
+    EXPECT_EQ(TextToFloat("0.1"), 0.1);  // correctly rounded
+    EXPECT_EQ(TextToFloat("1e-400"), 0.0);
+    EXPECT_EQ(TextToFloat("-4.9e-324"), -4.9e-324);
+}
+
+TEST(TextToFloat, NotNumbers)
+{
+    for (const char* text : {"", "   ", "abc", "1,5", "1.5.2", "--1", "+-1", "1e", "e5", "inf", "-inf", "nan", "0x10",
+                             "1 2", "S000", ".", "+", "1e400", "-1e400", "１"}) {
+        double v = 0;
+        EXPECT_FALSE(TryTextToFloat(text, v)) << "'" << text << "'";
+    }
+    try {
+        TextToFloat("abc");
+        FAIL();
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'abc' is not a valid floating point value");
+    }
+    EXPECT_THROW(TextToFloat(""), EConvertError);
+}
+
+TEST(MemoryDataSet, CursorMovesAndStops)
+{
+    TMemoryDataSet t = TableOf({"a"}, {{1.0}, {2.0}, {3.0}});
+    EXPECT_EQ(t.RecordCount(), 3);
+    t.First();
+    EXPECT_EQ(t.RecNo(), 1);
+    EXPECT_FALSE(t.Eof());
+    t.Next();
+    t.Next();
+    EXPECT_EQ(t.RecNo(), 3);
+    EXPECT_FALSE(t.Eof());
+    t.Next();
+    EXPECT_TRUE(t.Eof());
+    EXPECT_EQ(t.RecNo(), 3);
+    EXPECT_EQ(t.AsFloat(0), 3.0);
+
+    t.First();
+    EXPECT_EQ(t.MoveBy(1), 1);
+    EXPECT_EQ(t.AsFloat(0), 2.0);
+    EXPECT_EQ(t.MoveBy(5), 1);
+    EXPECT_TRUE(t.Eof());
+    EXPECT_EQ(t.MoveBy(-10), -2);
+    EXPECT_EQ(t.RecNo(), 1);
+    EXPECT_FALSE(t.Eof());
+}
+
+TEST(MemoryDataSet, EmptyTable)
+{
+    TMemoryDataSet t({"a"});
+    t.First();
+    EXPECT_TRUE(t.Eof());
+    EXPECT_EQ(t.RecNo(), 0);
+    EXPECT_EQ(t.MoveBy(-1), 0);
+    EXPECT_THROW(t.AsFloat(0), EDatabaseError);
+}
+
+TEST(MemoryDataSet, FieldsAndValues)
+{
+    TMemoryDataSet t = TableOf({"Rain", "Note", "y"}, {{std::monostate{}, "x", 1.0}, {"7.5", "", 2.0}});
+    EXPECT_EQ(t.FieldByName("rain"), 0);
+    EXPECT_EQ(t.FieldByName("Y"), 2);
+    EXPECT_EQ(t.FindField("none"), -1);
+    try {
+        t.FieldByName("Wind");
+        FAIL();
+    } catch (const EDatabaseError& e) {
+        EXPECT_STREQ(e.what(), "Field 'Wind' not found");
+    }
+    t.First();
+    EXPECT_EQ(t.AsFloat(0), 0.0);
+    EXPECT_THROW(t.AsFloat(1), EConvertError);
+    t.Next();
+    EXPECT_EQ(t.AsFloat(0), 7.5);
+    try {
+        t.AsFloat(1);
+        FAIL();
+    } catch (const EConvertError& e) {
+        EXPECT_STREQ(e.what(), "'' is not a valid floating point value");
+    }
+    EXPECT_THROW(t.AddField("RAIN"), EDatabaseError);
+    EXPECT_THROW(t.AppendRecord({1.0}), EDatabaseError);
+}
+
+TEST(MemoryDataSet, ControlsNest)
+{
+    TMemoryDataSet t({"a"});
+    t.DisableControls();
+    t.DisableControls();
+    t.EnableControls();
+    EXPECT_TRUE(t.ControlsDisabled());
+    t.EnableControls();
+    EXPECT_FALSE(t.ControlsDisabled());
+}
