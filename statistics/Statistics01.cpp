@@ -1,5 +1,6 @@
 #include "Statistics01.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
@@ -150,16 +151,41 @@ void TStatistics::ReadCovariances()
 {
     // S(i,j) and S(j,i) receive the same terms in the same order, so they are accumulated once,
     // over the upper triangle in row order, and mirrored at the end.
+    //
+    // This pass does m(m+1)/2 divisions per record and dominates the whole computation. When
+    // every centred value of a record is below 2^500 in magnitude, no product, quotient or sum of
+    // the pass can leave double's range (|S(i,j)| never exceeds the largest |dx_i dx_j|), so the
+    // record is accumulated in double arithmetic, which the compiler can vectorize; the terms
+    // then differ from extended intermediates by at most a rounding in the last bit. Any other
+    // record takes the extended path, where an overflow is detected exactly where it occurs.
     const std::size_t m = FX.size();
     const Extended n = FSampleSize;
+    const double nd = FSampleSize;
     std::vector<double> upper(m * (m + 1) / 2, 0.0);
-    std::vector<Extended> centred(m);
+    std::vector<double> centred(m);
     ForEachRecord(false, [&] {
-        for (std::size_t i = 0; i < m; ++i) centred[i] = static_cast<Extended>(FX[i]) - FMeans[i];
-        double* s = upper.data();
+        bool small = true;
         for (std::size_t i = 0; i < m; ++i) {
-            const Extended di = centred[i];
-            for (std::size_t j = i; j < m; ++j, ++s) *s = Store(*s + di * centred[j] / n);
+            centred[i] = FX[i] - FMeans[i];
+            small = small && std::fabs(centred[i]) < 0x1p500;
+        }
+        double* s = upper.data();
+        if (small) {
+            for (std::size_t i = 0; i < m; ++i) {
+                const double di = centred[i];
+                const double* dj = centred.data() + i;
+                const std::size_t count = m - i;
+                for (std::size_t j = 0; j < count; ++j) s[j] += di * dj[j] / nd;
+                s += count;
+            }
+            return;
+        }
+        for (std::size_t i = 0; i < m; ++i) {
+            const Extended di = static_cast<Extended>(FX[i]) - FMeans[i];
+            for (std::size_t j = i; j < m; ++j, ++s) {
+                const Extended dj = static_cast<Extended>(FX[j]) - FMeans[j];
+                *s = Store(*s + di * dj / n);
+            }
         }
     });
     const double* s = upper.data();
