@@ -35,6 +35,10 @@ struct TComputeOptions {
     bool Json = false;
 };
 
+// Text from the source is written as it came; bytes that are not UTF-8 must not make the JSON
+// writer fail, so they are replaced.
+std::string Dump(const nlohmann::json& j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
+
 struct TRemoval {
     std::string Factor;
     double V;
@@ -136,7 +140,7 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
 {
     auto fail = [&](int status, const std::string& message) {
         err << "quorlin-batch: " << message << '\n';
-        if (options.Json) out << nlohmann::json{{"error", message}}.dump() << '\n';
+        if (options.Json) out << Dump(nlohmann::json{{"error", message}}) << '\n';
         return status;
     };
 
@@ -160,7 +164,7 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
         if (!options.Report.empty()) stats.SaveReport(options.Report);
 
         if (options.Json)
-            out << ResultJson(stats, options, fa, removals).dump() << '\n';
+            out << Dump(ResultJson(stats, options, fa, removals)) << '\n';
         else
             out << stats.EquationText() << '\n';
         return 0;

@@ -216,3 +216,15 @@ TEST(BatchExecutable, BundledExampleAndExitStatus)
     EXPECT_EQ(RunExecutable("compute /no/such.csv --y DEC").Status, 2);
     EXPECT_EQ(RunExecutable("compute " + DataFile("Constant.csv") + " --y y").Status, 1);
 }
+
+TEST(BatchCompute, FieldNamesThatAreNotUtf8StillGiveJson)
+{
+    TempFolder folder;
+    const auto csv = folder / "latin1.csv";
+    WriteBytes(csv, "x\xE9,y\n1,2\n2,3.5\n3,6.5\n4,8\n");
+    const RunResult r = RunCommand({"compute", csv.string(), "--y", "y", "--method", "full", "--json"});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    const auto j = nlohmann::json::parse(r.Out);
+    EXPECT_EQ(j["factors"][0].get<std::string>().substr(0, 1), "x");
+    EXPECT_EQ(j["equation"].get<std::string>().substr(0, 2), "y=");
+}

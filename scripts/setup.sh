@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Installs whatever build and test dependency is missing (Debian 12, through apt), then
+# configures and builds Quorlin in build/. Fast when everything is in place already.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+packages=(
+  build-essential cmake ninja-build pkg-config   # compiler and build
+  libgtest-dev libgmock-dev libbenchmark-dev      # tests and benchmarks
+  nlohmann-json3-dev libcli11-dev                 # the batch command's JSON and arguments
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+    missing+=("$p")
+  fi
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  sudo=""
+  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  echo "Installing: ${missing[*]}"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+build_dir="${QUORLIN_BUILD_DIR:-build}"
+if [ ! -f "$build_dir/build.ninja" ]; then
+  cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@"
+fi
+cmake --build "$build_dir"
