@@ -1,25 +1,15 @@
 #include <gtest/gtest.h>
 
+#include "EquationTestSupport.h"
 #include "numeric/FloatError.h"
 #include "numeric/Matrix01.h"
 
 using quorlin::EMathError;
 using quorlin::FloatFault;
 using quorlin::TMatrix;
+using quorlin::testing::MatrixOf;
 
 namespace {
-
-TMatrix Make(std::initializer_list<std::initializer_list<double>> rows)
-{
-    TMatrix m(static_cast<std::int32_t>(rows.size()), static_cast<std::int32_t>(rows.begin()->size()));
-    std::int32_t i = 0;
-    for (const auto& row : rows) {
-        std::int32_t j = 0;
-        for (double v : row) m.SetElement(v, i, j++);
-        ++i;
-    }
-    return m;
-}
 
 void ExpectMatrixNear(const TMatrix& m, std::initializer_list<std::initializer_list<double>> expected, double tol)
 {
@@ -76,28 +66,28 @@ TEST(MatrixAccess, ElementAddressWritesInPlace)
 
 TEST(MatrixCopy, CopyFromSmallerChangesOnlyTheCommonBlock)
 {
-    TMatrix big = Make({{9, 9, 9}, {9, 9, 9}, {9, 9, 9}});
-    EXPECT_EQ(big.CopyFrom(Make({{1, 2}, {3, 4}})), 0);
+    TMatrix big = MatrixOf({{9, 9, 9}, {9, 9, 9}, {9, 9, 9}});
+    EXPECT_EQ(big.CopyFrom(MatrixOf({{1, 2}, {3, 4}})), 0);
     ExpectMatrixNear(big, {{1, 2, 9}, {3, 4, 9}, {9, 9, 9}}, 0);
 }
 
 TEST(MatrixCopy, CopyFromLargerTakesOnlyItsTopLeftBlock)
 {
     TMatrix small(2, 2);
-    small.CopyFrom(Make({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}));
+    small.CopyFrom(MatrixOf({{1, 2, 3}, {4, 5, 6}, {7, 8, 9}}));
     ExpectMatrixNear(small, {{1, 2}, {4, 5}}, 0);
 }
 
 TEST(MatrixCopy, CopyFromNonSquareShapes)
 {
-    TMatrix wide = Make({{0, 0, 0, 0}});
-    wide.CopyFrom(Make({{1}, {2}, {3}}));
+    TMatrix wide = MatrixOf({{0, 0, 0, 0}});
+    wide.CopyFrom(MatrixOf({{1}, {2}, {3}}));
     ExpectMatrixNear(wide, {{1, 0, 0, 0}}, 0);
 }
 
 TEST(MatrixCopy, CopyConstructorIsIndependent)
 {
-    TMatrix source = Make({{1, 2}, {3, 4}});
+    TMatrix source = MatrixOf({{1, 2}, {3, 4}});
     TMatrix copy(source);
     copy.SetElement(42, 0, 1);
     EXPECT_EQ(*source.Element(0, 1), 2);
@@ -108,7 +98,7 @@ TEST(MatrixCopy, CopyConstructorIsIndependent)
 
 TEST(MatrixSweep, OneByOneInvertsAndSweepsBack)
 {
-    TMatrix m = Make({{4}});
+    TMatrix m = MatrixOf({{4}});
     m.Sweep(0);
     EXPECT_EQ(*m.Element(0, 0), 0.25);
     m.Sweep(0);
@@ -117,7 +107,7 @@ TEST(MatrixSweep, OneByOneInvertsAndSweepsBack)
 
 TEST(MatrixSweep, AugmentedCorrelationExample)
 {
-    TMatrix a = Make({{1, 0.5, 0.8}, {0.5, 1, 0.6}, {0.8, 0.6, 1}});
+    TMatrix a = MatrixOf({{1, 0.5, 0.8}, {0.5, 1, 0.6}, {0.8, 0.6, 1}});
     a.Sweep(0);
     ExpectMatrixNear(a, {{1, 0.5, 0.8}, {-0.5, 0.75, 0.2}, {-0.8, 0.2, 0.36}}, 1e-15);
     a.Sweep(1);
@@ -129,14 +119,14 @@ TEST(MatrixSweep, AugmentedCorrelationExample)
 TEST(MatrixSweep, UsesOnlyValuesFromBeforeTheStep)
 {
     // With an in-place (sequential) update, row 1 would see the new pivot row and column.
-    TMatrix a = Make({{2, 4, 6}, {1, 3, 5}, {7, 8, 10}});
+    TMatrix a = MatrixOf({{2, 4, 6}, {1, 3, 5}, {7, 8, 10}});
     a.Sweep(0);
     ExpectMatrixNear(a, {{0.5, 2, 3}, {-0.5, 1, 2}, {-3.5, -6, -11}}, 1e-15);
 }
 
 TEST(MatrixSweep, SweepingTwiceRestores)
 {
-    TMatrix a = Make({{3, 1, 2, 0.5}, {1, 4, 1, 0.25}, {2, 1, 5, 1}, {0.5, 0.25, 1, 6}});
+    TMatrix a = MatrixOf({{3, 1, 2, 0.5}, {1, 4, 1, 0.25}, {2, 1, 5, 1}, {0.5, 0.25, 1, 6}});
     const TMatrix before(a);
     for (int k : {2, 0, 3}) a.Sweep(k);
     for (int k : {3, 0, 2}) a.Sweep(k);
@@ -146,7 +136,7 @@ TEST(MatrixSweep, SweepingTwiceRestores)
 
 TEST(MatrixSweep, SweepOrderDoesNotChangeTheFullInverse)
 {
-    TMatrix a = Make({{1, 0.3, -0.2, 0.5}, {0.3, 1, 0.4, 0.1}, {-0.2, 0.4, 1, 0.7}, {0.5, 0.1, 0.7, 1}});
+    TMatrix a = MatrixOf({{1, 0.3, -0.2, 0.5}, {0.3, 1, 0.4, 0.1}, {-0.2, 0.4, 1, 0.7}, {0.5, 0.1, 0.7, 1}});
     TMatrix b(a);
     for (int k : {0, 1, 2}) a.Sweep(k);
     for (int k : {2, 0, 1}) b.Sweep(k);
@@ -156,14 +146,14 @@ TEST(MatrixSweep, SweepOrderDoesNotChangeTheFullInverse)
 
 TEST(MatrixSweep, NonSquareMatrixSweepsEveryElement)
 {
-    TMatrix a = Make({{2, 1, 4}, {6, 5, 8}});
+    TMatrix a = MatrixOf({{2, 1, 4}, {6, 5, 8}});
     a.Sweep(0);
     ExpectMatrixNear(a, {{0.5, 0.5, 2}, {-3, 2, -4}}, 0);
 }
 
 TEST(MatrixSweepFaults, ZeroPivotDividesByZero)
 {
-    TMatrix a = Make({{0, 1}, {1, 1}});
+    TMatrix a = MatrixOf({{0, 1}, {1, 1}});
     EXPECT_EQ(FaultOf(a, 0), FloatFault::ZeroDivide);
 }
 
@@ -171,9 +161,9 @@ TEST(MatrixSweepFaults, FirstFaultingElementDecidesTheText)
 {
     // Pivot (1,1) is 0; element (0,0) is computed first and its product W(0,1)*W(1,0) is 0,
     // so 0/0 comes before any nonzero division.
-    TMatrix zeroProduct = Make({{1, 0, 2}, {3, 0, 4}, {5, 6, 7}});
+    TMatrix zeroProduct = MatrixOf({{1, 0, 2}, {3, 0, 4}, {5, 6, 7}});
     EXPECT_EQ(FaultOf(zeroProduct, 1), FloatFault::InvalidOp);
-    TMatrix nonzeroProduct = Make({{1, 2, 2}, {3, 0, 4}, {5, 6, 7}});
+    TMatrix nonzeroProduct = MatrixOf({{1, 2, 2}, {3, 0, 4}, {5, 6, 7}});
     EXPECT_EQ(FaultOf(nonzeroProduct, 1), FloatFault::ZeroDivide);
     EXPECT_STREQ(EMathError(FloatFault::InvalidOp).what(), "Invalid floating point operation");
     EXPECT_STREQ(EMathError(FloatFault::ZeroDivide).what(), "Floating point division by zero");
@@ -182,13 +172,13 @@ TEST(MatrixSweepFaults, FirstFaultingElementDecidesTheText)
 
 TEST(MatrixSweepFaults, ResultBeyondDoubleRangeOverflows)
 {
-    TMatrix a = Make({{1e-300, 1e300}, {1, 1}});
+    TMatrix a = MatrixOf({{1e-300, 1e300}, {1, 1}});
     EXPECT_EQ(FaultOf(a, 0), FloatFault::Overflow);
 }
 
 TEST(MatrixSweepFaults, TinyPivotIsUsedWithoutWarning)
 {
-    TMatrix a = Make({{1e-200, 1}, {1, 1}});
+    TMatrix a = MatrixOf({{1e-200, 1}, {1, 1}});
     a.Sweep(0);
     EXPECT_EQ(*a.Element(0, 0), 1e200);
     EXPECT_TRUE(std::isfinite(*a.Element(1, 1)));
