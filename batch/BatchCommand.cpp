@@ -10,6 +10,7 @@
 
 #include "../numeric/FloatError.h"
 #include "../statistics/Statistics01.h"
+#include "../data/CustomerData.h"
 #include "CsvReader.h"
 
 namespace quorlin {
@@ -27,6 +28,7 @@ public:
 
 struct TComputeOptions {
     std::string Source;
+    std::string Table;
     std::string Y;
     std::vector<std::string> X;
     std::string Method = "stepwise";
@@ -45,25 +47,56 @@ struct TRemoval {
     double F;
 };
 
-TMemoryDataSet OpenSource(const std::string& path)
+bool IsAccessDatabase(const std::string& path)
 {
-    if (std::filesystem::is_directory(path)) throw EUsage("Cannot read '" + path + "': it is a folder");
-    try {
-        return ReadCsvFile(path);
-    } catch (const ECsvError& e) {
-        throw EUsage(e.what());
-    }
+    std::string ext = std::filesystem::path(path).extension().string();
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == ".mdb" || ext == ".accdb";
 }
+
+// The records a command works on: a CSV file read into memory, or a table of an Access
+// database opened through the data module exactly as the desktop program opens it.
+class TSource {
+public:
+    TSource(const std::string& path, const std::string& table)
+    {
+        if (std::filesystem::is_directory(path)) throw EUsage("Cannot read '" + path + "': it is a folder");
+        if (!IsAccessDatabase(path)) {
+            if (!table.empty()) throw EUsage("--table applies to Access databases (.mdb, .accdb) only");
+            try {
+                FCsv = std::make_unique<TMemoryDataSet>(ReadCsvFile(path));
+            } catch (const ECsvError& e) {
+                throw EUsage(e.what());
+            }
+            FNames = FCsv->FieldNames();
+            return;
+        }
+        if (table.empty()) throw EUsage("An Access database needs --table NAME");
+        FData = std::make_unique<TCustomerData>();
+        FData->OpenTable(path, table);
+        if (!FData->DataQuery.Active())
+            throw EUsage(FData->LastError().empty() ? "Cannot open table '" + table + "'" : FData->LastError());
+        FNames = FData->DataQuery.FieldNames();
+    }
+
+    TDataSet& DataSet() { return FCsv ? static_cast<TDataSet&>(*FCsv) : FData->DataQuery; }
+    const std::vector<std::string>& FieldNames() const noexcept { return FNames; }
+
+private:
+    std::unique_ptr<TMemoryDataSet> FCsv;
+    std::unique_ptr<TCustomerData> FData;
+    std::vector<std::string> FNames;
+};
 
 // Field names as the table spells them, checked before anything is computed.
-std::string ResolveField(const TMemoryDataSet& table, const std::string& name)
+std::string ResolveField(const TSource& source, const std::string& name)
 {
-    const std::int32_t f = table.FindField(name);
-    if (f < 0) throw EUsage("Unknown field '" + name + "'");
-    return table.FieldName(f);
+    for (const auto& field : source.FieldNames())
+        if (SameFieldName(field, name)) return field;
+    throw EUsage("Unknown field '" + name + "'");
 }
 
-std::vector<std::string> ResolveFactors(const TMemoryDataSet& table, const TComputeOptions& options,
+std::vector<std::string> ResolveFactors(const TSource& table, const TComputeOptions& options,
                                         const std::string& y)
 {
     std::vector<std::string> factors;
@@ -145,7 +178,7 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
     };
 
     try {
-        TMemoryDataSet table = OpenSource(options.Source);
+        TSource table(options.Source, options.Table);
         const std::string y = ResolveField(table, options.Y);
         const std::vector<std::string> factors = ResolveFactors(table, options, y);
         double fa = 0.0;
@@ -159,7 +192,7 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
             err << "removed factor " << name << ": V=" << FormatGeneral(v) << " F=" << FormatGeneral(f) << '\n';
         };
 
-        TStatistics stats(table, factors, y, fa, method, onRemoval);
+        TStatistics stats(table.DataSet(), factors, y, fa, method, onRemoval);
         stats.MakeEquationText();
         if (!options.Report.empty()) stats.SaveReport(options.Report);
 
@@ -176,15 +209,35 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
     }
 }
 
-int ListFields(const std::string& source, std::ostream& out, std::ostream& err)
+int Report(std::ostream& err, const EUsage& e)
+{
+    err << "quorlin-batch: " << e.what() << '\n';
+    return ExitUsage;
+}
+
+int ListFields(const std::string& source, const std::string& table, std::ostream& out, std::ostream& err)
 {
     try {
-        const TMemoryDataSet table = OpenSource(source);
-        for (const auto& name : table.FieldNames()) out << name << '\n';
+        const TSource opened(source, table);
+        for (const auto& name : opened.FieldNames()) out << name << '\n';
         return 0;
     } catch (const EUsage& e) {
-        err << "quorlin-batch: " << e.what() << '\n';
-        return ExitUsage;
+        return Report(err, e);
+    }
+}
+
+int ListTables(const std::string& database, std::ostream& out, std::ostream& err)
+{
+    try {
+        if (std::filesystem::is_directory(database)) throw EUsage("Cannot read '" + database + "': it is a folder");
+        TCustomerData data;
+        if (data.ConnectDatabase(database) != 1) throw EUsage(data.LastError());
+        std::vector<std::string> names;
+        data.DataConn.GetTableNames(names, false);
+        for (const auto& name : names) out << name << '\n';
+        return 0;
+    } catch (const EUsage& e) {
+        return Report(err, e);
     }
 }
 
@@ -197,15 +250,19 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
                  "quorlin-batch"};
     app.require_subcommand(1);
     app.footer(
-        "SOURCE is a CSV file: UTF-8, comma-separated, RFC 4180 quoting, the first line naming the fields.\n"
-        "An empty cell reads as 0; any other cell must be a decimal number with '.' as the decimal point.\n"
+        "SOURCE is an Access database (.mdb or .accdb, any letter case), whose table --table names,\n"
+        "or a CSV file: UTF-8, comma-separated, RFC 4180 quoting, the first line naming the fields.\n"
+        "A CSV cell left empty reads as 0; any other cell must be a decimal number with '.' as the\n"
+        "decimal point. In a database, an empty numeric field reads as 0, a date as its day number.\n"
         "\n"
         "Exit status: 0 done; 1 the computation failed (floating-point fault, a value that is no number,\n"
-        "a report that cannot be written); 2 bad usage or input (missing file, unknown field, malformed CSV).");
+        "a report that cannot be written); 2 bad usage or input (missing file, a file that is no database,\n"
+        "unknown table or field, malformed CSV).");
 
     TComputeOptions compute;
     auto* computeCmd = app.add_subcommand("compute", "Compute the equation of Y and print it on stdout");
-    computeCmd->add_option("SOURCE", compute.Source, "CSV file holding the records")->required();
+    computeCmd->add_option("SOURCE", compute.Source, "Access database or CSV file holding the records")->required();
+    computeCmd->add_option("--table", compute.Table, "The table or view of an Access database");
     computeCmd->add_option("--y", compute.Y, "The forecast element Y (a field name)")->required();
     computeCmd->add_option("--x", compute.X,
                            "A factor (a field name); repeat for several, in order. "
@@ -224,9 +281,15 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
                          "equation text; on failure {\"error\": message}");
     computeCmd->footer("Each factor the stepwise method takes out again is named on stderr with its V and F.");
 
-    std::string fieldsSource;
+    std::string fieldsSource, fieldsTable;
     auto* fieldsCmd = app.add_subcommand("fields", "Print the field names of SOURCE, one a line, in column order");
-    fieldsCmd->add_option("SOURCE", fieldsSource, "CSV file")->required();
+    fieldsCmd->add_option("SOURCE", fieldsSource, "Access database or CSV file")->required();
+    fieldsCmd->add_option("--table", fieldsTable, "The table or view of an Access database");
+
+    std::string tablesDatabase;
+    auto* tablesCmd =
+        app.add_subcommand("tables", "Print the tables, then the views, of an Access database, one a line");
+    tablesCmd->add_option("DATABASE", tablesDatabase, "Access database (.mdb or .accdb)")->required();
 
     try {
         app.parse(argc, argv);
@@ -240,7 +303,8 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     }
 
     if (computeCmd->parsed()) return Compute(compute, out, err);
-    return ListFields(fieldsSource, out, err);
+    if (tablesCmd->parsed()) return ListTables(tablesDatabase, out, err);
+    return ListFields(fieldsSource, fieldsTable, out, err);
 }
 
 }  // namespace quorlin

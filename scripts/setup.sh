@@ -8,6 +8,8 @@ packages=(
   build-essential cmake ninja-build pkg-config   # compiler and build
   libgtest-dev libgmock-dev libbenchmark-dev      # tests and benchmarks
   nlohmann-json3-dev libcli11-dev                 # the batch command's JSON and arguments
+  mdbtools-dev                                    # reading Access databases (libmdb)
+  mdbtools                                        # mdb-export, the benchmarks' yardstick
 )
 
 missing=()

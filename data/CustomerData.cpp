@@ -1,0 +1,84 @@
+#include "CustomerData.h"
+
+#include <filesystem>
+
+namespace quorlin {
+
+TCustomerData::TCustomerData() : DataQuery(DataConn), StatDataSource1(&DataQuery) {}
+
+std::string TCustomerData::ConnectionStringFor(const std::string& path)
+{
+    return TConnectionString::Build(JetProvider, path);
+}
+
+std::string TCustomerData::SelectStatement(const std::string& table)
+{
+    std::string quoted;
+    for (char c : table) {
+        if (c == ']') quoted.push_back(']');
+        quoted.push_back(c);
+    }
+    return "SELECT * FROM [" + quoted + "]";
+}
+
+int TCustomerData::Connect(const std::string& path)
+{
+    FLastError.clear();
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        FLastError = "Could not find file '" + path + "'.";
+        return -1;
+    }
+    const std::string connection = ConnectionStringFor(path);
+    DataQuery.Close();
+    DataConn.Close();
+    DataConn.SetConnectionString(connection);
+    try {
+        DataConn.Open();
+        return 1;
+    } catch (const std::exception& e) {
+        FLastError = e.what();
+        return -1;
+    }
+}
+
+int TCustomerData::ConnectDatabase(const std::string& path) { return Connect(path); }
+
+int TCustomerData::OpenTable(const std::string& path, const std::string& table)
+{
+    std::error_code ec;
+    if (!std::filesystem::exists(path, ec)) {
+        FLastError = "Could not find file '" + path + "'.";
+        return -1;
+    }
+    int result = Connect(path);
+    if (!DataConn.Connected() || table.empty()) return result;
+
+    std::vector<std::string> names;
+    DataConn.GetTableNames(names, false);
+    bool listed = false;
+    for (const auto& name : names) listed = listed || SameFieldName(name, table);
+    if (!listed) {
+        FLastError = "The database has no table or view named '" + table + "'.";
+        return result;
+    }
+
+    DataQuery.Close();
+    DataQuery.SQL().Clear();
+    DataQuery.SQL().Add(SelectStatement(table));
+    try {
+        DataQuery.Open();
+        result = 2;
+    } catch (const std::exception& e) {
+        FLastError = e.what();
+        try {
+            DataQuery.ExecSQL();
+            result = 2;
+        } catch (const std::exception&) {
+            result = 1;
+        }
+    }
+    return result;
+}
+
+}  // namespace quorlin

@@ -1,0 +1,487 @@
+#include "Provider.h"
+
+#include <algorithm>
+#include <cctype>
+#include <filesystem>
+
+#include "Isolation.h"
+
+namespace quorlin {
+
+// ---------------------------------------------------------------------------------------------
+// Connection strings
+
+namespace {
+
+std::string_view Trim(std::string_view s) noexcept
+{
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+char Lower(char c) noexcept { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+
+[[noreturn]] void fail(const std::string& why) { throw EProviderError(why); }
+
+}  // namespace
+
+TConnectionString TConnectionString::Parse(std::string_view text)
+{
+    TConnectionString result;
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const std::size_t eq = text.find('=', pos);
+        if (eq == std::string_view::npos) {
+            if (!Trim(text.substr(pos)).empty())
+                throw EProviderError("Format of the initialization string does not conform to specification");
+            break;
+        }
+        const std::string_view key = Trim(text.substr(pos, eq - pos));
+        std::size_t i = eq + 1;
+        while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+        std::string value;
+        if (i < text.size() && text[i] == '"') {
+            ++i;
+            for (;;) {
+                if (i >= text.size())
+                    throw EProviderError("Format of the initialization string does not conform to specification");
+                if (text[i] == '"') {
+                    if (i + 1 < text.size() && text[i + 1] == '"') {
+                        value.push_back('"');
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                value.push_back(text[i++]);
+            }
+            while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
+            if (i < text.size() && text[i] != ';')
+                throw EProviderError("Format of the initialization string does not conform to specification");
+        } else {
+            const std::size_t end = std::min(text.find(';', i), text.size());
+            value = std::string(Trim(text.substr(i, end - i)));
+            i = end;
+        }
+        pos = i + 1;
+        std::string k(key);
+        std::transform(k.begin(), k.end(), k.begin(), Lower);
+        if (k == "provider")
+            result.Provider = value;
+        else if (k == "data source")
+            result.DataSource = value;
+    }
+    return result;
+}
+
+std::string TConnectionString::Build(const std::string& provider, const std::string& path, bool persistSecurityInfo)
+{
+    std::string source = path;
+    if (path.find_first_of(";\"") != std::string::npos) {
+        source = "\"";
+        for (char c : path) {
+            if (c == '"') source.push_back('"');
+            source.push_back(c);
+        }
+        source += "\"";
+    }
+    return "Provider=" + provider + ";Data Source=" + source +
+           ";Persist Security Info=" + (persistSecurityInfo ? "True" : "False");
+}
+
+// ---------------------------------------------------------------------------------------------
+// Names and statements
+
+bool NameLess(std::string_view a, std::string_view b) noexcept
+{
+    const std::size_t n = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto ca = static_cast<unsigned char>(Lower(a[i]));
+        const auto cb = static_cast<unsigned char>(Lower(b[i]));
+        if (ca != cb) return ca < cb;
+    }
+    return a.size() < b.size();
+}
+
+std::string ParseSelectAll(std::string_view statement)
+{
+    std::string_view s = statement;
+    auto skipBlanks = [&] {
+        while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
+    };
+    auto keyword = [&](std::string_view word) {
+        skipBlanks();
+        if (s.size() < word.size()) return false;
+        for (std::size_t i = 0; i < word.size(); ++i)
+            if (Lower(s[i]) != Lower(word[i])) return false;
+        if (s.size() > word.size()) {
+            const char next = s[word.size()];
+            if (std::isalnum(static_cast<unsigned char>(next)) || next == '_') return false;
+        }
+        s.remove_prefix(word.size());
+        return true;
+    };
+
+    if (!keyword("SELECT"))
+        fail("Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'");
+    skipBlanks();
+    if (s.empty() || s.front() != '*') fail("Only SELECT * FROM a table is supported");
+    s.remove_prefix(1);
+    if (!keyword("FROM")) fail("Syntax error in query: expected FROM");
+    skipBlanks();
+
+    std::string name;
+    if (!s.empty() && s.front() == '[') {
+        s.remove_prefix(1);
+        for (;;) {
+            if (s.empty()) fail("Syntax error in FROM clause: the bracketed name is not closed");
+            if (s.front() == ']') {
+                if (s.size() > 1 && s[1] == ']') {
+                    name.push_back(']');
+                    s.remove_prefix(2);
+                    continue;
+                }
+                s.remove_prefix(1);
+                break;
+            }
+            name.push_back(s.front());
+            s.remove_prefix(1);
+        }
+        if (name.empty()) fail("Syntax error in FROM clause: empty table name");
+    } else {
+        while (!s.empty()) {
+            const auto c = static_cast<unsigned char>(s.front());
+            if (!(std::isalnum(c) || c == '_' || c >= 0x80)) break;
+            name.push_back(s.front());
+            s.remove_prefix(1);
+        }
+        if (name.empty()) fail("Syntax error in FROM clause");
+    }
+    skipBlanks();
+    if (!s.empty() && s.front() == ';') {
+        s.remove_prefix(1);
+        skipBlanks();
+    }
+    if (!s.empty()) fail("Syntax error in FROM clause");
+    return name;
+}
+
+std::string TStatementLines::Text() const
+{
+    std::string text;
+    for (const auto& line : FLines) {
+        if (!text.empty()) text += "\n";
+        text += line;
+    }
+    return text;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TMdbConnection
+
+TMdbConnection::~TMdbConnection()
+{
+    for (TMdbQuery* q : FQueries) q->CloseQuietly();
+}
+
+void TMdbConnection::Open()
+{
+    if (FConnected) return;
+    const TConnectionString parts = TConnectionString::Parse(FConnectionString);
+    std::string provider = parts.Provider;
+    std::transform(provider.begin(), provider.end(), provider.begin(), Lower);
+    if (provider != "microsoft.jet.oledb.4.0" && provider != "microsoft.ace.oledb.12.0")
+        throw EProviderError("Provider cannot be found. It may not be properly installed.");
+    const std::string& path = parts.DataSource;
+    std::error_code ec;
+    if (path.empty() || !std::filesystem::is_regular_file(path, ec))
+        throw EProviderError("Could not find file '" + path + "'.");
+
+    std::vector<TCatalogObject> catalog;
+    RunIsolated(
+        [&](TWireWriter& w, const std::function<void()>&) {
+            const auto objects = ReadCatalog(path);
+            w.I32(static_cast<std::int32_t>(objects.size()));
+            for (const auto& o : objects) {
+                w.U8(static_cast<std::uint8_t>(o.Kind));
+                w.Str(o.Name);
+            }
+        },
+        [&](TWireReader& r) {
+            const std::int32_t count = r.I32();
+            if (count < 0 || count > (1 << 20)) throw EWireError();
+            catalog.resize(static_cast<std::size_t>(count));
+            for (auto& o : catalog) {
+                const auto kind = r.U8();
+                if (kind > static_cast<std::uint8_t>(TObjectKind::SystemTable)) throw EWireError();
+                o.Kind = static_cast<TObjectKind>(kind);
+                o.Name = r.Str(4096);
+            }
+        },
+        "The database file '" + path + "' is damaged or is not an Access database");
+    FCatalog = std::move(catalog);
+    FFileName = path;
+    FConnected = true;
+}
+
+void TMdbConnection::Close()
+{
+    for (TMdbQuery* q : FQueries) q->Close();
+    FConnected = false;
+    FCatalog.clear();
+    FFileName.clear();
+}
+
+void TMdbConnection::GetTableNames(std::vector<std::string>& list, bool systemTables) const
+{
+    list.clear();
+    if (!FConnected) return;
+    auto group = [&](TObjectKind kind) {
+        std::vector<std::string> names;
+        for (const auto& o : FCatalog)
+            if (o.Kind == kind) names.push_back(o.Name);
+        std::stable_sort(names.begin(), names.end(), [](const auto& a, const auto& b) { return NameLess(a, b); });
+        list.insert(list.end(), names.begin(), names.end());
+    };
+    if (systemTables) group(TObjectKind::SystemTable);
+    group(TObjectKind::Table);
+    group(TObjectKind::View);
+}
+
+const TCatalogObject* TMdbConnection::FindObject(std::string_view name) const noexcept
+{
+    for (const auto& o : FCatalog)
+        if (o.Name == name) return &o;
+    for (const auto& o : FCatalog)
+        if (SameFieldName(o.Name, name)) return &o;
+    return nullptr;
+}
+
+// ---------------------------------------------------------------------------------------------
+// TMdbQuery
+
+TMdbQuery::TMdbQuery(TMdbConnection& connection) : FConnection(connection)
+{
+    FConnection.FQueries.push_back(this);
+}
+
+TMdbQuery::~TMdbQuery()
+{
+    auto& qs = FConnection.FQueries;
+    qs.erase(std::remove(qs.begin(), qs.end(), this), qs.end());
+}
+
+void TMdbQuery::Open()
+{
+    if (FActive) return;
+    if (!FConnection.Connected()) throw EProviderError("Operation is not allowed when the object is closed.");
+    const std::string name = ParseSelectAll(FSQL.Text());
+    const TCatalogObject* object = FConnection.FindObject(name);
+    if (!object)
+        throw EProviderError("The database engine cannot find the input table or query '" + name +
+                             "'. Make sure it exists and that its name is spelled correctly.");
+    if (object->Kind == TObjectKind::SystemTable)
+        throw EProviderError("Records cannot be read; no read permission on '" + object->Name + "'.");
+    if (object->Kind == TObjectKind::View)
+        throw EProviderError("The query '" + object->Name + "' cannot be opened: saved queries are not supported yet.");
+
+    const std::string path = FConnection.FileName();
+    const std::string tableName = object->Name;
+    TTableData data;
+    RunIsolated([&](TWireWriter& w,
+                    const std::function<void()>& heartbeat) { StreamTableRecords(path, tableName, w, heartbeat); },
+                [&](TWireReader& r) { data = ReadTableStream(r); },
+                "The table '" + tableName + "' cannot be read: the database file '" + path + "' is damaged");
+    FData = std::move(data);
+    FActive = true;
+    FCurrent = 0;
+    FBof = true;
+    FEof = FData.RecordCount == 0;
+    Notify(&TDataSetListener::ActiveChanged);
+}
+
+void TMdbQuery::ExecSQL()
+{
+    if (!FConnection.Connected()) throw EProviderError("Operation is not allowed when the object is closed.");
+    ParseSelectAll(FSQL.Text());
+    throw EProviderError("The statement returns records and cannot be run as a command.");
+}
+
+void TMdbQuery::Close()
+{
+    if (!FActive) return;
+    CloseQuietly();
+    Notify(&TDataSetListener::ActiveChanged);
+}
+
+void TMdbQuery::CloseQuietly() noexcept
+{
+    FActive = false;
+    FData = TTableData();
+    FCurrent = 0;
+    FEof = FBof = true;
+}
+
+std::vector<std::string> TMdbQuery::FieldNames() const
+{
+    std::vector<std::string> names;
+    for (const auto& c : FData.Columns) names.push_back(c.Info.Name);
+    return names;
+}
+
+std::int32_t TMdbQuery::FindField(std::string_view name) const noexcept
+{
+    for (std::size_t i = 0; i < FData.Columns.size(); ++i)
+        if (SameFieldName(FData.Columns[i].Info.Name, name)) return static_cast<std::int32_t>(i);
+    return -1;
+}
+
+std::int32_t TMdbQuery::FieldByName(std::string_view name) const
+{
+    const std::int32_t f = FindField(name);
+    if (f < 0) throw EDatabaseError("Field '" + std::string(name) + "' not found");
+    return f;
+}
+
+const TColumnData& TMdbQuery::Column(std::int32_t field) const
+{
+    if (!FActive || FData.RecordCount == 0) throw EDatabaseError("No current record");
+    if (field < 0 || field >= FieldCount()) throw EDatabaseError("Field index out of range");
+    return FData.Columns[static_cast<std::size_t>(field)];
+}
+
+bool TMdbQuery::IsNull(std::int32_t field) const
+{
+    return Column(field).Kinds[static_cast<std::size_t>(FCurrent)] == TCellKind::Null;
+}
+
+double TMdbQuery::Number(std::int32_t field) const { return Column(field).Numbers[static_cast<std::size_t>(FCurrent)]; }
+
+const std::string& TMdbQuery::Text(std::int32_t field) const
+{
+    static const std::string empty;
+    const TColumnData& c = Column(field);
+    const auto k = static_cast<std::size_t>(FCurrent);
+    return c.Kinds[k] == TCellKind::Text ? c.Texts[k] : empty;
+}
+
+double TMdbQuery::AsFloat(std::int32_t field) const
+{
+    const TColumnData& c = Column(field);
+    const auto k = static_cast<std::size_t>(FCurrent);
+    if (!HasNumericReading(c.Info.Type)) throw EConvertError("Cannot access field '" + c.Info.Name + "' as type Float");
+    if (c.Info.Type == TColumnType::Text)
+        return TextToFloat(c.Kinds[k] == TCellKind::Text ? std::string_view(c.Texts[k]) : std::string_view());
+    return c.Kinds[k] == TCellKind::Null ? 0.0 : c.Numbers[k];
+}
+
+std::int32_t TMdbQuery::RecNo() const { return FActive && FData.RecordCount > 0 ? FCurrent + 1 : 0; }
+
+void TMdbQuery::First()
+{
+    FCurrent = 0;
+    FBof = true;
+    FEof = RecordCount() == 0;
+    Moved();
+}
+
+void TMdbQuery::Last()
+{
+    FCurrent = std::max(0, RecordCount() - 1);
+    FEof = true;
+    FBof = RecordCount() == 0;
+    Moved();
+}
+
+void TMdbQuery::Next() { MoveBy(1); }
+void TMdbQuery::Prior() { MoveBy(-1); }
+
+std::int32_t TMdbQuery::MoveBy(std::int32_t distance)
+{
+    const std::int32_t count = RecordCount();
+    if (count == 0) {
+        FBof = FEof = true;
+        return 0;
+    }
+    const std::int64_t wanted = std::int64_t{FCurrent} + distance;
+    const std::int64_t target = std::clamp<std::int64_t>(wanted, 0, count - 1);
+    const auto moved = static_cast<std::int32_t>(target - FCurrent);
+    if (distance != 0) {
+        FEof = wanted > count - 1;
+        FBof = wanted < 0;
+    }
+    FCurrent = static_cast<std::int32_t>(target);
+    if (moved != 0) Moved();
+    return moved;
+}
+
+void TMdbQuery::EnableControls()
+{
+    if (FDisableCount == 0) return;
+    if (--FDisableCount == 0) Notify(&TDataSetListener::DataSetChanged);
+}
+
+void TMdbQuery::Moved()
+{
+    if (FDisableCount == 0) Notify(&TDataSetListener::DataSetScrolled);
+}
+
+void TMdbQuery::Notify(void (TDataSetListener::*event)())
+{
+    if (FDisableCount > 0 && event != &TDataSetListener::ActiveChanged) return;
+    const auto listeners = FListeners;  // a listener may remove itself
+    for (TDataSetListener* l : listeners) (l->*event)();
+}
+
+void TMdbQuery::AddListener(TDataSetListener* listener)
+{
+    if (std::find(FListeners.begin(), FListeners.end(), listener) == FListeners.end()) FListeners.push_back(listener);
+}
+
+void TMdbQuery::RemoveListener(TDataSetListener* listener)
+{
+    FListeners.erase(std::remove(FListeners.begin(), FListeners.end(), listener), FListeners.end());
+}
+
+// ---------------------------------------------------------------------------------------------
+// TDataSource
+
+TDataSource::TDataSource(TMdbQuery* dataSet) { SetDataSet(dataSet); }
+
+TDataSource::~TDataSource()
+{
+    if (FDataSet) FDataSet->RemoveListener(this);
+}
+
+void TDataSource::SetDataSet(TMdbQuery* dataSet)
+{
+    if (FDataSet == dataSet) return;
+    if (FDataSet) FDataSet->RemoveListener(this);
+    FDataSet = dataSet;
+    if (FDataSet) FDataSet->AddListener(this);
+    Broadcast(&TDataSetListener::ActiveChanged);
+}
+
+void TDataSource::AddLink(TDataSetListener* link)
+{
+    if (std::find(FLinks.begin(), FLinks.end(), link) == FLinks.end()) FLinks.push_back(link);
+}
+
+void TDataSource::RemoveLink(TDataSetListener* link)
+{
+    FLinks.erase(std::remove(FLinks.begin(), FLinks.end(), link), FLinks.end());
+}
+
+void TDataSource::ActiveChanged() { Broadcast(&TDataSetListener::ActiveChanged); }
+void TDataSource::DataSetChanged() { Broadcast(&TDataSetListener::DataSetChanged); }
+void TDataSource::DataSetScrolled() { Broadcast(&TDataSetListener::DataSetScrolled); }
+
+void TDataSource::Broadcast(void (TDataSetListener::*event)())
+{
+    const auto links = FLinks;
+    for (TDataSetListener* l : links) (l->*event)();
+}
+
+}  // namespace quorlin

@@ -1,0 +1,183 @@
+#pragma once
+// Our database provider: a connection to an Access database file, its listing of tables and
+// views, and a query that opens one table with every record loaded into memory, as a
+// client-side cursor does. It stands in for the database engine and its components, which this
+// platform does not have, and offers what the data module and its users need of them.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "../statistics/DataSet.h"
+#include "MdbAccess.h"
+#include "ProviderError.h"
+#include "TableData.h"
+
+namespace quorlin {
+
+// The parts of a connection string: "Key=Value" pairs separated by ";"; a value may be enclosed
+// in double quotes (an inner quote doubled), which lets it hold ";".
+struct TConnectionString {
+    std::string Provider;
+    std::string DataSource;
+
+    static TConnectionString Parse(std::string_view text);
+    // Quotes the file path when it holds ";" or a double quote.
+    static std::string Build(const std::string& provider, const std::string& path, bool persistSecurityInfo = false);
+};
+
+constexpr const char* JetProvider = "Microsoft.Jet.OLEDB.4.0";
+
+class TMdbQuery;
+
+class TMdbConnection {
+public:
+    TMdbConnection() = default;
+    ~TMdbConnection();
+    TMdbConnection(const TMdbConnection&) = delete;
+    TMdbConnection& operator=(const TMdbConnection&) = delete;
+
+    const std::string& ConnectionString() const noexcept { return FConnectionString; }
+    // Takes effect at the next Open.
+    void SetConnectionString(std::string text) { FConnectionString = std::move(text); }
+
+    // Opens the database the connection string names; raises EProviderError when it cannot.
+    void Open();
+    // Closes the connection and every query on it; closing a closed connection is harmless.
+    void Close();
+    bool Connected() const noexcept { return FConnected; }
+    const std::string& FileName() const noexcept { return FFileName; }
+
+    // Clears list and fills it with the tables, then the views, each group sorted by name with
+    // letter case ignored; system tables (first) only when asked.
+    void GetTableNames(std::vector<std::string>& list, bool systemTables) const;
+    // The object of that name (letter case ignored), or nullptr.
+    const TCatalogObject* FindObject(std::string_view name) const noexcept;
+
+private:
+    friend class TMdbQuery;
+    std::string FConnectionString;
+    bool FConnected = false;
+    std::string FFileName;
+    std::vector<TCatalogObject> FCatalog;
+    std::vector<TMdbQuery*> FQueries;
+};
+
+// Told of what happens to a dataset, for data-aware views (a grid, a record navigator).
+class TDataSetListener {
+public:
+    virtual ~TDataSetListener() = default;
+    virtual void ActiveChanged() {}   // opened or closed
+    virtual void DataSetChanged() {}  // records replaced or controls resumed
+    virtual void DataSetScrolled() {} // the current record moved
+};
+
+// The statement lines of a query.
+class TStatementLines {
+public:
+    void Clear() { FLines.clear(); }
+    void Add(std::string line) { FLines.push_back(std::move(line)); }
+    const std::vector<std::string>& Lines() const noexcept { return FLines; }
+    std::string Text() const;
+
+private:
+    std::vector<std::string> FLines;
+};
+
+class TMdbQuery : public TDataSet {
+public:
+    explicit TMdbQuery(TMdbConnection& connection);
+    ~TMdbQuery() override;
+    TMdbQuery(const TMdbQuery&) = delete;
+    TMdbQuery& operator=(const TMdbQuery&) = delete;
+
+    TStatementLines& SQL() noexcept { return FSQL; }
+    TMdbConnection& Connection() const noexcept { return FConnection; }
+
+    // Runs the statement as a query returning rows; raises EProviderError when it is rejected.
+    // Accepted: SELECT * FROM followed by one table name, plain or in square brackets.
+    void Open();
+    // Runs the statement as a command; our provider runs no commands and always refuses.
+    void ExecSQL();
+    void Close();
+    bool Active() const noexcept { return FActive; }
+
+    std::int32_t FieldCount() const noexcept { return static_cast<std::int32_t>(FData.Columns.size()); }
+    const TColumnInfo& Field(std::int32_t i) const { return FData.Columns.at(static_cast<std::size_t>(i)).Info; }
+    std::vector<std::string> FieldNames() const;
+    // -1 when no field has the name (letter case ignored).
+    std::int32_t FindField(std::string_view name) const noexcept;
+    bool IsNull(std::int32_t field) const;
+    // The raw value of the current record: the number of a numeric, date or Yes/No field.
+    double Number(std::int32_t field) const;
+    // The text of a text or memo field (a description for binary data), empty for others.
+    const std::string& Text(std::int32_t field) const;
+
+    std::int32_t RecordCount() const override { return FActive ? FData.RecordCount : 0; }
+    std::int32_t RecNo() const override;
+    void First() override;
+    void Next() override;
+    void Prior();
+    void Last();
+    bool Eof() const override { return FEof; }
+    bool Bof() const noexcept { return FBof; }
+    std::int32_t MoveBy(std::int32_t distance) override;
+    void DisableControls() override { ++FDisableCount; }
+    void EnableControls() override;
+    bool ControlsDisabled() const noexcept { return FDisableCount > 0; }
+    std::int32_t FieldByName(std::string_view name) const override;
+    double AsFloat(std::int32_t field) const override;
+
+    void AddListener(TDataSetListener* listener);
+    void RemoveListener(TDataSetListener* listener);
+
+private:
+    friend class TMdbConnection;
+    void CloseQuietly() noexcept;
+    void Moved();
+    void Notify(void (TDataSetListener::*event)());
+    const TColumnData& Column(std::int32_t field) const;
+
+    TMdbConnection& FConnection;
+    TStatementLines FSQL;
+    bool FActive = false;
+    TTableData FData;
+    std::int32_t FCurrent = 0;
+    bool FEof = true;
+    bool FBof = true;
+    std::int32_t FDisableCount = 0;
+    std::vector<TDataSetListener*> FListeners;
+};
+
+// The link between a dataset and the data-aware views bound to it.
+class TDataSource : private TDataSetListener {
+public:
+    explicit TDataSource(TMdbQuery* dataSet = nullptr);
+    ~TDataSource() override;
+    TDataSource(const TDataSource&) = delete;
+    TDataSource& operator=(const TDataSource&) = delete;
+
+    TMdbQuery* DataSet() const noexcept { return FDataSet; }
+    void SetDataSet(TMdbQuery* dataSet);
+    void AddLink(TDataSetListener* link);
+    void RemoveLink(TDataSetListener* link);
+
+private:
+    void ActiveChanged() override;
+    void DataSetChanged() override;
+    void DataSetScrolled() override;
+    void Broadcast(void (TDataSetListener::*event)());
+
+    TMdbQuery* FDataSet = nullptr;
+    std::vector<TDataSetListener*> FLinks;
+};
+
+// Parses "SELECT * FROM <name>" and returns the name; raises EProviderError otherwise.
+std::string ParseSelectAll(std::string_view statement);
+
+// Letter case ignored for ASCII letters, other characters by code point (the listing's order).
+bool NameLess(std::string_view a, std::string_view b) noexcept;
+
+}  // namespace quorlin

@@ -1,0 +1,59 @@
+#pragma once
+// A table's columns and records as read from a database file, held in memory column by column.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace quorlin {
+
+// Access column types, by the codes the file format uses.
+enum class TColumnType : std::uint8_t {
+    Boolean = 0x01,
+    Byte = 0x02,
+    Integer = 0x03,
+    Long = 0x04,
+    Currency = 0x05,
+    Single = 0x06,
+    Double = 0x07,
+    DateTime = 0x08,
+    Binary = 0x09,
+    Text = 0x0A,
+    Ole = 0x0B,
+    Memo = 0x0C,
+    ReplicationId = 0x0F,
+    Decimal = 0x10,
+    Complex = 0x12,
+};
+
+struct TColumnInfo {
+    std::string Name;
+    TColumnType Type = TColumnType::Text;
+    std::int32_t Size = 0;       // bytes in the record (characters x 2 for Jet 4 text)
+    std::int32_t Precision = 0;  // Decimal only
+    std::int32_t Scale = 0;      // Decimal only
+    bool AutoNumber = false;
+};
+
+// How a column's values are kept: numbers (numeric types, dates, Yes/No as 0/-1) or text
+// (text, memo, and a description of binary data).
+enum class TCellKind : std::uint8_t { Null = 0, Number = 1, Text = 2 };
+
+struct TColumnData {
+    TColumnInfo Info;
+    std::vector<TCellKind> Kinds;
+    std::vector<double> Numbers;     // for TCellKind::Number, else 0
+    std::vector<std::string> Texts;  // for TCellKind::Text, else empty; unused for numeric columns
+};
+
+struct TTableData {
+    std::vector<TColumnData> Columns;
+    std::int32_t RecordCount = 0;
+};
+
+// True for the column types whose values read as 64-bit floats.
+bool HasNumericReading(TColumnType type) noexcept;
+bool IsTextual(TColumnType type) noexcept;
+const char* ColumnTypeName(TColumnType type) noexcept;
+
+}  // namespace quorlin

@@ -1,0 +1,96 @@
+#include "Wire.h"
+
+#include <algorithm>
+
+namespace quorlin {
+
+void TWireReader::Read(void* destination, std::size_t n)
+{
+    auto* out = static_cast<char*>(destination);
+    while (n > 0) {
+        if (FPos == FEnd) {
+            FPos = 0;
+            FEnd = FSource(FBuffer.data(), FBuffer.size());
+            if (FEnd == 0) throw EWireError();
+        }
+        const std::size_t take = std::min(n, FEnd - FPos);
+        std::memcpy(out, FBuffer.data() + FPos, take);
+        FPos += take;
+        out += take;
+        n -= take;
+    }
+}
+
+void WriteColumns(TWireWriter& w, const std::vector<TColumnInfo>& columns, std::int32_t expectedRecords)
+{
+    w.I32(static_cast<std::int32_t>(columns.size()));
+    w.I32(expectedRecords);
+    for (const auto& c : columns) {
+        w.Str(c.Name);
+        w.U8(static_cast<std::uint8_t>(c.Type));
+        w.I32(c.Size);
+        w.I32(c.Precision);
+        w.I32(c.Scale);
+        w.U8(c.AutoNumber ? 1 : 0);
+    }
+}
+
+void WriteCell(TWireWriter& w, TCellKind kind, double number, std::string_view text)
+{
+    w.U8(static_cast<std::uint8_t>(kind));
+    if (kind == TCellKind::Number) w.F64(number);
+    if (kind == TCellKind::Text) w.Str(text);
+}
+
+TTableData ReadTableStream(TWireReader& r)
+{
+    TTableData table;
+    const std::int32_t columns = r.I32();
+    const std::int32_t expected = r.I32();
+    if (columns < 0 || columns > 4096) throw EWireError();
+    table.Columns.resize(static_cast<std::size_t>(columns));
+    // A hint only: a damaged file may claim any count, so the reservation is bounded.
+    const auto reserve = static_cast<std::size_t>(std::clamp(expected, 0, 1 << 22));
+    for (auto& c : table.Columns) {
+        c.Info.Name = r.Str(4096);
+        c.Info.Type = static_cast<TColumnType>(r.U8());
+        c.Info.Size = r.I32();
+        c.Info.Precision = r.I32();
+        c.Info.Scale = r.I32();
+        c.Info.AutoNumber = r.U8() != 0;
+        c.Kinds.reserve(reserve);
+        c.Numbers.reserve(reserve);
+    }
+    for (;;) {
+        const auto mark = static_cast<TWireMark>(r.U8());
+        if (mark == TWireMark::Progress) continue;
+        if (mark == TWireMark::End) break;
+        if (mark == TWireMark::Failure) throw EProviderError(r.Str());
+        if (mark != TWireMark::Record) throw EWireError();
+        for (auto& c : table.Columns) {
+            const auto kind = static_cast<TCellKind>(r.U8());
+            double number = 0.0;
+            std::string text;
+            if (kind == TCellKind::Number)
+                number = r.F64();
+            else if (kind == TCellKind::Text)
+                text = r.Str();
+            else if (kind != TCellKind::Null)
+                throw EWireError();
+            c.Kinds.push_back(kind);
+            c.Numbers.push_back(number);
+            if (kind == TCellKind::Text && c.Texts.size() < c.Kinds.size()) c.Texts.resize(c.Kinds.size());
+            if (!c.Texts.empty()) {
+                if (kind == TCellKind::Text)
+                    c.Texts.back() = std::move(text);
+                else
+                    c.Texts.emplace_back();
+            }
+        }
+        ++table.RecordCount;
+        if (table.RecordCount == INT32_MAX) throw EWireError();
+    }
+    return table;
+}
+
+}  // namespace quorlin

@@ -1,0 +1,110 @@
+#pragma once
+// The stream between the reading process and the program: tables and catalogs as bytes, sent
+// record by record so that neither side holds a table twice. The reader checks every length,
+// so a stream cut short or garbled can only raise EWireError.
+
+#include <cstdint>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "ProviderError.h"
+#include "TableData.h"
+
+namespace quorlin {
+
+// The stream ended early or holds what no writer writes.
+class EWireError : public std::runtime_error {
+public:
+    EWireError() : std::runtime_error("The stream from the reading process is incomplete") {}
+};
+
+class TWireWriter {
+public:
+    // Bytes go to sink whenever more than a buffer's worth has gathered, and at Flush.
+    explicit TWireWriter(std::function<void(const char*, std::size_t)> sink) : FSink(std::move(sink)) {}
+    void U8(std::uint8_t v)
+    {
+        FBuffer.push_back(static_cast<char>(v));
+        Spill();
+    }
+    void I32(std::int32_t v) { Raw(&v, sizeof v); }
+    void F64(double v) { Raw(&v, sizeof v); }
+    void Str(std::string_view s)
+    {
+        I32(static_cast<std::int32_t>(s.size()));
+        Raw(s.data(), s.size());
+    }
+    void Raw(const void* p, std::size_t n)
+    {
+        FBuffer.append(static_cast<const char*>(p), n);
+        Spill();
+    }
+    void Flush()
+    {
+        if (!FBuffer.empty()) FSink(FBuffer.data(), FBuffer.size());
+        FBuffer.clear();
+    }
+    bool Empty() const noexcept { return FBuffer.empty(); }
+
+private:
+    void Spill()
+    {
+        if (FBuffer.size() >= (1u << 18)) Flush();
+    }
+    std::function<void(const char*, std::size_t)> FSink;
+    std::string FBuffer;
+};
+
+class TWireReader {
+public:
+    // source fills at most n bytes at p and returns how many; 0 at the end of the stream.
+    explicit TWireReader(std::function<std::size_t(char*, std::size_t)> source) : FSource(std::move(source)) {}
+    std::uint8_t U8()
+    {
+        std::uint8_t v;
+        Read(&v, 1);
+        return v;
+    }
+    std::int32_t I32()
+    {
+        std::int32_t v;
+        Read(&v, sizeof v);
+        return v;
+    }
+    double F64()
+    {
+        double v;
+        Read(&v, sizeof v);
+        return v;
+    }
+    std::string Str(std::size_t limit = std::size_t{1} << 30)
+    {
+        const std::int32_t n = I32();
+        if (n < 0 || static_cast<std::size_t>(n) > limit) throw EWireError();
+        std::string s(static_cast<std::size_t>(n), '\0');
+        Read(s.data(), s.size());
+        return s;
+    }
+    void Read(void* destination, std::size_t n);
+
+private:
+    std::function<std::size_t(char*, std::size_t)> FSource;
+    std::vector<char> FBuffer = std::vector<char>(1 << 16);
+    std::size_t FPos = 0;
+    std::size_t FEnd = 0;
+};
+
+// Records follow the column descriptions one by one; Progress may stand between them.
+enum class TWireMark : std::uint8_t { Start = 'S', Record = 'R', Progress = '.', End = 'Z', Failure = 'E' };
+
+// expectedRecords only sizes the reader's storage in advance.
+void WriteColumns(TWireWriter& w, const std::vector<TColumnInfo>& columns, std::int32_t expectedRecords);
+void WriteCell(TWireWriter& w, TCellKind kind, double number, std::string_view text);
+// Reads what the writer sent: columns, records, then the end mark. A failure mark raises
+// EProviderError with the message the reading process sent.
+TTableData ReadTableStream(TWireReader& r);
+
+}  // namespace quorlin
