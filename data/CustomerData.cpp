@@ -21,11 +21,21 @@ std::string TCustomerData::SelectStatement(const std::string& table)
     return "SELECT * FROM [" + quoted + "]";
 }
 
+namespace {
+
+// A folder or a device is no file: it changes nothing, like a name that does not exist.
+bool FileExists(const std::string& path)
+{
+    std::error_code ec;
+    return std::filesystem::is_regular_file(path, ec);
+}
+
+}  // namespace
+
 int TCustomerData::Connect(const std::string& path)
 {
     FLastError.clear();
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
+    if (!FileExists(path)) {
         FLastError = "Could not find file '" + path + "'.";
         return -1;
     }
@@ -46,12 +56,8 @@ int TCustomerData::ConnectDatabase(const std::string& path) { return Connect(pat
 
 int TCustomerData::OpenTable(const std::string& path, const std::string& table)
 {
-    std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) {
-        FLastError = "Could not find file '" + path + "'.";
-        return -1;
-    }
     int result = Connect(path);
+    if (result == -1 && !FileExists(path)) return -1;
     if (!DataConn.Connected() || table.empty()) return result;
 
     std::vector<std::string> names;

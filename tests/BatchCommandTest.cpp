@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
@@ -227,4 +228,80 @@ TEST(BatchCompute, FieldNamesThatAreNotUtf8StillGiveJson)
     const auto j = nlohmann::json::parse(r.Out);
     EXPECT_EQ(j["factors"][0].get<std::string>().substr(0, 1), "x");
     EXPECT_EQ(j["equation"].get<std::string>().substr(0, 2), "y=");
+}
+
+TEST(BatchAccess, TablesAreListedTablesFirstThenViews)
+{
+    const RunResult r = RunCommand({"tables", DataFile("regression.mdb")});
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_EQ(r.Out,
+              "Constant\nElNino\nEmpty\nKeyed\nLongley\nNulls\nPlain\nRain Data\nSample\nStations\nStepwise2\n"
+              "Stepwise4\nTextValues\nTypes\nWeather\n降水\nFahrenheit\nWarmDays\n");
+}
+
+TEST(BatchAccess, FieldsAndComputeOnAccessTables)
+{
+    const std::string db = DataFile("regression.mdb");
+    EXPECT_EQ(RunCommand({"fields", db, "--table", "rain data"}).Out, "x\ny\n");
+    const RunResult rain = RunCommand({"compute", db, "--table", "Rain Data", "--y", "y"});
+    EXPECT_EQ(rain.Status, 0) << rain.Err;
+    EXPECT_EQ(rain.Out.rfind("y=", 0), 0u);
+    const RunResult sample = RunCommand({"compute", db, "--table", "Sample", "--y", "y", "--method", "full"});
+    EXPECT_EQ(sample.Out, "y=0.517+2.383*x1-0.083*x2\n");
+}
+
+TEST(BatchAccess, JsonEqualsTheSameRecordsFromCsv)
+{
+    for (const char* table : {"Sample", "Stepwise4", "Nulls"}) {
+        const RunResult mdb = RunCommand({"compute", DataFile("regression.mdb"), "--table", table, "--y",
+                                          table == std::string("Stepwise4") ? "Y" : "y", "--json"});
+        const RunResult csv = RunCommand({"compute", DataFile(std::string(table) + ".csv"), "--y",
+                                          table == std::string("Stepwise4") ? "Y" : "y", "--json"});
+        ASSERT_EQ(mdb.Status, 0) << mdb.Err;
+        ASSERT_EQ(csv.Status, 0) << csv.Err;
+        const auto a = nlohmann::json::parse(mdb.Out);
+        const auto b = nlohmann::json::parse(csv.Out);
+        EXPECT_EQ(a["equation"], b["equation"]) << table;
+        EXPECT_EQ(a["removals"].size(), b["removals"].size()) << table;
+        // The CSV exports hold 16 digits, the database 17: agreement to the last digits.
+        for (const char* key : {"constant", "residual_share", "multiple_r", "y_variance"})
+            EXPECT_NEAR(a[key].get<double>(), b[key].get<double>(), 1e-12 * std::max(1.0, std::fabs(b[key].get<double>())))
+                << table << " " << key;
+    }
+}
+
+TEST(BatchAccess, ProblemsWithTheDatabaseExitTwoWithAReason)
+{
+    TempFolder folder;
+    const std::string db = DataFile("regression.mdb");
+    RunResult r = RunCommand({"compute", (folder / "none.mdb").string(), "--table", "Sample", "--y", "y"});
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_THAT(r.Err, HasSubstr("Could not find file"));
+
+    WriteBytes(folder / "fake.MDB", "not a database at all");
+    r = RunCommand({"compute", (folder / "fake.MDB").string(), "--table", "Sample", "--y", "y"});
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_THAT(r.Err, HasSubstr("fake.MDB"));
+    EXPECT_EQ(RunCommand({"tables", (folder / "fake.MDB").string()}).Status, 2);
+
+    r = RunCommand({"compute", db, "--table", "Nowhere", "--y", "y"});
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_THAT(r.Err, HasSubstr("Nowhere"));
+    EXPECT_EQ(RunCommand({"compute", db, "--y", "y"}).Status, 2);
+    EXPECT_EQ(RunCommand({"compute", Sample, "--table", "Sample", "--y", "y"}).Status, 2);
+    EXPECT_EQ(RunCommand({"fields", db}).Status, 2);
+}
+
+TEST(BatchAccess, FieldsWithoutNumericReadingExitOne)
+{
+    const std::string db = DataFile("regression.mdb");
+    RunResult r = RunCommand({"compute", db, "--table", "Types", "--y", "y", "--x", "L", "--x", "YesNo"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, HasSubstr("Cannot access field 'YesNo' as type Float"));
+    r = RunCommand({"compute", db, "--table", "Stations", "--y", "Rain"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, HasSubstr("'S000' is not a valid floating point value"));
+    r = RunCommand({"compute", db, "--table", "Constant", "--y", "y"});
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_THAT(r.Err, HasSubstr("Invalid floating point operation"));
 }

@@ -82,6 +82,7 @@ TEST(CustomerData, MissingFileChangesNothing)
     ASSERT_EQ(d.OpenTable(Regression, "Sample"), 2);
     EXPECT_EQ(d.ConnectDatabase("/no/such/file.mdb"), -1);
     EXPECT_EQ(d.OpenTable("/no/such/file.mdb", "Sample"), -1);
+    EXPECT_EQ(d.ConnectDatabase(std::string(QUORLIN_TEST_DATA)), -1);  // a folder is no file
     EXPECT_EQ(StateOf(d), State::TableOpen);
     EXPECT_EQ(d.DataQuery.RecordCount(), 5);
 }
