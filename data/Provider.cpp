@@ -331,6 +331,34 @@ std::vector<std::string> TMdbQuery::FieldNames() const
     return names;
 }
 
+std::string TMdbQuery::DisplayText(std::int32_t row, std::int32_t field) const
+{
+    if (!FActive || row < 0 || row >= FData.RecordCount || field < 0 || field >= FieldCount()) return {};
+    return FormatCell(FData.Columns[static_cast<std::size_t>(field)], static_cast<std::size_t>(row));
+}
+
+void TMdbQuery::Refresh()
+{
+    if (!FActive) return;
+    const std::int32_t recNo = RecNo();
+    TTableData previous = std::move(FData);
+    FActive = false;
+    try {
+        ++FDisableCount;  // one notice at the end, not one per step
+        Open();
+        --FDisableCount;
+    } catch (...) {
+        --FDisableCount;
+        FData = std::move(previous);
+        FActive = true;
+        throw;
+    }
+    FCurrent = std::clamp(recNo - 1, 0, std::max(0, FData.RecordCount - 1));
+    FBof = FCurrent == 0;
+    FEof = FData.RecordCount == 0;
+    Notify(&TDataSetListener::DataSetChanged);
+}
+
 std::int32_t TMdbQuery::FindField(std::string_view name) const noexcept
 {
     for (std::size_t i = 0; i < FData.Columns.size(); ++i)

@@ -107,6 +107,10 @@ public:
     std::int32_t FieldCount() const noexcept { return static_cast<std::int32_t>(FData.Columns.size()); }
     const TColumnInfo& Field(std::int32_t i) const { return FData.Columns.at(static_cast<std::size_t>(i)).Info; }
     std::vector<std::string> FieldNames() const;
+    // Any record's value as a grid shows it, without moving the cursor (row is 0-based).
+    std::string DisplayText(std::int32_t row, std::int32_t field) const;
+    // Reads the table again, keeping the current record number where the table still has it.
+    void Refresh();
     // -1 when no field has the name (letter case ignored).
     std::int32_t FindField(std::string_view name) const noexcept;
     bool IsNull(std::int32_t field) const;

@@ -57,3 +57,15 @@ bool IsTextual(TColumnType type) noexcept;
 const char* ColumnTypeName(TColumnType type) noexcept;
 
 }  // namespace quorlin
+
+namespace quorlin {
+
+// The text a grid shows for one value: numbers in general format, dates as
+// "yyyy-mm-dd hh:mm:ss" (the time left out at midnight), Yes/No as "True"/"False", empty for
+// NULL.
+std::string FormatCell(const TColumnData& column, std::size_t row);
+// The calendar date and time of a day number (days since 1899-12-30, the time as the fraction
+// of the day, on either side of that day).
+std::string FormatDayNumber(double dayNumber);
+
+}  // namespace quorlin

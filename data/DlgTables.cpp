@@ -1,0 +1,145 @@
+#include "DlgTables.h"
+
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyle>
+#include <QToolButton>
+
+#include <filesystem>
+
+namespace quorlin {
+
+namespace {
+
+bool FileExists(const std::string& path)
+{
+    std::error_code ec;
+    return !path.empty() && std::filesystem::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+TFileFilter AccessFilesFilter() { return {"Access Files(*.mdb)", {"*.mdb"}}; }
+
+TTablesDlg::TTablesDlg(QWidget* owner, TCustomerData& data, TUserInterface& ui)
+    : QDialog(owner), FData(data), FUi(ui)
+{
+    setObjectName("TablesDlg");
+    setWindowTitle(QStringLiteral("选择数据表"));
+    setFixedSize(412, 257);
+    setWindowFlags(Qt::Dialog | Qt::MSWindowsFixedSizeDialogHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
+
+    Label1 = new QLabel(QStringLiteral("数据库文件"), this);
+    Label1->setObjectName("Label1");
+    Label1->setGeometry(8, 12, 73, 13);
+
+    EditFile = new QLineEdit(this);
+    EditFile->setObjectName("EditFile");
+    EditFile->setGeometry(80, 8, 209, 21);
+    EditFile->setEnabled(false);
+
+    OpenBtn = new QToolButton(this);
+    OpenBtn->setObjectName("OpenBtn");
+    OpenBtn->setGeometry(288, 8, 23, 22);
+    OpenBtn->setAutoRaise(true);
+    OpenBtn->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
+    OpenBtn->setIconSize(QSize(16, 16));
+    OpenBtn->setToolTip(QStringLiteral("选取文件"));
+    OpenBtn->setFocusPolicy(Qt::NoFocus);
+
+    Bevel1 = new QFrame(this);
+    Bevel1->setObjectName("Bevel1");
+    Bevel1->setGeometry(8, 40, 305, 209);
+    Bevel1->setFrameShape(QFrame::Box);
+    Bevel1->setFrameShadow(QFrame::Sunken);
+
+    Label2 = new QLabel(QStringLiteral("数据库中的表,  请选择一项:"), this);
+    Label2->setObjectName("Label2");
+    Label2->setGeometry(24, 48, 177, 13);
+
+    ListTables = new QListWidget(this);
+    ListTables->setObjectName("ListTables");
+    ListTables->setGeometry(24, 72, 273, 169);
+    ListTables->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListTables->setSortingEnabled(false);
+
+    OKBtn = new QPushButton(QStringLiteral("OK"), this);
+    OKBtn->setObjectName("OKBtn");
+    OKBtn->setGeometry(324, 80, 75, 25);
+    OKBtn->setDefault(true);
+    OKBtn->setEnabled(false);
+
+    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
+    CancelBtn->setObjectName("CancelBtn");
+    CancelBtn->setGeometry(324, 118, 75, 25);
+
+    setTabOrder(OKBtn, CancelBtn);
+    setTabOrder(CancelBtn, EditFile);
+    setTabOrder(EditFile, ListTables);
+
+    connect(OpenBtn, &QToolButton::clicked, this, [this] { OpenBtnClick(); });
+    connect(EditFile, &QLineEdit::textChanged, this, [this] { EditFileChange(); });
+    connect(ListTables, &QListWidget::itemSelectionChanged, this, [this] { ListTablesClick(); });
+    connect(OKBtn, &QPushButton::clicked, this, [this] {
+        OKBtnClick();
+        accept();
+    });
+    connect(CancelBtn, &QPushButton::clicked, this, [this] {
+        CancelBtnClick();
+        reject();
+    });
+    // Esc and the close box end the dialog as Cancel does.
+    connect(this, &QDialog::rejected, this, [this] {
+        FileName.clear();
+        TableName.clear();
+    });
+}
+
+void TTablesDlg::showEvent(QShowEvent* event)
+{
+    FileName.clear();
+    TableName.clear();
+    QDialog::showEvent(event);
+}
+
+void TTablesDlg::OpenBtnClick()
+{
+    const auto chosen = FUi.OpenFileName("打开", {AccessFilesFilter()});
+    // Setting the text the edit already shows is no change and triggers nothing.
+    if (chosen) EditFile->setText(QString::fromStdString(*chosen));
+}
+
+void TTablesDlg::EditFileChange()
+{
+    ListTables->clear();
+    const std::string path = EditFile->text().toStdString();
+    if (FileExists(path) && FData.ConnectDatabase(path) > 0) {
+        std::vector<std::string> names;
+        FData.DataConn.GetTableNames(names, false);
+        for (const auto& name : names) ListTables->addItem(QString::fromStdString(name));
+    }
+    OKBtn->setEnabled(false);
+}
+
+void TTablesDlg::ListTablesClick() { OKBtn->setEnabled(!ListTables->selectedItems().isEmpty()); }
+
+void TTablesDlg::OKBtnClick()
+{
+    FileName.clear();
+    TableName.clear();
+    const std::string path = EditFile->text().toStdString();
+    if (FileExists(path)) FileName = path;
+    const auto selected = ListTables->selectedItems();
+    if (!selected.isEmpty()) TableName = selected.first()->text().toStdString();
+}
+
+void TTablesDlg::CancelBtnClick()
+{
+    FileName.clear();
+    TableName.clear();
+}
+
+}  // namespace quorlin

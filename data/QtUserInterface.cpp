@@ -1,0 +1,95 @@
+#include "QtUserInterface.h"
+
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QUrl>
+
+namespace quorlin {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+// "*.txt" -> "*.[tT][xX][tT]"
+QString AnyCase(const std::string& pattern)
+{
+    QString out;
+    for (QChar c : Q(pattern)) {
+        if (c.isLetter() && c.toLower() != c.toUpper())
+            out += QStringLiteral("[") + c.toLower() + c.toUpper() + QStringLiteral("]");
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+QString QtFilterText(const std::vector<TFileFilter>& filters)
+{
+    QStringList entries;
+    for (const auto& f : filters) {
+        QStringList patterns;
+        for (const auto& p : f.Patterns) patterns << AnyCase(p);
+        // Qt reads the patterns from the last parentheses of an entry.
+        entries << Q(f.Description) + QStringLiteral(" (") + patterns.join(' ') + QStringLiteral(")");
+    }
+    return entries.join(QStringLiteral(";;"));
+}
+
+int TQtUserInterface::MessageBox(const std::string& text, const std::string& caption, int flags)
+{
+    QMessageBox box(FOwner);
+    box.setWindowTitle(Q(caption));
+    box.setText(Q(text));
+    box.setIcon((flags & MB_ICONQUESTION) ? QMessageBox::Question : QMessageBox::NoIcon);
+    if ((flags & 0x0F) == MB_YESNO) {
+        box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+    return IDOK;
+}
+
+void TQtUserInterface::ShowError(const std::string& text)
+{
+    QMessageBox box(FOwner);
+    box.setWindowTitle(QStringLiteral("Quorlin"));
+    box.setText(Q(text));
+    box.setIcon(QMessageBox::Critical);
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+std::optional<std::string> TQtUserInterface::OpenFileName(const std::string& title,
+                                                          const std::vector<TFileFilter>& filters)
+{
+    QFileDialog dialog(FOwner, Q(title), QString(), QtFilterText(filters));
+    dialog.setFileMode(QFileDialog::AnyFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setOption(QFileDialog::ReadOnly, false);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
+}
+
+std::optional<std::string> TQtUserInterface::SaveFileName(const std::string& title,
+                                                          const std::vector<TFileFilter>& filters,
+                                                          const std::string& defaultSuffix)
+{
+    QFileDialog dialog(FOwner, Q(title), QString(), QtFilterText(filters));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(Q(defaultSuffix));
+    // The command asks before replacing a file; the dialog does not.
+    dialog.setOption(QFileDialog::DontConfirmOverwrite, true);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
+}
+
+void TQtUserInterface::OpenWithDesktop(const std::string& path)
+{
+    QDesktopServices::openUrl(QUrl::fromLocalFile(Q(path)));
+}
+
+}  // namespace quorlin

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <QWidget>
+
+#include "UserInterface.h"
+
+namespace quorlin {
+
+class TQtUserInterface : public TUserInterface {
+public:
+    // Dialogs are owned by (centred on) the given window, if any.
+    explicit TQtUserInterface(QWidget* owner = nullptr) : FOwner(owner) {}
+    void SetOwner(QWidget* owner) { FOwner = owner; }
+
+    int MessageBox(const std::string& text, const std::string& caption, int flags) override;
+    void ShowError(const std::string& text) override;
+    std::optional<std::string> OpenFileName(const std::string& title, const std::vector<TFileFilter>& filters) override;
+    std::optional<std::string> SaveFileName(const std::string& title, const std::vector<TFileFilter>& filters,
+                                            const std::string& defaultSuffix) override;
+    void OpenWithDesktop(const std::string& path) override;
+
+private:
+    QWidget* FOwner;
+};
+
+// "Description (*.a *.b)" entries for a Qt file dialog; each pattern is widened to match
+// any letter case of the extension, since Linux file names are case-sensitive.
+QString QtFilterText(const std::vector<TFileFilter>& filters);
+
+}  // namespace quorlin

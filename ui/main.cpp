@@ -1,0 +1,35 @@
+// The desktop program: the main window, the data module and the hidden browser, created in
+// that order, and the event loop until the main window closes.
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <cstdlib>
+
+#include "EquForm.h"
+#include "data/CustomerData.h"
+#include "data/Dbbrower01.h"
+#include "data/QtUserInterface.h"
+
+int main(int argc, char** argv)
+{
+    // Tables are read in a forked process; glib's own allocator is not safe across a fork
+    // from a program with threads, the system allocator is.
+    ::setenv("G_SLICE", "always-malloc", 1);
+    QApplication app(argc, argv);
+    try {
+        quorlin::TQtUserInterface ui;
+        quorlin::TEquForm equForm(ui);
+        ui.SetOwner(&equForm);
+        quorlin::TCustomerData customerData;
+        equForm.SetDataModule(&customerData);
+        quorlin::TGridForm gridForm(customerData.StatDataSource1);
+        gridForm.NaviDatabase->OnError = [&ui](const std::string& text) { ui.ShowError(text); };
+        equForm.SetGridForm(&gridForm);
+        equForm.show();
+        return app.exec();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, QStringLiteral("Quorlin"), QString::fromStdString(e.what()));
+    }
+    return 0;
+}
