@@ -1,0 +1,168 @@
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
+#include <gmock/gmock.h>
+
+#include "DesktopFixture.h"
+
+using namespace quorlin;
+using namespace quorlin::testing;
+using ::testing::ElementsAre;
+
+using TablesDialog = Desktop;
+using Browser = Desktop;
+
+TEST_F(TablesDialog, StartsEmptyAndCancelHandsBackNothing)
+{
+    TTablesDlg dialog(&Form, Data, Ui);
+    EXPECT_EQ(dialog.windowTitle(), "选择数据表");
+    EXPECT_FALSE(dialog.EditFile->isEnabled());
+    EXPECT_TRUE(dialog.EditFile->text().isEmpty());
+    EXPECT_EQ(dialog.ListTables->count(), 0);
+    EXPECT_FALSE(dialog.OKBtn->isEnabled());
+    EXPECT_EQ(dialog.OpenBtn->toolTip(), "选取文件");
+    EXPECT_EQ(dialog.Label2->text(), "数据库中的表,  请选择一项:");
+    Ui.OpenAnswers.push_back(Regression);
+    dialog.OpenBtnClick();
+    dialog.ListTables->setCurrentRow(0);
+    dialog.CancelBtnClick();
+    EXPECT_TRUE(dialog.FileName.empty());
+    EXPECT_TRUE(dialog.TableName.empty());
+    EXPECT_THAT(Ui.OpenTitles, ElementsAre("打开"));
+    ASSERT_EQ(Ui.LastOpenFilters.size(), 1u);
+    EXPECT_EQ(Ui.LastOpenFilters[0].Description, "Access Files(*.mdb)");
+}
+
+TEST_F(TablesDialog, ChoosingAFileListsTablesAndViewsAndOkNeedsASelection)
+{
+    TTablesDlg dialog(&Form, Data, Ui);
+    Ui.OpenAnswers.push_back(Regression);
+    dialog.OpenBtnClick();
+    ASSERT_EQ(dialog.ListTables->count(), 18);
+    EXPECT_EQ(dialog.ListTables->item(0)->text(), "Constant");
+    EXPECT_EQ(dialog.ListTables->item(17)->text(), "WarmDays");
+    EXPECT_FALSE(dialog.OKBtn->isEnabled());
+    EXPECT_TRUE(Data.DataConn.Connected());
+    // Keys move the selection as a click does.
+    dialog.ListTables->setFocus();
+    dialog.ListTables->setCurrentRow(3);
+    EXPECT_TRUE(dialog.OKBtn->isEnabled());
+    // The same file again changes nothing; another path disables OK.
+    Ui.OpenAnswers.push_back(Regression);
+    dialog.OpenBtnClick();
+    EXPECT_TRUE(dialog.OKBtn->isEnabled());
+    EXPECT_EQ(dialog.ListTables->currentRow(), 3);
+    dialog.OKBtnClick();
+    EXPECT_EQ(dialog.FileName, Regression);
+    EXPECT_EQ(dialog.TableName, "Keyed");
+}
+
+TEST_F(TablesDialog, PathsThatAreNoDatabaseListNothing)
+{
+    Import(Regression, "Weather");
+    TTablesDlg dialog(&Form, Data, Ui);
+    Ui.OpenAnswers.push_back((Folder / "nothing.mdb").string());
+    dialog.OpenBtnClick();
+    EXPECT_EQ(dialog.ListTables->count(), 0);
+    EXPECT_TRUE(Data.DataQuery.Active());  // no file, no connection attempt
+    WriteBytes(Folder / "text.mdb", "no database");
+    Ui.OpenAnswers.push_back((Folder / "text.mdb").string());
+    dialog.OpenBtnClick();
+    EXPECT_EQ(dialog.ListTables->count(), 0);
+    EXPECT_FALSE(Data.DataQuery.Active());  // the open table was closed
+    EXPECT_FALSE(dialog.OKBtn->isEnabled());
+    EXPECT_TRUE(Ui.Errors.empty());
+}
+
+TEST_F(Browser, ShowsTheOpenTableAndFollowsTheQuery)
+{
+    Import(DataFile("regression.mdb"), "ElNino");
+    Form.Button3->click();
+    EXPECT_TRUE(Grid.isVisible());
+    EXPECT_EQ(Grid.Model->rowCount(), 61);
+    EXPECT_EQ(Grid.Model->columnCount(), 13);
+    EXPECT_EQ(Grid.Model->headerData(0, Qt::Horizontal, Qt::DisplayRole).toString(), "YEAR");
+    EXPECT_EQ(Grid.Model->data(Grid.Model->index(0, 0), Qt::DisplayRole).toString(), "1950");
+    EXPECT_EQ(Grid.Model->data(Grid.Model->index(0, 1), Qt::DisplayRole).toString(), "23.11");
+
+    // The navigator moves the query and the grid marks the record.
+    Grid.NaviDatabase->ButtonAt(TDBNavigator::nbNext)->click();
+    Grid.NaviDatabase->ButtonAt(TDBNavigator::nbNext)->click();
+    EXPECT_EQ(Data.DataQuery.RecNo(), 3);
+    EXPECT_EQ(Grid.GridDatabase->currentIndex().row(), 2);
+    EXPECT_EQ(Grid.Model->headerData(2, Qt::Vertical, Qt::DisplayRole).toString(), "▶");
+    // Choosing a row in the grid moves the query.
+    Grid.GridDatabase->selectRow(10);
+    EXPECT_EQ(Data.DataQuery.RecNo(), 11);
+
+    // Read-only tables: the editing buttons stay disabled.
+    for (auto b : {TDBNavigator::nbInsert, TDBNavigator::nbDelete, TDBNavigator::nbEdit, TDBNavigator::nbPost,
+                   TDBNavigator::nbCancel})
+        EXPECT_FALSE(Grid.NaviDatabase->ButtonAt(b)->isEnabled());
+    EXPECT_TRUE(Grid.NaviDatabase->ButtonAt(TDBNavigator::nbRefresh)->isEnabled());
+
+    // Closing hides; showing again keeps the current record.
+    Grid.close();
+    EXPECT_FALSE(Grid.isVisible());
+    Form.Button3->click();
+    EXPECT_EQ(Data.DataQuery.RecNo(), 11);
+    Grid.NaviDatabase->ButtonAt(TDBNavigator::nbRefresh)->click();
+    EXPECT_EQ(Data.DataQuery.RecNo(), 11);
+    EXPECT_EQ(Grid.Model->rowCount(), 61);
+}
+
+TEST_F(Browser, StaysStillWhileTheStatisticsRead)
+{
+    Import(Regression, "Weather");
+    Form.Button3->click();
+    Grid.GridDatabase->selectRow(4);
+    int resets = 0;
+    QObject::connect(Grid.Model, &QAbstractItemModel::modelReset, [&] { ++resets; });
+    int moves = 0;
+    QObject::connect(Grid.Model, &TQueryModel::CurrentRecordChanged, [&](int) { ++moves; });
+    ChooseY("Rain");
+    Form.Selectall1->trigger();
+    Ui.SaveAnswers.push_back(std::nullopt);
+    Form.Button1->click();
+    EXPECT_EQ(Data.DataQuery.RecNo(), 5);
+    EXPECT_EQ(Grid.GridDatabase->currentIndex().row(), 4);
+    // One refresh as each pass resumes the controls, never a step per record.
+    EXPECT_LE(moves, 3);
+}
+
+TEST_F(Browser, AnotherTableReplacesTheGridAndChoosingAFileEmptiesIt)
+{
+    Import(Regression, "Weather");
+    Form.Button3->click();
+    Import(Regression, "Sample");
+    EXPECT_EQ(Grid.Model->columnCount(), 3);
+    EXPECT_EQ(Grid.Model->headerData(2, Qt::Horizontal, Qt::DisplayRole).toString(), "y");
+    EXPECT_EQ(Grid.Model->rowCount(), 5);
+
+    TTablesDlg dialog(&Form, Data, Ui);
+    Ui.OpenAnswers.push_back(Regression);
+    dialog.OpenBtnClick();
+    EXPECT_EQ(Grid.Model->rowCount(), 0);
+    EXPECT_EQ(Grid.Model->columnCount(), 0);
+    for (int b = 0; b < 10; ++b)
+        EXPECT_FALSE(Grid.NaviDatabase->ButtonAt(static_cast<TDBNavigator::Button>(b))->isEnabled()) << b;
+}
+
+TEST_F(Browser, FormatsEveryType)
+{
+    Import(Regression, "Types");
+    auto cell = [&](int row, int column) {
+        return Grid.Model->data(Grid.Model->index(row, column), Qt::DisplayRole).toString().toStdString();
+    };
+    EXPECT_EQ(cell(0, 0), "100000");
+    EXPECT_EQ(cell(0, 4), "12.34");
+    EXPECT_EQ(cell(1, 6), "2000-02-29 12:00:00");
+    EXPECT_EQ(cell(0, 6), "1900-01-01");
+    EXPECT_EQ(cell(2, 6), "1899-12-30 06:00:00");
+    EXPECT_EQ(cell(0, 7), "True");
+    EXPECT_EQ(cell(1, 7), "False");
+    EXPECT_EQ(cell(0, 8), "first");
+}

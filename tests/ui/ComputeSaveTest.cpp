@@ -1,0 +1,187 @@
+#include <QPushButton>
+#include <gmock/gmock.h>
+#include <sys/stat.h>
+
+#include "DesktopFixture.h"
+
+using namespace quorlin;
+using namespace quorlin::testing;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace {
+
+class ComputeSave : public Desktop {
+protected:
+    // Weather: Rain from Temp and Wind by the full method.
+    void ChooseWeather()
+    {
+        Import(Regression, "Weather");
+        ChooseY("Rain");
+        Form.Selectall1->trigger();
+        Form.ComboBox2->setCurrentIndex(1);
+        Form.ComboBox2Change();
+    }
+    std::string EquationShown() const
+    {
+        for (const auto& box : Ui.Boxes)
+            if (box.Caption == "回归方程为:") return box.Text;
+        return {};
+    }
+};
+
+}  // namespace
+
+TEST_F(ComputeSave, NothingTickedDoesNothingVisible)
+{
+    Import(Regression, "Weather");
+    ChooseY("Rain");
+    Form.Button1->click();
+    Tick("Rain");  // only Y ticked: the press unticks it and finds no factor
+    Form.Button1->click();
+    EXPECT_TRUE(Ui.Boxes.empty());
+    EXPECT_TRUE(Ui.SaveTitles.empty());
+    EXPECT_TRUE(Ticked().empty());
+    EXPECT_EQ(Form.ComboBox1->currentText(), "Rain");
+}
+
+TEST_F(ComputeSave, EquationBoxThenCancelledSaveWritesNothing)
+{
+    ChooseWeather();
+    Ui.SaveAnswers.push_back(std::nullopt);
+    Form.Button1->click();
+    EXPECT_THAT(Form.FactorNames, ElementsAre("Temp", "Wind"));  // Y unticked by the press
+    EXPECT_EQ(Form.YFieldName, "Rain");
+    ASSERT_EQ(Ui.Boxes.size(), 1u);
+    EXPECT_EQ(Ui.Boxes[0].Caption, "回归方程为:");
+    EXPECT_EQ(Ui.Boxes[0].Flags, MB_OK | MB_ICONQUESTION);
+    EXPECT_EQ(Ui.Boxes[0].Text.rfind("Rain=", 0), 0u);
+    EXPECT_THAT(Ui.SaveTitles, ElementsAre("保存方程数据为"));
+    ASSERT_EQ(Ui.LastSaveFilters.size(), 2u);
+    EXPECT_EQ(Ui.LastSaveFilters[0].Description, "Txt Files(*.Txt)");
+    EXPECT_EQ(Ui.LastSaveFilters[1].Description, "DataBase files(*.DB)");
+    EXPECT_EQ(Ui.LastDefaultSuffix, "txt");
+    EXPECT_TRUE(Ui.Opened.empty());
+    EXPECT_TRUE(Folder.Entries().empty());
+}
+
+TEST_F(ComputeSave, NewFileIsWrittenWithoutAskingAndOpened)
+{
+    ChooseWeather();
+    const std::string path = (Folder / "rain.txt").string();
+    Ui.SaveAnswers.push_back(path);
+    Form.Button1->click();
+    EXPECT_EQ(Ui.Boxes.size(), 1u);  // no overwrite question
+    EXPECT_THAT(Ui.Opened, ElementsAre(path));
+    const std::string report = ReadBytes(path);
+    EXPECT_EQ(report.rfind("[\xBB\xD8\xB9\xE9\xB7\xBD\xB3\xCC]\r\n" + EquationShown() + "\r\n", 0), 0u);
+}
+
+TEST_F(ComputeSave, ExistingFileAnsweredNoIsOpenedUnchanged)
+{
+    ChooseWeather();
+    const auto path = Folder / "old.txt";
+    WriteBytes(path, "old report");
+    Ui.SaveAnswers.push_back(path.string());
+    Ui.YesNoAnswers.push_back(IDNO);
+    Form.Button1->click();
+    ASSERT_EQ(Ui.Boxes.size(), 2u);
+    EXPECT_EQ(Ui.Boxes[1].Text, "The file already existed.Overwrite?");
+    EXPECT_EQ(Ui.Boxes[1].Caption, "Message");
+    EXPECT_EQ(Ui.Boxes[1].Flags, MB_YESNO | MB_ICONQUESTION);
+    EXPECT_EQ(ReadBytes(path), "old report");
+    EXPECT_THAT(Ui.Opened, ElementsAre(path.string()));
+}
+
+TEST_F(ComputeSave, ExistingFileAnsweredYesIsRewrittenAndOpened)
+{
+    ChooseWeather();
+    const auto path = Folder / "old.txt";
+    WriteBytes(path, "old report");
+    Ui.SaveAnswers.push_back(path.string());
+    Ui.YesNoAnswers.push_back(IDYES);
+    Form.Button1->click();
+    EXPECT_NE(ReadBytes(path), "old report");
+    EXPECT_THAT(ReadBytes(path), HasSubstr("\r\n"));
+    EXPECT_THAT(Ui.Opened, ElementsAre(path.string()));
+}
+
+TEST_F(ComputeSave, ReportThatCannotBeWrittenIsShownAndNothingOpened)
+{
+    ChooseWeather();
+    const auto path = Folder / "locked.txt";
+    WriteBytes(path, "old report");
+    ::chmod(path.c_str(), 0444);
+    Ui.SaveAnswers.push_back(path.string());
+    Ui.YesNoAnswers.push_back(IDYES);
+    Form.Button1->click();
+    ASSERT_EQ(Ui.Errors.size(), 1u);
+    EXPECT_THAT(Ui.Errors[0], HasSubstr("Cannot write report '" + path.string() + "'"));
+    EXPECT_THAT(Ui.Errors[0], HasSubstr("Permission denied"));
+    EXPECT_TRUE(Ui.Opened.empty());
+    EXPECT_EQ(ReadBytes(path), "old report");
+
+    Ui.SaveAnswers.push_back((Folder / "missing" / "r.txt").string());
+    Form.Button1->click();
+    EXPECT_EQ(Ui.Errors.size(), 2u);
+    EXPECT_TRUE(Ui.Opened.empty());
+}
+
+TEST_F(ComputeSave, TwoPressesGiveTheSameEquationAndTwoReports)
+{
+    ChooseWeather();
+    Ui.SaveAnswers.push_back((Folder / "a.txt").string());
+    Ui.SaveAnswers.push_back((Folder / "b.txt").string());
+    Form.Button1->click();
+    Form.Button1->click();
+    ASSERT_EQ(Ui.Boxes.size(), 2u);
+    EXPECT_EQ(Ui.Boxes[0].Text, Ui.Boxes[1].Text);
+    EXPECT_EQ(ReadBytes(Folder / "a.txt"), ReadBytes(Folder / "b.txt"));
+}
+
+TEST_F(ComputeSave, MethodCodeAndThresholdReachTheComputation)
+{
+    // Stepwise at 04.00 on Stepwise4: one removal box (text V, caption F, no icon), then the
+    // equation without X2.
+    Import(Regression, "Stepwise4");
+    ChooseY("Y");
+    Form.Selectall1->trigger();
+    Ui.SaveAnswers.push_back(std::nullopt);
+    Form.Button1->click();
+    ASSERT_EQ(Ui.Boxes.size(), 2u);
+    EXPECT_EQ(Ui.Boxes[0].Flags, MB_OK);
+    EXPECT_EQ(Ui.Boxes[0].Text.substr(0, 7), "0.00965");
+    EXPECT_EQ(Ui.Boxes[0].Caption.substr(0, 7), "0.78571");
+    EXPECT_EQ(Ui.Boxes[1].Caption, "回归方程为:");
+    EXPECT_EQ(Ui.Boxes[1].Text.find("X2"), std::string::npos);
+
+    // The full method ignores the disabled F field's value but still reads it.
+    Ui.Boxes.clear();
+    Form.ComboBox2->setCurrentIndex(1);
+    Form.ComboBox2Change();
+    Ui.SaveAnswers.push_back(std::nullopt);
+    Form.Button1->click();
+    ASSERT_EQ(Ui.Boxes.size(), 1u);
+    EXPECT_NE(Ui.Boxes[0].Text.find("X2"), std::string::npos);
+}
+
+TEST_F(ComputeSave, ErrorsEndTheCommandInTheDefaultDisplay)
+{
+    Import(Regression, "Constant");
+    ChooseY("y");
+    Form.Selectall1->trigger();
+    Form.Button1->click();
+    EXPECT_THAT(Ui.Errors, ElementsAre("Invalid floating point operation"));
+    EXPECT_TRUE(Ui.Boxes.empty());
+
+    Import(Regression, "Types");
+    ChooseY("y");
+    Tick("YesNo");
+    Form.Button1->click();
+    EXPECT_EQ(Ui.Errors.back(), "Cannot access field 'YesNo' as type Float");
+
+    Form.MaskEdit1->setText("..");
+    Tick("L");
+    Form.Button1->click();
+    EXPECT_THAT(Ui.Errors.back(), HasSubstr("is not a valid floating point value"));
+}

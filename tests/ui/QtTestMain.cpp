@@ -1,0 +1,15 @@
+// Qt tests run headless: one application object for the whole run, on the offscreen platform.
+
+#include <QApplication>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+int main(int argc, char** argv)
+{
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    ::setenv("G_SLICE", "always-malloc", 1);
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
