@@ -10,6 +10,8 @@ packages=(
   nlohmann-json3-dev libcli11-dev                 # the batch command's JSON and arguments
   mdbtools-dev                                    # reading Access databases (libmdb)
   mdbtools                                        # mdb-export, the benchmarks' yardstick
+  qt6-base-dev libgl-dev                          # the desktop program (Qt 6 Widgets)
+  fonts-wqy-zenhei                                # a CJK font, so that Chinese captions render
 )
 
 missing=()
