@@ -99,12 +99,6 @@ std::string Hex(const unsigned char* p, int n)
     return s;
 }
 
-struct TCellValue {
-    TCellKind Kind = TCellKind::Null;
-    double Number = 0.0;
-    std::string Text;
-};
-
 class TRecordReader {
 public:
     TRecordReader(const std::string& path, MdbHandle* mdb, MdbCatalogEntry* entry)
@@ -219,46 +213,78 @@ private:
     std::vector<TColumnInfo> FColumns;
 };
 
-// For each saved query (by the low 24 bits of its object id): whether it is a select query
-// without parameters, read from MSysQueries. Empty when that table cannot be read.
-std::unordered_map<std::uint32_t, bool> ReadSelectQueries(const std::string& path, MdbHandle* mdb)
+// Every saved query's definition, by the low 24 bits of its object id (the catalog keeps those
+// bits), read from MSysQueries.
+std::unordered_map<std::uint32_t, TQueryDefinition> ReadQueryDefinitions(const std::string& path, MdbHandle* mdb)
 {
-    std::unordered_map<std::uint32_t, bool> views;
+    std::unordered_map<std::uint32_t, TQueryDefinition> queries;
     MdbCatalogEntry* entry = FindEntry(mdb, "MSysQueries", MDB_TABLE);
-    if (!entry) return views;
+    if (!entry) return queries;
     TRecordReader reader(path, mdb, entry);
-    int id = -1, attribute = -1, flag = -1;
+    int id = -1, attribute = -1, flag = -1, name1 = -1, name2 = -1, expression = -1;
     for (std::size_t i = 0; i < reader.Columns().size(); ++i) {
         const std::string& name = reader.Columns()[i].Name;
-        if (SameFieldName(name, "ObjectId")) id = static_cast<int>(i);
-        if (SameFieldName(name, "Attribute")) attribute = static_cast<int>(i);
-        if (SameFieldName(name, "Flag")) flag = static_cast<int>(i);
+        const int k = static_cast<int>(i);
+        if (SameFieldName(name, "ObjectId")) id = k;
+        if (SameFieldName(name, "Attribute")) attribute = k;
+        if (SameFieldName(name, "Flag")) flag = k;
+        if (SameFieldName(name, "Name1")) name1 = k;
+        if (SameFieldName(name, "Name2")) name2 = k;
+        if (SameFieldName(name, "Expression")) expression = k;
     }
-    if (id < 0 || attribute < 0 || flag < 0) throw EProviderError("MSysQueries has an unknown layout");
+    if (id < 0 || attribute < 0 || flag < 0 || name1 < 0 || name2 < 0 || expression < 0)
+        throw EProviderError("MSysQueries has an unknown layout");
     reader.Read(
         [&](const std::vector<TCellValue>& row) {
             const auto object = static_cast<std::uint32_t>(static_cast<std::int64_t>(row[id].Number)) & 0xFFFFFF;
-            const auto attr = static_cast<int>(row[attribute].Number);
-            auto it = views.try_emplace(object, true).first;
-            if (attr == 1 && static_cast<int>(row[flag].Number) != 1) it->second = false;  // not a select query
-            if (attr == 2) it->second = false;                                            // has parameters
+            TQueryPart part;
+            part.Attribute = static_cast<int>(row[attribute].Number);
+            part.Flag = static_cast<int>(row[flag].Number);
+            part.Name1 = row[name1].Text;
+            part.Name2 = row[name2].Text;
+            part.Expression = row[expression].Text;
+            queries[object].Parts.push_back(std::move(part));
         },
         {});
-    return views;
+    return queries;
 }
 
 }  // namespace
 
-std::vector<TCatalogObject> ReadCatalog(const std::string& path)
-{
-    THandle mdb = OpenFile(path);
-    std::unordered_map<std::uint32_t, bool> selects;
-    bool selectsKnown = true;
-    try {
-        selects = ReadSelectQueries(path, mdb.get());
-    } catch (const EProviderError&) {
-        selectsKnown = false;
+struct TMdbFile::TImpl {
+    std::string Path;
+    THandle Mdb;
+    bool QueriesRead = false;
+    bool QueriesKnown = false;
+    std::unordered_map<std::uint32_t, TQueryDefinition> Queries;
+
+    void LoadQueries()
+    {
+        if (QueriesRead) return;
+        QueriesRead = true;
+        try {
+            Queries = ReadQueryDefinitions(Path, Mdb.get());
+            QueriesKnown = true;
+        } catch (const EProviderError&) {
+            QueriesKnown = false;
+        }
     }
+};
+
+TMdbFile::TMdbFile(const std::string& path) : FImpl(std::make_unique<TImpl>())
+{
+    FImpl->Path = path;
+    FImpl->Mdb = OpenFile(path);
+}
+
+TMdbFile::~TMdbFile() = default;
+
+const std::string& TMdbFile::Path() const noexcept { return FImpl->Path; }
+
+std::vector<TCatalogObject> TMdbFile::Catalog()
+{
+    FImpl->LoadQueries();
+    MdbHandle* mdb = FImpl->Mdb.get();
     std::vector<TCatalogObject> objects;
     for (guint i = 0; i < mdb->num_catalog; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
@@ -267,23 +293,48 @@ std::vector<TCatalogObject> ReadCatalog(const std::string& path)
             objects.push_back({name, mdb_is_system_table(entry) || !mdb_is_user_table(entry) ? TObjectKind::SystemTable
                                                                                               : TObjectKind::Table});
         } else if (entry->object_type == MDB_QUERY && !name.empty() && name[0] != '~') {
-            const auto it = selects.find(static_cast<std::uint32_t>(entry->table_pg) & 0xFFFFFF);
-            const bool view = selectsKnown && it != selects.end() ? it->second : entry->flags == 0;
+            // A view is a saved select query without parameters; where the definitions cannot
+            // be read, the object's own flags (0: select) are all there is to go by.
+            const auto it = FImpl->Queries.find(static_cast<std::uint32_t>(entry->table_pg) & 0xFFFFFF);
+            const bool view = FImpl->QueriesKnown && it != FImpl->Queries.end() ? it->second.IsSelectWithoutParameters()
+                                                                                : entry->flags == 0;
             if (view) objects.push_back({name, TObjectKind::View});
         }
     }
     return objects;
 }
 
+void TMdbFile::ReadTable(const std::string& tableName,
+                         const std::function<void(const std::vector<TColumnInfo>&, std::int32_t)>& onColumns,
+                         const std::function<void(const std::vector<TCellValue>&)>& onRecord, const TProgress& progress)
+{
+    MdbCatalogEntry* entry = FindEntry(FImpl->Mdb.get(), tableName, MDB_TABLE);
+    if (!entry) throw EProviderError("Cannot find the input table '" + tableName + "'");
+    TRecordReader reader(FImpl->Path, FImpl->Mdb.get(), entry);
+    onColumns(reader.Columns(), reader.RecordCountHint());
+    reader.Read(onRecord, progress);
+}
+
+TQueryDefinition TMdbFile::QueryDefinition(const std::string& queryName)
+{
+    FImpl->LoadQueries();
+    MdbCatalogEntry* entry = FindEntry(FImpl->Mdb.get(), queryName, MDB_QUERY);
+    if (!entry) throw EProviderError("Cannot find the query '" + queryName + "'");
+    const auto it = FImpl->Queries.find(static_cast<std::uint32_t>(entry->table_pg) & 0xFFFFFF);
+    if (it == FImpl->Queries.end()) throw EProviderError("The definition of the query '" + queryName + "' cannot be read");
+    TQueryDefinition definition = it->second;
+    definition.Name = queryName;
+    return definition;
+}
+
+std::vector<TCatalogObject> ReadCatalog(const std::string& path) { return TMdbFile(path).Catalog(); }
+
 void StreamTableRecords(const std::string& path, const std::string& tableName, TWireWriter& w,
                         const TProgress& progress)
 {
-    THandle mdb = OpenFile(path);
-    MdbCatalogEntry* entry = FindEntry(mdb.get(), tableName, MDB_TABLE);
-    if (!entry) throw EProviderError("Cannot find the input table '" + tableName + "'");
-    TRecordReader reader(path, mdb.get(), entry);
-    WriteColumns(w, reader.Columns(), reader.RecordCountHint());
-    reader.Read(
+    TMdbFile file(path);
+    file.ReadTable(
+        tableName, [&](const std::vector<TColumnInfo>& columns, std::int32_t hint) { WriteColumns(w, columns, hint); },
         [&](const std::vector<TCellValue>& row) {
             w.U8(static_cast<std::uint8_t>(TWireMark::Record));
             for (const auto& v : row) WriteCell(w, v.Kind, v.Number, v.Text);

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <memory>
+
+#include "AccessSql.h"
 #include "TableData.h"
 #include "Wire.h"
 
@@ -20,6 +23,36 @@ struct TCatalogObject {
 
 // Called now and then while a long read goes on, so that the caller can tell progress from a hang.
 using TProgress = std::function<void()>;
+
+struct TCellValue {
+    TCellKind Kind = TCellKind::Null;
+    double Number = 0.0;
+    std::string Text;
+};
+
+// An Access database file opened through libmdb.
+class TMdbFile {
+public:
+    // Raises EProviderError when the file is no readable Access database.
+    explicit TMdbFile(const std::string& path);
+    ~TMdbFile();
+    TMdbFile(const TMdbFile&) = delete;
+    TMdbFile& operator=(const TMdbFile&) = delete;
+
+    const std::string& Path() const noexcept;
+    // Tables, system tables and views, in the file's own order.
+    std::vector<TCatalogObject> Catalog();
+    // The columns of a table (with a guess of its record count), then its records one by one.
+    void ReadTable(const std::string& tableName,
+                   const std::function<void(const std::vector<TColumnInfo>&, std::int32_t)>& onColumns,
+                   const std::function<void(const std::vector<TCellValue>&)>& onRecord, const TProgress& progress);
+    // The stored definition of a saved query; raises EProviderError when there is none.
+    TQueryDefinition QueryDefinition(const std::string& queryName);
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
 
 // The file's user tables, system tables and views (saved select queries without parameters),
 // in the file's own order. Raises EProviderError when the file is no readable Access database.

@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "Isolation.h"
+#include "ViewEngine.h"
 
 namespace quorlin {
 
@@ -284,14 +285,18 @@ void TMdbQuery::Open()
                              "'. Make sure it exists and that its name is spelled correctly.");
     if (object->Kind == TObjectKind::SystemTable)
         throw EProviderError("Records cannot be read; no read permission on '" + object->Name + "'.");
-    if (object->Kind == TObjectKind::View)
-        throw EProviderError("The query '" + object->Name + "' cannot be opened: saved queries are not supported yet.");
 
     const std::string path = FConnection.FileName();
     const std::string tableName = object->Name;
+    const bool view = object->Kind == TObjectKind::View;
     TTableData data;
-    RunIsolated([&](TWireWriter& w,
-                    const std::function<void()>& heartbeat) { StreamTableRecords(path, tableName, w, heartbeat); },
+    RunIsolated(
+        [&](TWireWriter& w, const std::function<void()>& heartbeat) {
+            if (view)
+                StreamViewRecords(path, tableName, w, heartbeat);
+            else
+                StreamTableRecords(path, tableName, w, heartbeat);
+        },
                 [&](TWireReader& r) { data = ReadTableStream(r); },
                 "The table '" + tableName + "' cannot be read: the database file '" + path + "' is damaged");
     FData = std::move(data);

@@ -1,0 +1,345 @@
+#include "AccessSql.h"
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <map>
+
+namespace quorlin {
+
+namespace {
+
+bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || (c & 0x80); }
+bool IsIdentChar(char c) { return IsIdentStart(c) || std::isdigit(static_cast<unsigned char>(c)); }
+
+std::string Upper(std::string_view s)
+{
+    std::string u(s);
+    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return u;
+}
+
+std::string SqlString(std::string_view text)
+{
+    std::string out = "'";
+    for (char c : text) {
+        if (c == '\'') out.push_back('\'');
+        out.push_back(c);
+    }
+    return out + "'";
+}
+
+// Access wildcards to SQL ones: * any run, ? one character.
+std::string LikePattern(std::string_view pattern)
+{
+    std::string out;
+    for (char c : pattern) {
+        if (c == '*')
+            out.push_back('%');
+        else if (c == '?')
+            out.push_back('_');
+        else if (c == '#' || c == '[')
+            throw EQueryTranslation("Like patterns with # or [...] are not supported");
+        else
+            out.push_back(c);
+    }
+    return out;
+}
+
+long DaysFromCivil(long y, unsigned m, unsigned d)
+{
+    y -= m <= 2;
+    const long era = (y >= 0 ? y : y - 399) / 400;
+    const auto yoe = static_cast<unsigned>(y - era * 400);
+    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + static_cast<long>(doe) - 719468;
+}
+
+std::string Number(double v)
+{
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.17g", v);
+    return buffer;
+}
+
+std::string QuoteName(std::string_view name)
+{
+    if (name.find(']') != std::string_view::npos) throw EQueryTranslation("A name holds ']'");
+    return "[" + std::string(name) + "]";
+}
+
+}  // namespace
+
+double AccessDateLiteral(std::string_view text)
+{
+    auto fail = [&] { throw EQueryTranslation("Cannot read the date literal #" + std::string(text) + "#"); };
+    std::string s(text);
+    int a = 0, b = 0, c = 0, h = 0, mi = 0, se = 0, used = 0;
+    long y;
+    unsigned m, d;
+    if (std::sscanf(s.c_str(), "%d-%d-%d%n", &a, &b, &c, &used) == 3) {
+        y = a, m = static_cast<unsigned>(b), d = static_cast<unsigned>(c);
+    } else if (std::sscanf(s.c_str(), "%d/%d/%d%n", &a, &b, &c, &used) == 3) {
+        y = c < 100 ? (c < 30 ? 2000 + c : 1900 + c) : c, m = static_cast<unsigned>(a), d = static_cast<unsigned>(b);
+    } else {
+        fail();
+    }
+    if (m < 1 || m > 12 || d < 1 || d > 31) fail();
+    std::string rest = s.substr(static_cast<std::size_t>(used));
+    double fraction = 0.0;
+    if (rest.find_first_not_of(' ') != std::string::npos) {
+        char ampm[3] = {};
+        const int n = std::sscanf(rest.c_str(), " %d:%d:%d %2s", &h, &mi, &se, ampm);
+        if (n < 2) {
+            if (std::sscanf(rest.c_str(), " %d:%d %2s", &h, &mi, ampm) < 2) fail();
+        }
+        const std::string suffix = Upper(ampm);
+        if (suffix == "PM" && h < 12) h += 12;
+        if (suffix == "AM" && h == 12) h = 0;
+        fraction = (h * 3600 + mi * 60 + se) / 86400.0;
+    }
+    const double days = static_cast<double>(DaysFromCivil(y, m, d) - DaysFromCivil(1899, 12, 30));
+    return days < 0 ? days - fraction : days + fraction;
+}
+
+std::string TranslateExpression(std::string_view e)
+{
+    std::string out;
+    bool likePending = false;
+    std::size_t i = 0;
+    while (i < e.size()) {
+        const char c = e[i];
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            out.push_back(c);
+            ++i;
+            continue;
+        }
+        if (c == '"' || c == '\'') {
+            std::string text;
+            ++i;
+            for (;;) {
+                if (i >= e.size()) throw EQueryTranslation("A text literal is not closed");
+                if (e[i] == c) {
+                    if (i + 1 < e.size() && e[i + 1] == c) {
+                        text.push_back(c);
+                        i += 2;
+                        continue;
+                    }
+                    ++i;
+                    break;
+                }
+                text.push_back(e[i++]);
+            }
+            out += SqlString(likePending ? LikePattern(text) : text);
+            likePending = false;
+            continue;
+        }
+        likePending = false;
+        if (c == '#') {
+            const std::size_t end = e.find('#', i + 1);
+            if (end == std::string_view::npos) throw EQueryTranslation("A date literal is not closed");
+            out += Number(AccessDateLiteral(e.substr(i + 1, end - i - 1)));
+            i = end + 1;
+            continue;
+        }
+        if (c == '[') {
+            const std::size_t end = e.find(']', i + 1);
+            if (end == std::string_view::npos) throw EQueryTranslation("A bracketed name is not closed");
+            out.append(e.substr(i, end - i + 1));
+            i = end + 1;
+            continue;
+        }
+        if (std::isdigit(static_cast<unsigned char>(c)) ||
+            (c == '.' && i + 1 < e.size() && std::isdigit(static_cast<unsigned char>(e[i + 1])))) {
+            const std::size_t start = i;
+            while (i < e.size() && (std::isalnum(static_cast<unsigned char>(e[i])) || e[i] == '.' ||
+                                    ((e[i] == '+' || e[i] == '-') && (e[i - 1] == 'e' || e[i - 1] == 'E'))))
+                ++i;
+            out.append(e.substr(start, i - start));
+            continue;
+        }
+        if (IsIdentStart(c)) {
+            const std::size_t start = i;
+            while (i < e.size() && IsIdentChar(e[i])) ++i;
+            const std::string word(e.substr(start, i - start));
+            const std::string upper = Upper(word);
+            if (upper == "TRUE")
+                out += "(-1)";
+            else if (upper == "FALSE")
+                out += "0";
+            else if (upper == "MOD")
+                out += "%";
+            else {
+                if (upper == "LIKE") likePending = true;
+                if (upper == "DISTINCTROW") throw EQueryTranslation("DISTINCTROW is not supported");
+                out += word;
+            }
+            continue;
+        }
+        if (c == '&') {
+            out += "||";
+            ++i;
+            continue;
+        }
+        if (c == '\\' || c == '^' || c == '!') throw EQueryTranslation(std::string("The operator ") + c + " is not supported");
+        out.push_back(c);
+        ++i;
+    }
+    return out;
+}
+
+std::vector<std::string> TQueryDefinition::InputNames() const
+{
+    std::vector<std::string> names;
+    for (const auto& p : Parts)
+        if (p.Attribute == 5 && std::find(names.begin(), names.end(), p.Name1) == names.end()) names.push_back(p.Name1);
+    return names;
+}
+
+bool TQueryDefinition::IsSelectWithoutParameters() const
+{
+    bool select = false;
+    for (const auto& p : Parts) {
+        if (p.Attribute == 1) select = p.Flag == 1;
+        if (p.Attribute == 2) return false;
+    }
+    return select;
+}
+
+std::string TranslateQuery(const TQueryDefinition& q)
+{
+    std::string predicate, limit;
+    std::vector<std::string> columns, where, groupBy, having, orderBy;
+    struct Input {
+        std::string Table, Alias;
+        std::string Ref() const { return Alias.empty() ? Table : Alias; }
+    };
+    std::vector<Input> inputs;
+    struct Join {
+        std::string Left, Right;
+        int Type;
+        std::vector<std::string> Conditions;
+    };
+    std::vector<Join> joins;
+
+    for (const auto& p : q.Parts) {
+        switch (p.Attribute) {
+        case 3:
+            if (p.Flag & 0x20) throw EQueryTranslation("TOP ... PERCENT is not supported");
+            if (p.Flag & 0x10) {
+                int n = 0;
+                const auto [ptr, ec] = std::from_chars(p.Name1.data(), p.Name1.data() + p.Name1.size(), n);
+                if (ec != std::errc{} || n < 0) throw EQueryTranslation("TOP needs a count");
+                limit = " LIMIT " + std::to_string(n);
+            }
+            if (p.Flag & 0x08) throw EQueryTranslation("DISTINCTROW is not supported");
+            if (p.Flag & 0x02) predicate = " DISTINCT";
+            break;
+        case 5: inputs.push_back({p.Name1, p.Name2}); break;
+        case 6:
+            columns.push_back(TranslateExpression(p.Expression) + (p.Name1.empty() ? "" : " AS " + QuoteName(p.Name1)));
+            break;
+        case 7: {
+            if (p.Flag < 1 || p.Flag > 3) throw EQueryTranslation("Unknown kind of join");
+            auto same = std::find_if(joins.begin(), joins.end(), [&](const Join& j) {
+                return j.Left == p.Name1 && j.Right == p.Name2 && j.Type == p.Flag;
+            });
+            if (same == joins.end()) {
+                joins.push_back({p.Name1, p.Name2, p.Flag, {}});
+                same = joins.end() - 1;
+            }
+            same->Conditions.push_back("(" + TranslateExpression(p.Expression) + ")");
+            break;
+        }
+        case 8: where.push_back(TranslateExpression(p.Expression)); break;
+        case 9: groupBy.push_back(TranslateExpression(p.Expression)); break;
+        case 10: having.push_back(TranslateExpression(p.Expression)); break;
+        case 11: orderBy.push_back(TranslateExpression(p.Expression) + (p.Name1 == "D" ? " DESC" : "")); break;
+        default: break;
+        }
+    }
+    if (inputs.empty()) throw EQueryTranslation("The query reads no table");
+
+    auto inputText = [&](const std::string& ref) {
+        for (const auto& in : inputs)
+            if (in.Ref() == ref)
+                return QuoteName(in.Table) + (in.Alias.empty() ? "" : " AS " + QuoteName(in.Alias));
+        throw EQueryTranslation("A join names '" + ref + "', which is no input of the query");
+    };
+    // Joins chain from the first one's left side; inputs in no join are crossed in.
+    std::string from;
+    std::vector<std::string> placed;
+    auto isPlaced = [&](const std::string& ref) { return std::find(placed.begin(), placed.end(), ref) != placed.end(); };
+    std::vector<Join> pending = joins;
+    while (!pending.empty()) {
+        bool progress = false;
+        for (auto it = pending.begin(); it != pending.end();) {
+            static const char* const kinds[] = {"", " INNER JOIN ", " LEFT JOIN ", " RIGHT JOIN "};
+            std::string joined, kind = kinds[it->Type];
+            if (placed.empty()) {
+                from = inputText(it->Left);
+                placed.push_back(it->Left);
+            }
+            if (isPlaced(it->Left) && !isPlaced(it->Right)) {
+                joined = it->Right;
+            } else if (isPlaced(it->Right) && !isPlaced(it->Left)) {
+                joined = it->Left;
+                if (it->Type == 2) kind = " RIGHT JOIN ";
+                else if (it->Type == 3) kind = " LEFT JOIN ";
+            } else if (isPlaced(it->Left) && isPlaced(it->Right)) {
+                throw EQueryTranslation("Joins that close a circle are not supported");
+            } else {
+                ++it;
+                continue;
+            }
+            std::string on;
+            for (const auto& cond : it->Conditions) on += (on.empty() ? "" : " AND ") + cond;
+            from += kind + inputText(joined) + " ON " + on;
+            placed.push_back(joined);
+            it = pending.erase(it);
+            progress = true;
+        }
+        if (!progress) throw EQueryTranslation("Joins that are not connected are not supported");
+    }
+    for (const auto& in : inputs) {
+        if (isPlaced(in.Ref())) continue;
+        from += (from.empty() ? "" : ", ") + inputText(in.Ref());
+        placed.push_back(in.Ref());
+    }
+
+    auto list = [](const std::vector<std::string>& items, const char* separator) {
+        std::string s;
+        for (const auto& item : items) s += (s.empty() ? "" : separator) + item;
+        return s;
+    };
+    std::string sql = "SELECT" + predicate + " " + (columns.empty() ? "*" : list(columns, ", ")) + " FROM " + from;
+    if (!where.empty()) sql += " WHERE " + list(where, " AND ");
+    if (!groupBy.empty()) sql += " GROUP BY " + list(groupBy, ", ");
+    if (!having.empty()) sql += " HAVING " + list(having, " AND ");
+    if (!orderBy.empty()) sql += " ORDER BY " + list(orderBy, ", ");
+    return sql + limit;
+}
+
+std::string DeclaredType(std::uint8_t accessType)
+{
+    char code[8];
+    std::snprintf(code, sizeof code, "Q%02X", accessType);
+    switch (accessType) {
+    case 0x01: case 0x02: case 0x03: case 0x04: return std::string("INTEGER ") + code;
+    case 0x05: case 0x06: case 0x07: case 0x08: case 0x10: return std::string("REAL ") + code;
+    default: return std::string("TEXT ") + code;
+    }
+}
+
+std::uint8_t AccessTypeOfDeclared(std::string_view declared)
+{
+    const std::size_t q = declared.rfind(" Q");
+    if (q == std::string_view::npos || q + 4 != declared.size()) return 0;
+    unsigned value = 0;
+    const auto [ptr, ec] = std::from_chars(declared.data() + q + 2, declared.data() + declared.size(), value, 16);
+    return ec == std::errc{} ? static_cast<std::uint8_t>(value) : 0;
+}
+
+}  // namespace quorlin

@@ -1,0 +1,343 @@
+#include "ViewEngine.h"
+
+#include <sqlite3.h>
+
+#include <cmath>
+#include <memory>
+#include <set>
+
+#include "../statistics/DataSet.h"
+#include "ProviderError.h"
+
+namespace quorlin {
+
+namespace {
+
+struct TDbClose {
+    void operator()(sqlite3* db) const noexcept { sqlite3_close(db); }
+};
+struct TStmtFinalize {
+    void operator()(sqlite3_stmt* s) const noexcept { sqlite3_finalize(s); }
+};
+using TDb = std::unique_ptr<sqlite3, TDbClose>;
+using TStmt = std::unique_ptr<sqlite3_stmt, TStmtFinalize>;
+
+[[noreturn]] void Fail(const std::string& view, const std::string& why)
+{
+    throw EProviderError("The query '" + view + "' cannot be opened: " + why);
+}
+
+TStmt Prepare(sqlite3* db, const std::string& sql, const std::string& view)
+{
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK)
+        Fail(view, sqlite3_errmsg(db));
+    return TStmt(raw);
+}
+
+void Exec(sqlite3* db, const std::string& sql, const std::string& view)
+{
+    char* message = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+        const std::string why = message ? message : "SQL error";
+        sqlite3_free(message);
+        Fail(view, why);
+    }
+}
+
+std::string Quote(const std::string& name) { return "\"" + [&] {
+    std::string s;
+    for (char c : name) {
+        if (c == '"') s.push_back('"');
+        s.push_back(c);
+    }
+    return s;
+}() + "\""; }
+
+// --- The Access functions the translated expressions call --------------------------------
+
+bool IsNull(sqlite3_value* v) { return sqlite3_value_type(v) == SQLITE_NULL; }
+
+void Nz(sqlite3_context* ctx, int argc, sqlite3_value** argv)
+{
+    if (!IsNull(argv[0]))
+        sqlite3_result_value(ctx, argv[0]);
+    else if (argc > 1)
+        sqlite3_result_value(ctx, argv[1]);
+    else
+        sqlite3_result_int(ctx, 0);
+}
+
+void Mid(sqlite3_context* ctx, int argc, sqlite3_value** argv)
+{
+    if (IsNull(argv[0])) return sqlite3_result_null(ctx);
+    // Characters, not bytes: SQLite's substr counts characters of UTF-8 text.
+    const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
+    std::string s(text ? text : "");
+    const long start = sqlite3_value_int64(argv[1]);
+    if (start < 1) return sqlite3_result_error(ctx, "Mid needs a start of at least 1", -1);
+    std::size_t i = 0;
+    long position = 1;
+    auto next = [&](std::size_t at) {
+        ++at;
+        while (at < s.size() && (static_cast<unsigned char>(s[at]) & 0xC0) == 0x80) ++at;
+        return at;
+    };
+    while (i < s.size() && position < start) i = next(i), ++position;
+    std::size_t end = s.size();
+    if (argc > 2) {
+        long count = sqlite3_value_int64(argv[2]);
+        end = i;
+        while (end < s.size() && count-- > 0) end = next(end);
+    }
+    const std::string part = s.substr(i, end - i);
+    sqlite3_result_text(ctx, part.c_str(), static_cast<int>(part.size()), SQLITE_TRANSIENT);
+}
+
+void Len(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (IsNull(argv[0])) return sqlite3_result_null(ctx);
+    const auto* text = reinterpret_cast<const unsigned char*>(sqlite3_value_text(argv[0]));
+    long n = 0;
+    for (; text && *text; ++text)
+        if ((*text & 0xC0) != 0x80) ++n;
+    sqlite3_result_int64(ctx, n);
+}
+
+template <double (*F)(double)>
+void Numeric(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (IsNull(argv[0])) return sqlite3_result_null(ctx);
+    sqlite3_result_double(ctx, F(sqlite3_value_double(argv[0])));
+}
+
+double IntPart(double v) { return std::floor(v); }
+double SquareRoot(double v) { return v < 0 ? NAN : std::sqrt(v); }
+
+void Sqr(sqlite3_context* ctx, int argc, sqlite3_value** argv)
+{
+    if (!IsNull(argv[0]) && sqlite3_value_double(argv[0]) < 0)
+        return sqlite3_result_error(ctx, "Invalid procedure call: Sqr of a negative number", -1);
+    Numeric<SquareRoot>(ctx, argc, argv);
+}
+
+// Year, Month and Day of a day number.
+template <int Part>
+void DatePart(sqlite3_context* ctx, int, sqlite3_value** argv)
+{
+    if (IsNull(argv[0])) return sqlite3_result_null(ctx);
+    long long z = static_cast<long long>(std::trunc(sqlite3_value_double(argv[0]))) - 25569 + 719468;
+    const long long era = (z >= 0 ? z : z - 146096) / 146097;
+    const auto doe = static_cast<unsigned>(z - era * 146097);
+    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+    long long y = static_cast<long long>(yoe) + era * 400;
+    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+    const unsigned mp = (5 * doy + 2) / 153;
+    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
+    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
+    if (m <= 2) ++y;
+    sqlite3_result_int64(ctx, Part == 0 ? y : Part == 1 ? m : d);
+}
+
+void RegisterAccessFunctions(sqlite3* db)
+{
+    const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
+    sqlite3_create_function(db, "Nz", 1, flags, nullptr, Nz, nullptr, nullptr);
+    sqlite3_create_function(db, "Nz", 2, flags, nullptr, Nz, nullptr, nullptr);
+    sqlite3_create_function(db, "Mid", 2, flags, nullptr, Mid, nullptr, nullptr);
+    sqlite3_create_function(db, "Mid", 3, flags, nullptr, Mid, nullptr, nullptr);
+    sqlite3_create_function(db, "Len", 1, flags, nullptr, Len, nullptr, nullptr);
+    sqlite3_create_function(db, "Int", 1, flags, nullptr, Numeric<IntPart>, nullptr, nullptr);
+    sqlite3_create_function(db, "Sqr", 1, flags, nullptr, Sqr, nullptr, nullptr);
+    sqlite3_create_function(db, "Year", 1, flags, nullptr, DatePart<0>, nullptr, nullptr);
+    sqlite3_create_function(db, "Month", 1, flags, nullptr, DatePart<1>, nullptr, nullptr);
+    sqlite3_create_function(db, "Day", 1, flags, nullptr, DatePart<2>, nullptr, nullptr);
+    // SQLite has IIf, Abs, Sum, Avg, Count, Min and Max of its own.
+}
+
+// --- Loading the inputs --------------------------------------------------------------------
+
+class TViewBuilder {
+public:
+    TViewBuilder(TMdbFile& file, sqlite3* db, const TProgress& progress) : FFile(file), FDb(db), FProgress(progress)
+    {
+        for (const auto& o : FFile.Catalog()) FObjects.push_back(o);
+    }
+
+    // Makes every input of the query available under its name: tables loaded, views defined.
+    void Provide(const TQueryDefinition& query, int depth)
+    {
+        if (depth > 16) Fail(query.Name, "queries nest too deeply");
+        for (const auto& input : query.InputNames()) {
+            if (FProvided.count(input)) continue;
+            const TCatalogObject* object = Find(input);
+            if (!object)
+                Fail(query.Name, "the input table or query '" + input + "' does not exist");
+            if (object->Kind == TObjectKind::View) {
+                const TQueryDefinition inner = FFile.QueryDefinition(object->Name);
+                Provide(inner, depth + 1);
+                Exec(FDb, "CREATE VIEW " + Quote(input) + " AS " + Translate(inner), query.Name);
+            } else if (object->Kind == TObjectKind::Table) {
+                Load(object->Name, input, query.Name);
+            } else {
+                Fail(query.Name, "'" + input + "' is not a table or a select query");
+            }
+            FProvided.insert(input);
+        }
+    }
+
+    static std::string Translate(const TQueryDefinition& query)
+    {
+        try {
+            return TranslateQuery(query);
+        } catch (const EQueryTranslation& e) {
+            Fail(query.Name, e.what());
+        }
+    }
+
+private:
+    const TCatalogObject* Find(const std::string& name) const
+    {
+        for (const auto& o : FObjects)
+            if (o.Name == name) return &o;
+        return nullptr;
+    }
+
+    void Load(const std::string& table, const std::string& as, const std::string& view)
+    {
+        std::vector<TColumnInfo> columns;
+        TStmt insert;
+        FFile.ReadTable(
+            table,
+            [&](const std::vector<TColumnInfo>& info, std::int32_t) {
+                columns = info;
+                std::string create = "CREATE TABLE " + Quote(as) + " (", values;
+                for (std::size_t i = 0; i < info.size(); ++i) {
+                    create += (i ? ", " : "") + Quote(info[i].Name) + " " +
+                              DeclaredType(static_cast<std::uint8_t>(info[i].Type));
+                    values += i ? ", ?" : "?";
+                }
+                Exec(FDb, create + ")", view);
+                insert = Prepare(FDb, "INSERT INTO " + Quote(as) + " VALUES (" + values + ")", view);
+            },
+            [&](const std::vector<TCellValue>& row) {
+                sqlite3_stmt* s = insert.get();
+                sqlite3_reset(s);
+                for (std::size_t i = 0; i < row.size(); ++i) {
+                    const int k = static_cast<int>(i) + 1;
+                    if (row[i].Kind == TCellKind::Null)
+                        sqlite3_bind_null(s, k);
+                    else if (row[i].Kind == TCellKind::Text)
+                        sqlite3_bind_text(s, k, row[i].Text.c_str(), static_cast<int>(row[i].Text.size()),
+                                          SQLITE_TRANSIENT);
+                    else
+                        sqlite3_bind_double(s, k, row[i].Number);
+                }
+                if (sqlite3_step(s) != SQLITE_DONE) Fail(view, sqlite3_errmsg(FDb));
+            },
+            FProgress);
+    }
+
+    TMdbFile& FFile;
+    sqlite3* FDb;
+    const TProgress& FProgress;
+    std::vector<TCatalogObject> FObjects;
+    std::set<std::string> FProvided;
+};
+
+}  // namespace
+
+void StreamViewRecords(const std::string& path, const std::string& viewName, TWireWriter& w, const TProgress& progress)
+{
+    TMdbFile file(path);
+    const TQueryDefinition query = file.QueryDefinition(viewName);
+    if (!query.IsSelectWithoutParameters()) Fail(viewName, "it is not a select query without parameters");
+
+    sqlite3* raw = nullptr;
+    if (sqlite3_open(":memory:", &raw) != SQLITE_OK) {
+        sqlite3_close(raw);
+        Fail(viewName, "no SQL engine");
+    }
+    TDb db(raw);
+    RegisterAccessFunctions(db.get());
+    Exec(db.get(), "BEGIN", viewName);
+    TViewBuilder builder(file, db.get(), progress);
+    builder.Provide(query, 0);
+    Exec(db.get(), "COMMIT", viewName);
+
+    TStmt select = Prepare(db.get(), TViewBuilder::Translate(query), viewName);
+    const int count = sqlite3_column_count(select.get());
+    std::vector<TColumnInfo> columns(static_cast<std::size_t>(count));
+    std::vector<bool> typed(columns.size());
+    for (int i = 0; i < count; ++i) {
+        const char* name = sqlite3_column_name(select.get(), i);
+        columns[static_cast<std::size_t>(i)].Name = name ? name : "";
+        const char* declared = sqlite3_column_decltype(select.get(), i);
+        const std::uint8_t type = declared ? AccessTypeOfDeclared(declared) : 0;
+        typed[static_cast<std::size_t>(i)] = type != 0;
+        columns[static_cast<std::size_t>(i)].Type = type ? static_cast<TColumnType>(type) : TColumnType::Double;
+    }
+
+    // Two output columns of one name (col1 of two tables) are told apart as Access does, by
+    // their tables: Table1.col1, Table2.col1.
+    for (int i = 0; i < count; ++i) {
+        int same = 0;
+        for (const auto& c : columns) same += SameFieldName(c.Name, columns[static_cast<std::size_t>(i)].Name) ? 1 : 0;
+        if (same < 2) continue;
+        const std::string name = columns[static_cast<std::size_t>(i)].Name;
+        for (int j = i; j < count; ++j) {
+            auto& c = columns[static_cast<std::size_t>(j)];
+            if (!SameFieldName(c.Name, name)) continue;
+            const char* table = sqlite3_column_table_name(select.get(), j);
+            if (table) c.Name = std::string(table) + "." + c.Name;
+        }
+    }
+
+    // A computed column is a number unless its values are text; its type is known only once
+    // the rows are there, so they are gathered before they are sent.
+    std::vector<std::vector<TCellValue>> rows;
+    int rc;
+    while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
+        std::vector<TCellValue> row(columns.size());
+        for (int i = 0; i < count; ++i) {
+            TCellValue& v = row[static_cast<std::size_t>(i)];
+            switch (sqlite3_column_type(select.get(), i)) {
+            case SQLITE_NULL: v.Kind = TCellKind::Null; break;
+            case SQLITE_INTEGER:
+            case SQLITE_FLOAT:
+                v.Kind = TCellKind::Number;
+                v.Number = sqlite3_column_double(select.get(), i);
+                if (!typed[static_cast<std::size_t>(i)] && !std::isfinite(v.Number)) Fail(viewName, "a value is not a number");
+                break;
+            default: {
+                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), i));
+                v.Kind = TCellKind::Text;
+                v.Text = text ? text : "";
+                if (!typed[static_cast<std::size_t>(i)]) columns[static_cast<std::size_t>(i)].Type = TColumnType::Text;
+            }
+            }
+        }
+        rows.push_back(std::move(row));
+        if (rows.size() % 4096 == 0 && progress) progress();
+    }
+    if (rc != SQLITE_DONE) Fail(viewName, sqlite3_errmsg(db.get()));
+
+    WriteColumns(w, columns, static_cast<std::int32_t>(rows.size()));
+    for (const auto& row : rows) {
+        w.U8(static_cast<std::uint8_t>(TWireMark::Record));
+        for (std::size_t i = 0; i < row.size(); ++i) {
+            // Numbers in a column that turned out textual are shown as text, as Access would.
+            const TCellValue& v = row[i];
+            if (v.Kind == TCellKind::Number && columns[i].Type == TColumnType::Text && !typed[i]) {
+                char buffer[40];
+                std::snprintf(buffer, sizeof buffer, "%.15g", v.Number);
+                WriteCell(w, TCellKind::Text, 0.0, buffer);
+            } else {
+                WriteCell(w, v.Kind, v.Number, v.Text);
+            }
+        }
+    }
+    w.U8(static_cast<std::uint8_t>(TWireMark::End));
+}
+
+}  // namespace quorlin

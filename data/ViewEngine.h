@@ -1,0 +1,17 @@
+#pragma once
+// Evaluating a saved select query: the tables it reads are loaded into an in-memory SQLite
+// database, the query's definition is translated to SQL and run there. Runs in the reading
+// process, like every read of a database file.
+
+#include <string>
+
+#include "MdbAccess.h"
+#include "Wire.h"
+
+namespace quorlin {
+
+// Writes the view's columns and records, in the view's order, then the end mark. A view that
+// cannot be evaluated raises EProviderError naming the reason.
+void StreamViewRecords(const std::string& path, const std::string& viewName, TWireWriter& w, const TProgress& progress);
+
+}  // namespace quorlin
