@@ -139,6 +139,8 @@ void DatePart(sqlite3_context* ctx, int, sqlite3_value** argv)
     sqlite3_result_int64(ctx, Part == 0 ? y : Part == 1 ? m : d);
 }
 
+}  // namespace
+
 void RegisterAccessFunctions(sqlite3* db)
 {
     const int flags = SQLITE_UTF8 | SQLITE_DETERMINISTIC;
@@ -154,6 +156,8 @@ void RegisterAccessFunctions(sqlite3* db)
     sqlite3_create_function(db, "Day", 1, flags, nullptr, DatePart<2>, nullptr, nullptr);
     // SQLite has IIf, Abs, Sum, Avg, Count, Min and Max of its own.
 }
+
+namespace {
 
 // --- Loading the inputs --------------------------------------------------------------------
 

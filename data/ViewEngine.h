@@ -8,7 +8,13 @@
 #include "MdbAccess.h"
 #include "Wire.h"
 
+struct sqlite3;
+
 namespace quorlin {
+
+// Gives a SQLite database the Access functions translated expressions call: Nz, Mid, Len, Int,
+// Sqr, Year, Month, Day (IIf, Abs and the aggregates are SQLite's own).
+void RegisterAccessFunctions(sqlite3* db);
 
 // Writes the view's columns and records, in the view's order, then the end mark. A view that
 // cannot be evaluated raises EProviderError naming the reason.

@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev      # tests and benchmarks
   nlohmann-json3-dev libcli11-dev                 # the batch command's JSON and arguments
   mdbtools-dev                                    # reading Access databases (libmdb)
+  libsqlite3-dev                                  # evaluating saved queries (views)
   mdbtools                                        # mdb-export, the benchmarks' yardstick
   qt6-base-dev libgl-dev                          # the desktop program (Qt 6 Widgets)
   fonts-wqy-zenhei                                # a CJK font, so that Chinese captions render
