@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <sstream>
 
 #include "StatisticsTestSupport.h"
@@ -304,4 +305,33 @@ TEST(BatchAccess, FieldsWithoutNumericReadingExitOne)
     r = RunCommand({"compute", db, "--table", "Constant", "--y", "y"});
     EXPECT_EQ(r.Status, 1);
     EXPECT_THAT(r.Err, HasSubstr("Invalid floating point operation"));
+}
+
+TEST(BatchAccess, ViewsOpenLikeTables)
+{
+    const std::string db = DataFile("regression.mdb");
+    EXPECT_EQ(RunCommand({"fields", db, "--table", "Fahrenheit"}).Out, "Rain\nTempF\n");
+
+    // WarmDays against the same computation on the warm rows of the Weather export.
+    TempFolder folder;
+    std::ifstream in(DataFile("Weather.csv"));
+    std::string line, warm;
+    std::getline(in, line);
+    warm = line + "\n";
+    while (std::getline(in, line)) {
+        const double temp = std::stod(line.substr(line.find(',') + 1));
+        if (temp > 18) warm += line + "\n";
+    }
+    WriteBytes(folder / "warm.csv", warm);
+    const RunResult view = RunCommand({"compute", db, "--table", "WarmDays", "--y", "Rain", "--json"});
+    const RunResult csv = RunCommand({"compute", (folder / "warm.csv").string(), "--y", "Rain", "--json"});
+    ASSERT_EQ(view.Status, 0) << view.Err;
+    ASSERT_EQ(csv.Status, 0) << csv.Err;
+    const auto a = nlohmann::json::parse(view.Out), b = nlohmann::json::parse(csv.Out);
+    EXPECT_EQ(a["n"], b["n"]);
+    EXPECT_EQ(a["equation"], b["equation"]);
+    for (const char* key : {"constant", "y_mean", "y_variance", "multiple_r"})
+        EXPECT_NEAR(a[key].get<double>(), b[key].get<double>(), 1e-12 * std::max(1.0, std::fabs(b[key].get<double>())))
+            << key;
+    EXPECT_EQ(RunCommand({"compute", db, "--table", "AskTemp", "--y", "Rain"}).Status, 2);
 }

@@ -166,3 +166,19 @@ TEST_F(Browser, FormatsEveryType)
     EXPECT_EQ(cell(1, 7), "False");
     EXPECT_EQ(cell(0, 8), "first");
 }
+
+TEST_F(Browser, ViewsImportComputeAndShowReadOnly)
+{
+    Import(Regression, "WarmDays");
+    EXPECT_THAT(Items(), ElementsAre("Rain", "Temp", "Wind"));
+    ChooseY("Rain");
+    Form.Selectall1->trigger();
+    Ui.SaveAnswers.push_back(std::nullopt);
+    Form.Button1->click();
+    ASSERT_EQ(Ui.Boxes.size(), 1u);
+    EXPECT_EQ(Ui.Boxes[0].Text.rfind("Rain=", 0), 0u);
+    Form.Button3->click();
+    EXPECT_GT(Grid.Model->rowCount(), 0);
+    EXPECT_FALSE(Grid.NaviDatabase->ButtonAt(TDBNavigator::nbEdit)->isEnabled());
+    EXPECT_FALSE(Grid.Model->flags(Grid.Model->index(0, 0)) & Qt::ItemIsEditable);
+}
