@@ -32,9 +32,13 @@ bool WriteAll(int fd, const char* p, std::size_t n) noexcept
 [[noreturn]] void ChildMain(int out,
                             const std::function<void(TWireWriter&, const std::function<void()>&)>& work) noexcept
 {
-    // libmdb talks on stderr about what it finds wrong; the program reports failures itself.
+    // libmdb talks about what it finds wrong, on stderr and (page dumps) on stdout, which are
+    // this program's own; the program reports failures itself.
     const int devnull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (devnull >= 0) ::dup2(devnull, STDERR_FILENO);
+    if (devnull >= 0) {
+        ::dup2(devnull, STDOUT_FILENO);
+        ::dup2(devnull, STDERR_FILENO);
+    }
 #if !defined(__SANITIZE_ADDRESS__)
     // A damaged chain of pages can make a read allocate without end.
     const rlimit limit{rlim_t{4} << 30, rlim_t{4} << 30};

@@ -289,10 +289,11 @@ std::vector<TCatalogObject> TMdbFile::Catalog()
     for (guint i = 0; i < mdb->num_catalog; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
         const std::string name = entry->object_name;
+        if (name.empty()) continue;  // only a damaged catalog has nameless objects
         if (entry->object_type == MDB_TABLE) {
             objects.push_back({name, mdb_is_system_table(entry) || !mdb_is_user_table(entry) ? TObjectKind::SystemTable
                                                                                               : TObjectKind::Table});
-        } else if (entry->object_type == MDB_QUERY && !name.empty() && name[0] != '~') {
+        } else if (entry->object_type == MDB_QUERY && name[0] != '~') {
             // A view is a saved select query without parameters; where the definitions cannot
             // be read, the object's own flags (0: select) are all there is to go by.
             const auto it = FImpl->Queries.find(static_cast<std::uint32_t>(entry->table_pg) & 0xFFFFFF);

@@ -1,0 +1,160 @@
+// What computing from an Access table costs, against the plain reading of the same table by
+// libmdb's own exporter. Table Big of ../shared/fixtures/bench.mdb (100 000 records, F00..F19
+// and Y, all Double):
+//
+//   ComputeFullMethod   TCustomerData::OpenTable (catalog and records read in the isolated
+//                       reading process and sent over the pipe), TStatistics with the full
+//                       method over F00..F19 against Y, MakeEquationText: the whole compute
+//                       command but starting the program and parsing its arguments
+//   MdbExport           `mdb-export bench.mdb Big > /dev/null` run as a child process: what
+//                       reading and formatting every record costs libmdb alone
+//
+// Both are wall-clock times, since most of the work happens in child processes. After the
+// runs the ratio compute/mdb-export is printed: it says how much the isolation, the transfer
+// and the statistics add to (or save over) a plain export.
+//
+// Run: build/bench/access_bench  (built by default, not run by the test suite). Without
+// ../shared/fixtures/bench.mdb both benchmarks report an error and nothing is measured.
+
+#include <benchmark/benchmark.h>
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "data/CustomerData.h"
+#include "statistics/Statistics01.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace quorlin;
+
+const std::string& BenchDatabase()
+{
+    static const std::string path =
+        (std::filesystem::path(QUORLIN_SOURCE_DIR) / ".." / "shared" / "fixtures" / "bench.mdb")
+            .lexically_normal()
+            .string();
+    return path;
+}
+
+constexpr const char* BenchTable = "Big";
+constexpr const char* MdbExport = "/usr/bin/mdb-export";
+
+bool HaveDatabase(benchmark::State& state)
+{
+    std::error_code ec;
+    if (std::filesystem::is_regular_file(BenchDatabase(), ec)) return true;
+    state.SkipWithError(("bench.mdb not found at " + BenchDatabase()).c_str());
+    return false;
+}
+
+void ComputeFullMethod(benchmark::State& state)
+{
+    if (!HaveDatabase(state)) return;
+    std::vector<std::string> factors;
+    for (int i = 0; i < 20; ++i) factors.push_back((i < 10 ? "F0" : "F") + std::to_string(i));
+    std::int32_t records = 0;
+    for (auto _ : state) {
+        TCustomerData data;
+        if (data.OpenTable(BenchDatabase(), BenchTable) != 2) {
+            state.SkipWithError(("cannot open table Big: " + data.LastError()).c_str());
+            break;
+        }
+        records = data.DataQuery.RecordCount();
+        TStatistics stats(data.DataQuery, factors, "Y", 4.0, MethodFull);
+        stats.MakeEquationText();
+        benchmark::DoNotOptimize(stats.EquationText().data());
+    }
+    state.counters["records"] = records;
+}
+
+void MdbExportToNull(benchmark::State& state)
+{
+    if (!HaveDatabase(state)) return;
+    if (::access(MdbExport, X_OK) != 0) {
+        state.SkipWithError("/usr/bin/mdb-export not found (package mdbtools)");
+        return;
+    }
+    std::string program = MdbExport, database = BenchDatabase(), table = BenchTable;
+    char* argv[] = {program.data(), database.data(), table.data(), nullptr};
+    for (auto _ : state) {
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        pid_t pid = 0;
+        const int spawned = ::posix_spawn(&pid, MdbExport, &actions, nullptr, argv, environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0) {
+            state.SkipWithError(("cannot start mdb-export: " + std::string(std::strerror(spawned))).c_str());
+            break;
+        }
+        int status = 0;
+        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+            state.SkipWithError("mdb-export failed");
+            break;
+        }
+    }
+}
+
+BENCHMARK(ComputeFullMethod)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(MdbExportToNull)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+
+// The console output, and the mean wall time of each benchmark kept for the ratio.
+class TRatioReporter : public benchmark::ConsoleReporter {
+public:
+    // Colours only on a terminal, as the library's own reporter does by default.
+    TRatioReporter() : ConsoleReporter(::isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
+
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const auto& run : runs) {
+            if (run.error_occurred || run.run_type != Run::RT_Iteration) continue;
+            auto& [sum, count] = FSeconds[run.run_name.function_name];
+            sum += run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
+            ++count;
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+
+    // Mean seconds per iteration, or a negative number when the benchmark did not run.
+    double Seconds(const std::string& name) const
+    {
+        const auto it = FSeconds.find(name);
+        return it == FSeconds.end() || it->second.second == 0 ? -1.0 : it->second.first / it->second.second;
+    }
+
+private:
+    std::map<std::string, std::pair<double, int>> FSeconds;
+};
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    TRatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+
+    const double compute = reporter.Seconds("ComputeFullMethod");
+    const double exporter = reporter.Seconds("MdbExportToNull");
+    if (compute > 0 && exporter > 0)
+        std::printf("compute/mdb-export wall-time ratio: %.3f (%.1f ms / %.1f ms)\n", compute / exporter,
+                    compute * 1e3, exporter * 1e3);
+    return 0;
+}
