@@ -1,6 +1,10 @@
 #include "MdbAccess.h"
 
+#include <fcntl.h>
 #include <mdbtools.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <charconv>
 #include <cstdint>
@@ -36,9 +40,41 @@ using TGString = std::unique_ptr<char, TGFree>;
     throw EProviderError("The database file '" + path + "' is damaged and cannot be read");
 }
 
-THandle OpenFile(const std::string& path)
+// The file mapped into memory: libmdb then reads its pages without a system call each.
+class TMapping {
+public:
+    explicit TMapping(const std::string& path)
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) return;
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && st.st_size > 0) {
+            void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (p != MAP_FAILED) {
+                FData = p;
+                FSize = static_cast<std::size_t>(st.st_size);
+            }
+        }
+        ::close(fd);
+    }
+    ~TMapping()
+    {
+        if (FData) ::munmap(FData, FSize);
+    }
+    TMapping(const TMapping&) = delete;
+    TMapping& operator=(const TMapping&) = delete;
+    void* Data() const noexcept { return FData; }
+    std::size_t Size() const noexcept { return FSize; }
+
+private:
+    void* FData = nullptr;
+    std::size_t FSize = 0;
+};
+
+THandle OpenFile(const std::string& path, const TMapping& mapping)
 {
-    THandle mdb(mdb_open(path.c_str(), MDB_NOFLAGS));
+    THandle mdb(mapping.Data() ? mdb_open_buffer(mapping.Data(), mapping.Size(), MDB_NOFLAGS)
+                               : mdb_open(path.c_str(), MDB_NOFLAGS));
     if (!mdb) throw EProviderError("Unrecognized database format '" + path + "'");
     // Access 97 stored text in the code page of the machine that wrote it, recorded in the file.
     if (IS_JET3(mdb) && mdb->f->code_page != 0) {
@@ -253,6 +289,7 @@ std::unordered_map<std::uint32_t, TQueryDefinition> ReadQueryDefinitions(const s
 
 struct TMdbFile::TImpl {
     std::string Path;
+    std::unique_ptr<TMapping> Mapping;  // outlives the handle that reads it
     THandle Mdb;
     bool QueriesRead = false;
     bool QueriesKnown = false;
@@ -274,7 +311,8 @@ struct TMdbFile::TImpl {
 TMdbFile::TMdbFile(const std::string& path) : FImpl(std::make_unique<TImpl>())
 {
     FImpl->Path = path;
-    FImpl->Mdb = OpenFile(path);
+    FImpl->Mapping = std::make_unique<TMapping>(path);
+    FImpl->Mdb = OpenFile(path, *FImpl->Mapping);
 }
 
 TMdbFile::~TMdbFile() = default;

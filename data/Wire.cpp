@@ -4,7 +4,7 @@
 
 namespace quorlin {
 
-void TWireReader::Read(void* destination, std::size_t n)
+void TWireReader::Refill(void* destination, std::size_t n)
 {
     auto* out = static_cast<char*>(destination);
     while (n > 0) {
@@ -69,22 +69,22 @@ TTableData ReadTableStream(TWireReader& r)
         if (mark != TWireMark::Record) throw EWireError();
         for (auto& c : table.Columns) {
             const auto kind = static_cast<TCellKind>(r.U8());
-            double number = 0.0;
-            std::string text;
-            if (kind == TCellKind::Number)
-                number = r.F64();
-            else if (kind == TCellKind::Text)
-                text = r.Str();
-            else if (kind != TCellKind::Null)
+            if (kind == TCellKind::Number) {
+                c.Kinds.push_back(kind);
+                c.Numbers.push_back(r.F64());
+                if (!c.Texts.empty()) c.Texts.emplace_back();
+            } else if (kind == TCellKind::Null) {
+                c.Kinds.push_back(kind);
+                c.Numbers.push_back(0.0);
+                if (!c.Texts.empty()) c.Texts.emplace_back();
+            } else if (kind == TCellKind::Text) {
+                // Texts are kept beside the numbers only once a column has one.
+                c.Texts.resize(c.Kinds.size());
+                c.Kinds.push_back(kind);
+                c.Numbers.push_back(0.0);
+                c.Texts.push_back(r.Str());
+            } else {
                 throw EWireError();
-            c.Kinds.push_back(kind);
-            c.Numbers.push_back(number);
-            if (kind == TCellKind::Text && c.Texts.size() < c.Kinds.size()) c.Texts.resize(c.Kinds.size());
-            if (!c.Texts.empty()) {
-                if (kind == TCellKind::Text)
-                    c.Texts.back() = std::move(text);
-                else
-                    c.Texts.emplace_back();
             }
         }
         ++table.RecordCount;

@@ -88,9 +88,19 @@ public:
         Read(s.data(), s.size());
         return s;
     }
-    void Read(void* destination, std::size_t n);
+    void Read(void* destination, std::size_t n)
+    {
+        // Nearly every read is a few bytes from the buffer; only refills take the long way.
+        if (FEnd - FPos >= n) {
+            std::memcpy(destination, FBuffer.data() + FPos, n);
+            FPos += n;
+            return;
+        }
+        Refill(destination, n);
+    }
 
 private:
+    void Refill(void* destination, std::size_t n);
     std::function<std::size_t(char*, std::size_t)> FSource;
     std::vector<char> FBuffer = std::vector<char>(1 << 16);
     std::size_t FPos = 0;
