@@ -35,7 +35,7 @@ TConnectionString TConnectionString::Parse(std::string_view text)
         const std::size_t eq = text.find('=', pos);
         if (eq == std::string_view::npos) {
             if (!Trim(text.substr(pos)).empty())
-                throw EProviderError("Format of the initialization string does not conform to specification");
+                throw EProviderError("The connection string is not well formed");
             break;
         }
         const std::string_view key = Trim(text.substr(pos, eq - pos));
@@ -46,7 +46,7 @@ TConnectionString TConnectionString::Parse(std::string_view text)
             ++i;
             for (;;) {
                 if (i >= text.size())
-                    throw EProviderError("Format of the initialization string does not conform to specification");
+                    throw EProviderError("The connection string is not well formed");
                 if (text[i] == '"') {
                     if (i + 1 < text.size() && text[i + 1] == '"') {
                         value.push_back('"');
@@ -60,7 +60,7 @@ TConnectionString TConnectionString::Parse(std::string_view text)
             }
             while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
             if (i < text.size() && text[i] != ';')
-                throw EProviderError("Format of the initialization string does not conform to specification");
+                throw EProviderError("The connection string is not well formed");
         } else {
             const std::size_t end = std::min(text.find(';', i), text.size());
             value = std::string(Trim(text.substr(i, end - i)));
