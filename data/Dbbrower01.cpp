@@ -136,6 +136,8 @@ TGridForm::TGridForm(TDataSource& source, QWidget* parent) : QWidget(parent, Qt:
 {
     setObjectName("GridForm");
     setWindowTitle(QString());
+    // Closing the main window ends the program even while the browser is open.
+    setAttribute(Qt::WA_QuitOnClose, false);
     resize(544, 375);
     QFont font;
     font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"),

@@ -182,3 +182,9 @@ TEST_F(Browser, ViewsImportComputeAndShowReadOnly)
     EXPECT_FALSE(Grid.NaviDatabase->ButtonAt(TDBNavigator::nbEdit)->isEnabled());
     EXPECT_FALSE(Grid.Model->flags(Grid.Model->index(0, 0)) & Qt::ItemIsEditable);
 }
+
+TEST_F(Browser, OpenBrowserDoesNotKeepTheProgramAlive)
+{
+    EXPECT_FALSE(Grid.testAttribute(Qt::WA_QuitOnClose));
+    EXPECT_TRUE(Form.testAttribute(Qt::WA_QuitOnClose));
+}
