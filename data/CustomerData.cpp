@@ -21,21 +21,16 @@ std::string TCustomerData::SelectStatement(const std::string& table)
     return "SELECT * FROM [" + quoted + "]";
 }
 
-namespace {
-
-// A folder or a device is no file: it changes nothing, like a name that does not exist.
-bool FileExists(const std::string& path)
+bool IsExistingFile(const std::string& path)
 {
     std::error_code ec;
-    return std::filesystem::is_regular_file(path, ec);
+    return !path.empty() && std::filesystem::is_regular_file(path, ec);
 }
-
-}  // namespace
 
 int TCustomerData::Connect(const std::string& path)
 {
     FLastError.clear();
-    if (!FileExists(path)) {
+    if (!IsExistingFile(path)) {
         FLastError = "Could not find file '" + path + "'.";
         return -1;
     }
@@ -57,7 +52,7 @@ int TCustomerData::ConnectDatabase(const std::string& path) { return Connect(pat
 int TCustomerData::OpenTable(const std::string& path, const std::string& table)
 {
     int result = Connect(path);
-    if (result == -1 && !FileExists(path)) return -1;
+    if (result == -1 && !IsExistingFile(path)) return -1;
     if (!DataConn.Connected() || table.empty()) return result;
 
     std::vector<std::string> names;

@@ -9,6 +9,9 @@
 
 namespace quorlin {
 
+// Whether a path names an existing file; a folder or a device is no file.
+bool IsExistingFile(const std::string& path);
+
 class TCustomerData {
 public:
     TCustomerData();

@@ -4,6 +4,8 @@
 #include <QTableView>
 #include <QVBoxLayout>
 
+#include "QtUserInterface.h"
+
 namespace quorlin {
 
 // ---------------------------------------------------------------------------------------------
@@ -139,11 +141,7 @@ TGridForm::TGridForm(TDataSource& source, QWidget* parent) : QWidget(parent, Qt:
     // Closing the main window ends the program even while the browser is open.
     setAttribute(Qt::WA_QuitOnClose, false);
     resize(544, 375);
-    QFont font;
-    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"),
-                      QStringLiteral("Noto Sans CJK SC")});
-    font.setPixelSize(13);
-    setFont(font);
+    setFont(ChineseFont());
 
     GridDatabase = new QTableView(this);
     GridDatabase->setObjectName("GridDatabase");

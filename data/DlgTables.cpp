@@ -8,19 +8,8 @@
 #include <QStyle>
 #include <QToolButton>
 
-#include <filesystem>
 
 namespace quorlin {
-
-namespace {
-
-bool FileExists(const std::string& path)
-{
-    std::error_code ec;
-    return !path.empty() && std::filesystem::is_regular_file(path, ec);
-}
-
-}  // namespace
 
 TFileFilter AccessFilesFilter() { return {"Access Files(*.mdb)", {"*.mdb"}}; }
 
@@ -116,7 +105,7 @@ void TTablesDlg::EditFileChange()
 {
     ListTables->clear();
     const std::string path = EditFile->text().toStdString();
-    if (FileExists(path) && FData.ConnectDatabase(path) > 0) {
+    if (IsExistingFile(path) && FData.ConnectDatabase(path) > 0) {
         std::vector<std::string> names;
         FData.DataConn.GetTableNames(names, false);
         for (const auto& name : names) ListTables->addItem(QString::fromStdString(name));
@@ -131,7 +120,7 @@ void TTablesDlg::OKBtnClick()
     FileName.clear();
     TableName.clear();
     const std::string path = EditFile->text().toStdString();
-    if (FileExists(path)) FileName = path;
+    if (IsExistingFile(path)) FileName = path;
     const auto selected = ListTables->selectedItems();
     if (!selected.isEmpty()) TableName = selected.first()->text().toStdString();
 }

@@ -26,6 +26,15 @@ QString AnyCase(const std::string& pattern)
 
 }  // namespace
 
+QFont ChineseFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"),
+                      QStringLiteral("Noto Sans CJK SC")});
+    font.setPixelSize(13);
+    return font;
+}
+
 QString QtFilterText(const std::vector<TFileFilter>& filters)
 {
     QStringList entries;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QWidget>
 
 #include "UserInterface.h"
@@ -22,6 +23,10 @@ public:
 private:
     QWidget* FOwner;
 };
+
+// The font the windows ask for as "宋体" (13 pixels), with the CJK fonts this platform has as
+// stand-ins, so that Chinese text renders.
+QFont ChineseFont();
 
 // "Description (*.a *.b)" entries for a Qt file dialog; each pattern is widened to match
 // any letter case of the extension, since Linux file names are case-sensitive.

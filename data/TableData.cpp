@@ -77,6 +77,11 @@ void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d)
 
 }  // namespace
 
+void CivilDate(double dayNumber, long long& year, unsigned& month, unsigned& day)
+{
+    CivilFromDays(static_cast<long long>(std::trunc(dayNumber)) - 25569, year, month, day);
+}
+
 std::string FormatDayNumber(double dayNumber)
 {
     if (!std::isfinite(dayNumber) || std::fabs(dayNumber) > 3e6) return Printf("%.15g", dayNumber);

@@ -126,16 +126,9 @@ template <int Part>
 void DatePart(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
     if (IsNull(argv[0])) return sqlite3_result_null(ctx);
-    long long z = static_cast<long long>(std::trunc(sqlite3_value_double(argv[0]))) - 25569 + 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    long long y = static_cast<long long>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    const unsigned d = doy - (153 * mp + 2) / 5 + 1;
-    const unsigned m = mp < 10 ? mp + 3 : mp - 9;
-    if (m <= 2) ++y;
+    long long y;
+    unsigned m, d;
+    CivilDate(sqlite3_value_double(argv[0]), y, m, d);
     sqlite3_result_int64(ctx, Part == 0 ? y : Part == 1 ? m : d);
 }
 

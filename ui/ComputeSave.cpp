@@ -4,7 +4,6 @@
 #include <QComboBox>
 #include <QListWidget>
 
-#include <filesystem>
 #include <memory>
 
 #include "EquForm.h"
@@ -13,12 +12,6 @@
 namespace quorlin {
 
 namespace {
-
-bool FileExists(const std::string& path)
-{
-    std::error_code ec;
-    return std::filesystem::exists(path, ec);
-}
 
 std::vector<TFileFilter> ReportFilters()
 {
@@ -60,13 +53,13 @@ void TEquForm::Button1Click()
 
     const auto path = FUi.SaveFileName("保存方程数据为", ReportFilters(), "txt");
     if (path) {
-        if (!FileExists(*path) ||
+        if (!IsExistingFile(*path) ||
             FUi.MessageBox("The file already existed.Overwrite?", "Message", MB_YESNO | MB_ICONQUESTION) == IDYES) {
             // A report that cannot be written raises its reason here and nothing is opened:
             // an old file of that name must not pass for the new report.
             stats->SaveReport(*path);
         }
-        if (FileExists(*path)) FUi.OpenWithDesktop(*path);
+        if (IsExistingFile(*path)) FUi.OpenWithDesktop(*path);
     }
     stats.reset();
     UpdateControls();

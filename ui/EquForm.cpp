@@ -18,19 +18,11 @@
 
 #include "data/Dbbrower01.h"
 #include "data/DlgTables.h"
+#include "data/QtUserInterface.h"
 
 namespace quorlin {
 
 namespace {
-
-QFont ChineseFont()
-{
-    QFont font;
-    font.setFamilies({QStringLiteral("宋体"), QStringLiteral("SimSun"), QStringLiteral("WenQuanYi Zen Hei"),
-                      QStringLiteral("Noto Sans CJK SC")});
-    font.setPixelSize(13);
-    return font;
-}
 
 QFrame* MakePanel(QWidget* parent, const char* name, QFrame::Shadow shadow)
 {
@@ -338,9 +330,8 @@ void TEquForm::Button5Click() { close(); }
 
 void TEquForm::Button6Click()
 {
-    const std::filesystem::path help = std::filesystem::path(HelpFolder) / "StatHlp.chm";
-    std::error_code ec;
-    if (std::filesystem::is_regular_file(help, ec)) FUi.OpenWithDesktop(help.string());
+    const std::string help = (std::filesystem::path(HelpFolder) / "StatHlp.chm").string();
+    if (IsExistingFile(help)) FUi.OpenWithDesktop(help);
 }
 
 }  // namespace quorlin
