@@ -69,17 +69,16 @@ bool WriteAll(int fd, const char* p, std::size_t n) noexcept
 // whatever happens.
 class TChild {
 public:
-    TChild(pid_t pid, int fd) : FPid(pid), FFd(fd) {}
+    TChild(pid_t pid, int fd) : FPid(pid), FFd(fd), FTimeoutMs(IsolatedReadTimeout() * 1000) {}
     ~TChild() { Finish(true); }
     TChild(const TChild&) = delete;
     TChild& operator=(const TChild&) = delete;
 
     std::size_t Read(char* p, std::size_t n)
     {
-        const int timeoutMs = IsolatedReadTimeout() * 1000;
         for (;;) {
             pollfd fd{FFd, POLLIN, 0};
-            const int ready = ::poll(&fd, 1, timeoutMs);
+            const int ready = ::poll(&fd, 1, FTimeoutMs);
             if (ready < 0 && errno == EINTR) continue;
             if (ready <= 0) throw EWireError();  // silent too long: taken to hang
             const ssize_t got = ::read(FFd, p, n);
@@ -106,6 +105,7 @@ public:
 private:
     pid_t FPid;
     int FFd;
+    int FTimeoutMs;
     bool FClean = false;
 };
 

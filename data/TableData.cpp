@@ -49,16 +49,11 @@ const char* ColumnTypeName(TColumnType type) noexcept
 #include <cmath>
 #include <cstdio>
 
+#include "../statistics/Statistics01.h"
+
 namespace quorlin {
 
 namespace {
-
-std::string Printf(const char* format, double v)
-{
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, format, v);
-    return buffer;
-}
 
 // Days since 1970-01-01 to a civil date (proleptic Gregorian).
 void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d)
@@ -84,7 +79,7 @@ void CivilDate(double dayNumber, long long& year, unsigned& month, unsigned& day
 
 std::string FormatDayNumber(double dayNumber)
 {
-    if (!std::isfinite(dayNumber) || std::fabs(dayNumber) > 3e6) return Printf("%.15g", dayNumber);
+    if (!std::isfinite(dayNumber) || std::fabs(dayNumber) > 3e6) return FormatGeneral(dayNumber);
     // The whole part counts days from 1899-12-30; the fraction is the time, whatever the sign.
     const double whole = std::trunc(dayNumber);
     long long seconds = std::llround(std::fabs(dayNumber - whole) * 86400.0);
@@ -114,8 +109,8 @@ std::string FormatCell(const TColumnData& column, std::size_t row)
     switch (column.Info.Type) {
     case TColumnType::Boolean: return v != 0.0 ? "True" : "False";
     case TColumnType::DateTime: return FormatDayNumber(v);
-    case TColumnType::Single: return Printf("%.7g", v);
-    default: return Printf("%.15g", v);
+    case TColumnType::Single: return FormatFloat("%.7g", v);
+    default: return FormatGeneral(v);
     }
 }
 

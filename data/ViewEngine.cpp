@@ -7,6 +7,7 @@
 #include <set>
 
 #include "../statistics/DataSet.h"
+#include "../statistics/Statistics01.h"
 #include "ProviderError.h"
 
 namespace quorlin {
@@ -326,9 +327,7 @@ void StreamViewRecords(const std::string& path, const std::string& viewName, TWi
             // Numbers in a column that turned out textual are shown as text, as Access would.
             const TCellValue& v = row[i];
             if (v.Kind == TCellKind::Number && columns[i].Type == TColumnType::Text && !typed[i]) {
-                char buffer[40];
-                std::snprintf(buffer, sizeof buffer, "%.15g", v.Number);
-                WriteCell(w, TCellKind::Text, 0.0, buffer);
+                WriteCell(w, TCellKind::Text, 0.0, FormatGeneral(v.Number));
             } else {
                 WriteCell(w, v.Kind, v.Number, v.Text);
             }

@@ -163,6 +163,7 @@ void TStatistics::ReadCovariances()
     const double nd = FSampleSize;
     std::vector<double> upper(m * (m + 1) / 2, 0.0);
     std::vector<double> centred(m);
+    std::vector<Extended> wide(m);
     ForEachRecord(false, [&] {
         bool small = true;
         for (std::size_t i = 0; i < m; ++i) {
@@ -180,13 +181,9 @@ void TStatistics::ReadCovariances()
             }
             return;
         }
-        for (std::size_t i = 0; i < m; ++i) {
-            const Extended di = static_cast<Extended>(FX[i]) - FMeans[i];
-            for (std::size_t j = i; j < m; ++j, ++s) {
-                const Extended dj = static_cast<Extended>(FX[j]) - FMeans[j];
-                *s = Store(*s + di * dj / n);
-            }
-        }
+        for (std::size_t i = 0; i < m; ++i) wide[i] = static_cast<Extended>(FX[i]) - FMeans[i];
+        for (std::size_t i = 0; i < m; ++i)
+            for (std::size_t j = i; j < m; ++j, ++s) *s = Store(*s + wide[i] * wide[j] / n);
     });
     const double* s = upper.data();
     for (std::int32_t i = 0; i < FFactorCount; ++i)
