@@ -18,28 +18,20 @@ std::string ErrorOf(const std::string& text)
     return "no error";
 }
 
-std::vector<double> Column(TMemoryDataSet& t, const std::string& field)
-{
-    std::vector<double> values;
-    const std::int32_t f = t.FieldByName(field);
-    for (t.First(); !t.Eof(); t.Next()) values.push_back(t.AsFloat(f));
-    return values;
-}
-
 }  // namespace
 
 TEST(CsvReader, HeaderAndNumbers)
 {
     TMemoryDataSet t = ParseCsv("x1,x2,y\n1,2,3\n2,1,5\n", "t.csv");
     EXPECT_EQ(t.FieldNames(), (std::vector<std::string>{"x1", "x2", "y"}));
-    EXPECT_EQ(Column(t, "y"), (std::vector<double>{3, 5}));
+    EXPECT_EQ(ColumnValues(t, "y"), (std::vector<double>{3, 5}));
 }
 
 TEST(CsvReader, ByteOrderMarkLineEndsAndBlankLines)
 {
     TMemoryDataSet t = ParseCsv("\xEF\xBB\xBF" "a,b\r\n1,2\r\n\r\n3,4\n\n", "t.csv");
     EXPECT_EQ(t.FieldName(0), "a");
-    EXPECT_EQ(Column(t, "b"), (std::vector<double>{2, 4}));
+    EXPECT_EQ(ColumnValues(t, "b"), (std::vector<double>{2, 4}));
     TMemoryDataSet noFinalNewline = ParseCsv("a\n1\n2", "t.csv");
     EXPECT_EQ(noFinalNewline.RecordCount(), 2);
 }
@@ -48,7 +40,7 @@ TEST(CsvReader, QuotedCells)
 {
     TMemoryDataSet t = ParseCsv("\"Rain Data\",\"a,b\",\"say \"\"hi\"\"\",\"two\nlines\"\n\"1.5\",2,3,4\n", "t.csv");
     EXPECT_EQ(t.FieldNames(), (std::vector<std::string>{"Rain Data", "a,b", "say \"hi\"", "two\nlines"}));
-    EXPECT_EQ(Column(t, "rain data"), (std::vector<double>{1.5}));
+    EXPECT_EQ(ColumnValues(t, "rain data"), (std::vector<double>{1.5}));
 }
 
 TEST(CsvReader, EmptyCellIsNullButQuotedEmptyTextIsNoNumber)

@@ -37,13 +37,7 @@ struct OpenTable {
         Query.SQL().Add("SELECT * FROM [" + table + "]");
         Query.Open();
     }
-    std::vector<double> Column(const std::string& field)
-    {
-        std::vector<double> values;
-        const std::int32_t f = Query.FieldByName(field);
-        for (Query.First(); !Query.Eof(); Query.Next()) values.push_back(Query.AsFloat(f));
-        return values;
-    }
+    std::vector<double> Column(const std::string& field) { return ColumnValues(Query, field); }
     std::string FailureAt(const std::string& field, std::int32_t record)
     {
         Query.First();

@@ -76,4 +76,13 @@ private:
 
 inline std::string DataFile(const std::string& name) { return std::string(QUORLIN_TEST_DATA) + "/" + name; }
 
+// Every value of one field, read through the cursor from the first record to the last.
+inline std::vector<double> ColumnValues(TDataSet& data, const std::string& field)
+{
+    std::vector<double> values;
+    const std::int32_t f = data.FieldByName(field);
+    for (data.First(); !data.Eof(); data.Next()) values.push_back(data.AsFloat(f));
+    return values;
+}
+
 }  // namespace quorlin::testing
