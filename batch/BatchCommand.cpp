@@ -11,6 +11,7 @@
 #include "../numeric/FloatError.h"
 #include "../statistics/Statistics01.h"
 #include "../data/CustomerData.h"
+#include "../data/MdbWriter.h"
 #include "CsvReader.h"
 
 namespace quorlin {
@@ -80,6 +81,11 @@ public:
     }
 
     TDataSet& DataSet() { return FCsv ? static_cast<TDataSet&>(*FCsv) : FData->DataQuery; }
+    TMdbQuery& Query()
+    {
+        if (!FData) throw EUsage("Records can be changed in Access databases only");
+        return FData->DataQuery;
+    }
     const std::vector<std::string>& FieldNames() const noexcept { return FNames; }
 
 private:
@@ -241,6 +247,52 @@ int ListTables(const std::string& database, std::ostream& out, std::ostream& err
     }
 }
 
+struct TEditOptions {
+    std::string Database;
+    std::string Table;
+    std::int32_t Record = 0;
+    std::vector<std::string> Sets;
+};
+
+// A scripted correction goes through the same query, editing and posting, as the grid does.
+int EditRecords(TRecordChange::TKind kind, const TEditOptions& options, std::ostream& err)
+{
+    try {
+        TSource source(options.Database, options.Table);
+        TMdbQuery& query = source.Query();
+        if (!query.CanModify()) throw std::runtime_error(query.ReadOnlyReason());
+        std::vector<std::pair<std::int32_t, std::string>> values;
+        for (const auto& set : options.Sets) {
+            const auto eq = set.find('=');
+            if (eq == std::string::npos) throw std::runtime_error("--set needs FIELD=VALUE, not '" + set + "'");
+            const std::int32_t field = query.FieldByName(ResolveField(source, set.substr(0, eq)));
+            for (const auto& earlier : values)
+                if (earlier.first == field) throw std::runtime_error("Field '" + query.Field(field).Name + "' is set twice");
+            values.emplace_back(field, set.substr(eq + 1));
+        }
+        if (kind == TRecordChange::TKind::Insert) {
+            query.Append();
+        } else {
+            if (options.Record < 1 || options.Record > query.RecordCount())
+                throw std::runtime_error("The table '" + options.Table + "' has no record " + std::to_string(options.Record) +
+                                         " (it has " + std::to_string(query.RecordCount()) + ")");
+            query.First();
+            query.MoveBy(options.Record - 1);
+        }
+        if (kind == TRecordChange::TKind::Delete) {
+            query.Delete();
+            return 0;
+        }
+        if (kind == TRecordChange::TKind::Update) query.Edit();
+        for (const auto& [field, text] : values) query.SetFieldText(field, text);
+        query.Post();
+        return 0;
+    } catch (const std::exception& e) {
+        err << "quorlin-batch: " << e.what() << '\n';
+        return ExitFailed;
+    }
+}
+
 }  // namespace
 
 int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream& err)
@@ -291,6 +343,25 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
         app.add_subcommand("tables", "Print the tables, then the views, of an Access database, one a line");
     tablesCmd->add_option("DATABASE", tablesDatabase, "Access database (.mdb or .accdb)")->required();
 
+    TEditOptions update, insert, remove;
+    auto* updateCmd = app.add_subcommand("update", "Change fields of one record of an Access table");
+    auto* insertCmd = app.add_subcommand("insert", "Add a record to an Access table");
+    auto* deleteCmd = app.add_subcommand("delete", "Delete one record of an Access table");
+    for (auto [cmd, options] : {std::pair{updateCmd, &update}, std::pair{insertCmd, &insert}, std::pair{deleteCmd, &remove}}) {
+        cmd->add_option("DATABASE", options->Database, "Access database (.mdb, Access 2000-2003)")->required();
+        cmd->add_option("--table", options->Table, "The table")->required();
+        if (cmd != insertCmd)
+            cmd->add_option("--record", options->Record, "The record: 1 for the first, in the order the table reads")
+                ->required();
+        if (cmd != deleteCmd)
+            cmd->add_option("--set", options->Sets,
+                            "FIELD=VALUE, VALUE read by the field's type: '.' as decimal point, dates as "
+                            "YYYY-MM-DD[ HH:MM[:SS]], Yes/No as true/false or 1/0; an empty VALUE is NULL")
+                ->required(cmd == updateCmd);
+        cmd->footer("The file is changed completely or not at all; on refusal or failure the reason goes to stderr, "
+                    "the exit status is 1 and the file is unchanged.");
+    }
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -303,6 +374,9 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     }
 
     if (computeCmd->parsed()) return Compute(compute, out, err);
+    if (updateCmd->parsed()) return EditRecords(TRecordChange::TKind::Update, update, err);
+    if (insertCmd->parsed()) return EditRecords(TRecordChange::TKind::Insert, insert, err);
+    if (deleteCmd->parsed()) return EditRecords(TRecordChange::TKind::Delete, remove, err);
     if (tablesCmd->parsed()) return ListTables(tablesDatabase, out, err);
     return ListFields(fieldsSource, fieldsTable, out, err);
 }

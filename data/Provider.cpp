@@ -1,4 +1,5 @@
 #include "Provider.h"
+#include "MdbWriter.h"
 
 #include <algorithm>
 #include <cctype>
@@ -299,7 +300,21 @@ void TMdbQuery::Open()
         },
                 [&](TWireReader& r) { data = ReadTableStream(r); },
                 "The table '" + tableName + "' cannot be read: the database file '" + path + "' is damaged");
+    std::string readOnly;
+    if (view) {
+        readOnly = "The view '" + tableName + "' cannot be changed: its records are computed from other tables.";
+    } else {
+        try {
+            readOnly = WriteRefusal(path, tableName);
+        } catch (const EProviderError& e) {
+            readOnly = e.what();
+        }
+    }
     FData = std::move(data);
+    FTableName = tableName;
+    FReadOnlyReason = std::move(readOnly);
+    FEditState = TDataSetState::Browse;
+    FModified = false;
     FActive = true;
     FCurrent = 0;
     FBof = true;
@@ -317,6 +332,7 @@ void TMdbQuery::ExecSQL()
 void TMdbQuery::Close()
 {
     if (!FActive) return;
+    // Closing leaves an unposted edit, as closing a table does.
     CloseQuietly();
     Notify(&TDataSetListener::ActiveChanged);
 }
@@ -324,6 +340,10 @@ void TMdbQuery::Close()
 void TMdbQuery::CloseQuietly() noexcept
 {
     FActive = false;
+    FEditState = TDataSetState::Browse;
+    FModified = false;
+    FEditTexts.clear();
+    FEditChanged.clear();
     FData = TTableData();
     FCurrent = 0;
     FEof = FBof = true;
@@ -338,13 +358,18 @@ std::vector<std::string> TMdbQuery::FieldNames() const
 
 std::string TMdbQuery::DisplayText(std::int32_t row, std::int32_t field) const
 {
-    if (!FActive || row < 0 || row >= FData.RecordCount || field < 0 || field >= FieldCount()) return {};
+    if (!FActive || field < 0 || field >= FieldCount()) return {};
+    const bool editedRow = (FEditState == TDataSetState::Edit && row == FCurrent) ||
+                           (FEditState == TDataSetState::Insert && row == FData.RecordCount);
+    if (editedRow) return FEditTexts[static_cast<std::size_t>(field)];
+    if (row < 0 || row >= FData.RecordCount) return {};
     return FormatCell(FData.Columns[static_cast<std::size_t>(field)], static_cast<std::size_t>(row));
 }
 
 void TMdbQuery::Refresh()
 {
     if (!FActive) return;
+    CheckBrowseMode();
     const std::int32_t recNo = RecNo();
     TTableData previous = std::move(FData);
     FActive = false;
@@ -380,7 +405,7 @@ std::int32_t TMdbQuery::FieldByName(std::string_view name) const
 
 const TColumnData& TMdbQuery::Column(std::int32_t field) const
 {
-    if (!FActive || FData.RecordCount == 0) throw EDatabaseError("No current record");
+    if (!FActive || FCurrent >= FData.RecordCount) throw EDatabaseError("No current record");
     if (field < 0 || field >= FieldCount()) throw EDatabaseError("Field index out of range");
     return FData.Columns[static_cast<std::size_t>(field)];
 }
@@ -414,6 +439,7 @@ std::int32_t TMdbQuery::RecNo() const { return FActive && FData.RecordCount > 0 
 
 void TMdbQuery::First()
 {
+    CheckBrowseMode();
     FCurrent = 0;
     FBof = true;
     FEof = RecordCount() == 0;
@@ -422,6 +448,7 @@ void TMdbQuery::First()
 
 void TMdbQuery::Last()
 {
+    CheckBrowseMode();
     FCurrent = std::max(0, RecordCount() - 1);
     FEof = true;
     FBof = RecordCount() == 0;
@@ -433,6 +460,7 @@ void TMdbQuery::Prior() { MoveBy(-1); }
 
 std::int32_t TMdbQuery::MoveBy(std::int32_t distance)
 {
+    if (distance != 0) CheckBrowseMode();
     const std::int32_t count = RecordCount();
     if (count == 0) {
         FBof = FEof = true;
@@ -448,6 +476,128 @@ std::int32_t TMdbQuery::MoveBy(std::int32_t distance)
     FCurrent = static_cast<std::int32_t>(target);
     if (moved != 0) Moved();
     return moved;
+}
+
+TDataSetState TMdbQuery::State() const noexcept { return FActive ? FEditState : TDataSetState::Inactive; }
+
+void TMdbQuery::Edit()
+{
+    if (!FActive) throw EProviderError("Operation is not allowed when the object is closed.");
+    if (FEditState != TDataSetState::Browse) return;
+    if (!FReadOnlyReason.empty()) throw EProviderError(FReadOnlyReason);
+    if (FData.RecordCount == 0) throw EDatabaseError("No current record");
+    FEditTexts.clear();
+    for (std::int32_t f = 0; f < FieldCount(); ++f) FEditTexts.push_back(DisplayText(FCurrent, f));
+    FEditChanged.assign(FEditTexts.size(), false);
+    FModified = false;
+    FEditState = TDataSetState::Edit;
+    Notify(&TDataSetListener::StateChanged);
+}
+
+void TMdbQuery::Append()
+{
+    if (!FActive) throw EProviderError("Operation is not allowed when the object is closed.");
+    CheckBrowseMode();
+    if (!FReadOnlyReason.empty()) throw EProviderError(FReadOnlyReason);
+    FEditTexts.assign(FData.Columns.size(), std::string());
+    FEditChanged.assign(FEditTexts.size(), false);
+    FModified = false;
+    FEditState = TDataSetState::Insert;
+    FCurrent = FData.RecordCount;  // the new row, after the stored ones
+    FEof = true;
+    Notify(&TDataSetListener::StateChanged);
+}
+
+void TMdbQuery::SetFieldText(std::int32_t field, std::string text)
+{
+    if (FEditState == TDataSetState::Browse) Edit();
+    if (field < 0 || field >= FieldCount()) throw EDatabaseError("Field index out of range");
+    const auto f = static_cast<std::size_t>(field);
+    if (FEditTexts[f] == text) return;
+    FEditTexts[f] = std::move(text);
+    FEditChanged[f] = true;
+    FModified = true;
+    Notify(&TDataSetListener::DataSetChanged);
+}
+
+void TMdbQuery::Post()
+{
+    if (!FActive || FEditState == TDataSetState::Browse) return;
+    TRecordChange change;
+    change.Kind = FEditState == TDataSetState::Insert ? TRecordChange::TKind::Insert : TRecordChange::TKind::Update;
+    change.Record = FCurrent;
+    for (std::size_t f = 0; f < FEditTexts.size(); ++f) {
+        if (!FEditChanged[f]) continue;
+        TFieldText value;
+        value.Field = static_cast<std::int32_t>(f);
+        if (!FEditTexts[f].empty()) value.Text = FEditTexts[f];
+        change.Values.push_back(std::move(value));
+    }
+    if (change.Kind == TRecordChange::TKind::Update && change.Values.empty()) {
+        EndEditing();
+        return;
+    }
+    // An inserted record is read back as the table's last one.
+    ApplyChange(change, change.Kind == TRecordChange::TKind::Insert ? FData.RecordCount : FCurrent);
+}
+
+void TMdbQuery::Cancel()
+{
+    if (!FActive || FEditState == TDataSetState::Browse) return;
+    if (FEditState == TDataSetState::Insert) {
+        FCurrent = std::max(0, FData.RecordCount - 1);
+        FEof = FData.RecordCount == 0;
+    }
+    EndEditing();
+}
+
+void TMdbQuery::Delete()
+{
+    if (!FActive) throw EProviderError("Operation is not allowed when the object is closed.");
+    if (FEditState == TDataSetState::Insert) {
+        Cancel();
+        return;
+    }
+    if (FEditState == TDataSetState::Edit) EndEditing();
+    if (!FReadOnlyReason.empty()) throw EProviderError(FReadOnlyReason);
+    if (FData.RecordCount == 0) throw EDatabaseError("No current record");
+    TRecordChange change;
+    change.Kind = TRecordChange::TKind::Delete;
+    change.Record = FCurrent;
+    ApplyChange(change, FCurrent);
+}
+
+void TMdbQuery::CheckBrowseMode()
+{
+    if (!FActive || FEditState == TDataSetState::Browse) return;
+    if (FModified)
+        Post();
+    else
+        Cancel();
+}
+
+void TMdbQuery::ApplyChange(const TRecordChange& change, std::int32_t currentAfter)
+{
+    TTableData data = ApplyRecordChange(FConnection.FileName(), FTableName, change);
+    FData = std::move(data);
+    FCurrent = std::clamp(currentAfter, 0, std::max(0, FData.RecordCount - 1));
+    FBof = FCurrent == 0;
+    FEof = FData.RecordCount == 0;
+    const bool editing = FEditState != TDataSetState::Browse;
+    FEditState = TDataSetState::Browse;
+    FModified = false;
+    if (editing) Notify(&TDataSetListener::StateChanged);
+    Notify(&TDataSetListener::DataSetChanged);
+}
+
+void TMdbQuery::EndEditing()
+{
+    FEditState = TDataSetState::Browse;
+    FModified = false;
+    FEditTexts.clear();
+    FEditChanged.clear();
+    Notify(&TDataSetListener::StateChanged);
+    Notify(&TDataSetListener::DataSetChanged);
 }
 
 void TMdbQuery::EnableControls()
@@ -510,6 +660,7 @@ void TDataSource::RemoveLink(TDataSetListener* link)
 void TDataSource::ActiveChanged() { Broadcast(&TDataSetListener::ActiveChanged); }
 void TDataSource::DataSetChanged() { Broadcast(&TDataSetListener::DataSetChanged); }
 void TDataSource::DataSetScrolled() { Broadcast(&TDataSetListener::DataSetScrolled); }
+void TDataSource::StateChanged() { Broadcast(&TDataSetListener::StateChanged); }
 
 void TDataSource::Broadcast(void (TDataSetListener::*event)())
 {

@@ -31,6 +31,7 @@ struct TConnectionString {
 constexpr const char* JetProvider = "Microsoft.Jet.OLEDB.4.0";
 
 class TMdbQuery;
+struct TRecordChange;
 
 class TMdbConnection {
 public:
@@ -72,7 +73,10 @@ public:
     virtual void ActiveChanged() {}   // opened or closed
     virtual void DataSetChanged() {}  // records replaced or controls resumed
     virtual void DataSetScrolled() {} // the current record moved
+    virtual void StateChanged() {}    // editing began or ended
 };
+
+enum class TDataSetState : std::uint8_t { Inactive, Browse, Edit, Insert };
 
 // The statement lines of a query.
 class TStatementLines {
@@ -107,7 +111,8 @@ public:
     std::int32_t FieldCount() const noexcept { return static_cast<std::int32_t>(FData.Columns.size()); }
     const TColumnInfo& Field(std::int32_t i) const { return FData.Columns.at(static_cast<std::size_t>(i)).Info; }
     std::vector<std::string> FieldNames() const;
-    // Any record's value as a grid shows it, without moving the cursor (row is 0-based).
+    // Any record's value as a grid shows it, without moving the cursor (row is 0-based); the
+    // record being edited or entered shows its edited texts.
     std::string DisplayText(std::int32_t row, std::int32_t field) const;
     // Reads the table again, keeping the current record number where the table still has it.
     void Refresh();
@@ -137,7 +142,35 @@ public:
     void AddListener(TDataSetListener* listener);
     void RemoveListener(TDataSetListener* listener);
 
+    // Editing. Changes reach the database file when posted: by Post, or by moving to another
+    // record, refreshing or computing, which post a modified record first (an unmodified one is
+    // simply left). Each write goes through the file's own write path (MdbWriter.h).
+    TDataSetState State() const noexcept;
+    // False for a view, or when the file or table cannot be written (ReadOnlyReason says why),
+    // as far as that is known when the table is opened.
+    bool CanModify() const noexcept { return FActive && FReadOnlyReason.empty(); }
+    const std::string& ReadOnlyReason() const noexcept { return FReadOnlyReason; }
+    void Edit();
+    // A new record is added after the last one; while it is being entered it is the current
+    // record and shows as one more row after the stored ones (row RecordCount()).
+    void Append();
+    void Insert() { Append(); }
+    // The value of a field of the record being edited, as text; an empty text is NULL.
+    void SetFieldText(std::int32_t field, std::string text);
+    bool Modified() const noexcept { return FModified; }
+    // Writes the record being edited. On failure raises EProviderError and stays in editing.
+    void Post();
+    void Cancel();
+    // Deletes the current record from the file (posting or leaving an edit first).
+    void Delete();
+    // Posts a modified record, leaves an unmodified one; nothing happens when browsing.
+    void CheckBrowseMode();
+    // The number of rows a grid shows: the records, and the new one while it is entered.
+    std::int32_t RowCount() const noexcept { return RecordCount() + (State() == TDataSetState::Insert ? 1 : 0); }
+
 private:
+    void ApplyChange(const TRecordChange& change, std::int32_t currentAfter);
+    void EndEditing();
     friend class TMdbConnection;
     void CloseQuietly() noexcept;
     void Moved();
@@ -153,6 +186,12 @@ private:
     bool FBof = true;
     std::int32_t FDisableCount = 0;
     std::vector<TDataSetListener*> FListeners;
+    std::string FTableName;
+    std::string FReadOnlyReason;
+    TDataSetState FEditState = TDataSetState::Browse;  // when active
+    std::vector<std::string> FEditTexts;               // of the record being edited
+    std::vector<bool> FEditChanged;
+    bool FModified = false;
 };
 
 // The link between a dataset and the data-aware views bound to it.
@@ -172,6 +211,7 @@ private:
     void ActiveChanged() override;
     void DataSetChanged() override;
     void DataSetScrolled() override;
+    void StateChanged() override;
     void Broadcast(void (TDataSetListener::*event)());
 
     TMdbQuery* FDataSet = nullptr;

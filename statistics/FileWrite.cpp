@@ -60,8 +60,12 @@ bool HasWriteBit(mode_t mode) noexcept { return (mode & (S_IWUSR | S_IWGRP | S_I
 
 }  // namespace
 
-void ReplaceFileContents(const std::string& path, std::string_view bytes)
+void ReplaceFileContents(const std::string& path, std::string_view bytes,
+                         const std::function<void(std::string_view stage)>& step)
 {
+    auto reached = [&](std::string_view stage) {
+        if (step) step(stage);
+    };
     namespace fs = std::filesystem;
     fs::path target(path);
     // A link is followed, so that the file it names is replaced and the link stays.
@@ -92,6 +96,7 @@ void ReplaceFileContents(const std::string& path, std::string_view bytes)
         if (fd.Get() < 0 && (errno != EEXIST || attempt > 100)) Fail(errno);
     }
     TTempFile temp(tempPath);
+    reached("temporary");
 
     const char* p = bytes.data();
     std::size_t left = bytes.size();
@@ -104,11 +109,14 @@ void ReplaceFileContents(const std::string& path, std::string_view bytes)
         p += n;
         left -= static_cast<std::size_t>(n);
     }
+    reached("written");
     if (exists && ::fchmod(fd.Get(), existing.st_mode & 07777) != 0) Fail(errno);
     if (::fsync(fd.Get()) != 0) Fail(errno);
     if (fd.Close() != 0) Fail(errno);
+    reached("synced");
     if (::rename(temp.Path().c_str(), target.c_str()) != 0) Fail(errno);
     temp.Keep();
+    reached("renamed");
 
     // Make the rename itself durable; the new contents are already in place either way.
     TFd dir(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));

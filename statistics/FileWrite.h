@@ -2,6 +2,7 @@
 // Replacing a file whole, never half: the new contents go to a temporary file in the same
 // folder, reach the disk, and only then take the file's name.
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -21,6 +22,9 @@ private:
 // system's reason (such as "Permission denied"); an existing file is then left untouched and
 // no temporary file remains. A file that is replaced keeps its permissions; a read-only file
 // is refused even where the user could override its permissions.
-void ReplaceFileContents(const std::string& path, std::string_view bytes);
+// step, when given, is called after each stage ("temporary", "written", "synced", "renamed");
+// tests throw from it to stop the write there.
+void ReplaceFileContents(const std::string& path, std::string_view bytes,
+                         const std::function<void(std::string_view stage)>& step = {});
 
 }  // namespace quorlin

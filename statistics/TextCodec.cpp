@@ -66,4 +66,47 @@ std::string Utf8ToCp936(std::string_view utf8)
     return out;
 }
 
+namespace {
+
+std::string ConvertWhole(const char* to, const char* from, const char* data, std::size_t size)
+{
+    TIconv cd(to, from);
+    std::string out;
+    char buffer[512];
+    auto* in = const_cast<char*>(data);
+    std::size_t inLeft = size;
+    while (inLeft > 0) {
+        char* dst = buffer;
+        std::size_t dstLeft = sizeof buffer;
+        const std::size_t rc = iconv(cd.Get(), &in, &inLeft, &dst, &dstLeft);
+        out.append(buffer, static_cast<std::size_t>(dst - buffer));
+        if (rc != static_cast<std::size_t>(-1)) break;
+        if (errno != E2BIG) throw std::invalid_argument(std::string("Text is not valid ") + from);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::u16string Utf8ToUtf16(std::string_view utf8)
+{
+    const std::string bytes = ConvertWhole("UTF-16LE", "UTF-8", utf8.data(), utf8.size());
+    std::u16string out(bytes.size() / 2, u'\0');
+    for (std::size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char16_t>(static_cast<unsigned char>(bytes[2 * i]) |
+                                       (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
+    return out;
+}
+
+std::string Utf16ToUtf8(std::u16string_view utf16)
+{
+    std::string bytes;
+    bytes.reserve(utf16.size() * 2);
+    for (char16_t c : utf16) {
+        bytes.push_back(static_cast<char>(c & 0xFF));
+        bytes.push_back(static_cast<char>(c >> 8));
+    }
+    return ConvertWhole("UTF-8", "UTF-16LE", bytes.data(), bytes.size());
+}
+
 }  // namespace quorlin
