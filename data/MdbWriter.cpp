@@ -852,19 +852,107 @@ struct TIndexEntry {
     bool AnyNull = false;
 };
 
-void WriteLeafPage(std::uint8_t* page, std::uint32_t tdefPage, const std::vector<TIndexEntry>& entries)
+// An index page: leaf (0x04) entries point at rows; node (0x03) entries are each a copy of a
+// child's last entry followed by the child's page, big-endian. A node keeps its last child in
+// the tail field instead of an entry, as trees grown at their end are kept.
+struct TIndexPage {
+    std::uint8_t Type = 0x04;
+    std::vector<TBytes> Entries;
+    std::uint32_t Prev = 0, Next = 0, Tail = 0;
+    TBytes Last;  // the last entry of the subtree, as a parent copies it
+};
+
+void WriteIndexPage(std::uint8_t* page, std::uint32_t tdefPage, const TIndexPage& content)
 {
     std::fill(page, page + PageSize, std::uint8_t{0});
-    page[0] = 0x04;
+    page[0] = content.Type;
     page[1] = 0x01;
     Put32(page + 4, tdefPage);
+    Put32(page + 0x0C, content.Prev);
+    Put32(page + 0x10, content.Next);
+    Put32(page + 0x14, content.Tail);
     std::size_t pos = 0;
-    for (const TIndexEntry& e : entries) {
-        std::copy(e.Bytes.begin(), e.Bytes.end(), page + IndexEntriesStart + pos);
-        pos += e.Bytes.size();
+    for (const TBytes& e : content.Entries) {
+        std::copy(e.begin(), e.end(), page + IndexEntriesStart + pos);
+        pos += e.size();
         page[IndexMaskStart + pos / 8] |= static_cast<std::uint8_t>(1u << (pos % 8));
     }
     Put16(page + 2, static_cast<std::uint32_t>(PageSize - IndexEntriesStart - pos));
+}
+
+constexpr std::size_t IndexPageRoom = PageSize - IndexEntriesStart;
+
+TBytes NodeEntry(const TBytes& last, std::uint32_t child)
+{
+    TBytes e = last;
+    for (int shift = 24; shift >= 0; shift -= 8) e.push_back(static_cast<std::uint8_t>(child >> shift));
+    return e;
+}
+
+// Builds the tree bottom-up: leaves filled in order, then levels of nodes until one page holds
+// the top, which goes to the root page (its number is fixed in the table's definition). Other
+// pages come from take().
+void WriteIndexTree(TImage& image, std::uint32_t tdefPage, std::uint32_t rootPage, const std::vector<TIndexEntry>& entries,
+                    const std::function<std::uint32_t()>& take)
+{
+    std::vector<TIndexPage> level(1);
+    for (const TIndexEntry& e : entries) {
+        std::size_t used = 0;
+        for (const TBytes& b : level.back().Entries) used += b.size();
+        if (used + e.Bytes.size() > IndexPageRoom) level.emplace_back();
+        level.back().Entries.push_back(e.Bytes);
+        level.back().Last = e.Bytes;
+    }
+    std::uint8_t type = 0x04;
+    while (true) {
+        if (level.size() == 1) {
+            level[0].Type = type;
+            WriteIndexPage(image.Page(rootPage), tdefPage, level[0]);
+            return;
+        }
+        std::vector<std::uint32_t> pages;
+        for (std::size_t i = 0; i < level.size(); ++i) pages.push_back(take());
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            level[i].Type = type;
+            level[i].Prev = i > 0 ? pages[i - 1] : 0;
+            level[i].Next = i + 1 < level.size() ? pages[i + 1] : 0;
+            WriteIndexPage(image.Page(pages[i]), tdefPage, level[i]);
+        }
+        // The level above: nodes take children while their entries fit; each node's last
+        // child goes into its tail.
+        std::vector<TIndexPage> parents(1);
+        std::vector<std::pair<std::uint32_t, const TBytes*>> pending;  // children of the open node
+        auto close = [&]() {
+            TIndexPage& node = parents.back();
+            if (pending.size() == 1) {
+                node.Entries.push_back(NodeEntry(*pending[0].second, pending[0].first));
+            } else {
+                for (std::size_t k = 0; k + 1 < pending.size(); ++k)
+                    node.Entries.push_back(NodeEntry(*pending[k].second, pending[k].first));
+                node.Tail = pending.back().first;
+            }
+            node.Last = *pending.back().second;
+            pending.clear();
+        };
+        std::size_t used = 0;
+        for (std::size_t i = 0; i < level.size(); ++i) {
+            if (!pending.empty()) {
+                // The child before this one becomes an entry once this one joins as the tail.
+                const std::size_t entry = pending.back().second->size() + 4;
+                if (used + entry > IndexPageRoom) {
+                    close();
+                    parents.emplace_back();
+                    used = 0;
+                } else {
+                    used += entry;
+                }
+            }
+            pending.emplace_back(pages[i], &level[i].Last);
+        }
+        close();
+        level = std::move(parents);
+        type = 0x03;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -1126,7 +1214,8 @@ TLayout LayOutRows(TImage& image, const TTableDef& def, const std::set<std::uint
 }
 
 void RebuildIndex(TImage& image, const TTableDef& def, TRealIndex& index, const std::vector<TRowFields>& rows,
-                  const std::vector<std::uint32_t>& pointers, std::vector<std::uint32_t>& freed)
+                  const std::vector<std::uint32_t>& pointers, std::vector<std::uint32_t>& added,
+                  std::vector<std::uint32_t>& freed)
 {
     std::vector<TIndexEntry> entries;
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -1153,20 +1242,38 @@ void RebuildIndex(TImage& image, const TTableDef& def, TRealIndex& index, const 
                        def.Name + "'.");
         }
     }
-    std::size_t total = 0;
-    for (const auto& e : entries) total += e.Bytes.size();
-    if (total > PageSize - IndexEntriesStart)
-        Refuse("The index '" + index.Name + "' of the table '" + def.Name +
-               "' would outgrow one index page, which this program cannot yet maintain; the change was not made.");
     const std::uint8_t rootType = image.Page(index.RootPage)[0];
     if (rootType != 0x03 && rootType != 0x04) image.Damaged();
-    WriteLeafPage(image.Page(index.RootPage), def.Page, entries);
     TUsageMap map(image, index.MapPointer);
+    // The index's other pages are used again first; what is left over is given back.
+    std::vector<std::uint32_t> spare;
     for (std::uint32_t p : map.Pages())
-        if (p != index.RootPage) freed.push_back(p);
-    map.Set({index.RootPage});
+        if (p != index.RootPage) spare.push_back(p);
+    std::set<std::uint32_t> pages{index.RootPage};
+    std::size_t nextSpare = 0;
+    WriteIndexTree(image, def.Page, index.RootPage, entries, [&]() {
+        std::uint32_t page;
+        if (nextSpare < spare.size()) {
+            page = spare[nextSpare++];
+        } else {
+            page = image.AppendPage();
+            added.push_back(page);
+        }
+        pages.insert(page);
+        return page;
+    });
+    freed.insert(freed.end(), spare.begin() + static_cast<std::ptrdiff_t>(nextSpare), spare.end());
+    map.Set(pages);
     map.Store();
-    Put32(image.Page(def.Page) + index.CountOffset, static_cast<std::uint32_t>(entries.size()));
+    added.insert(added.end(), map.NewMapPages().begin(), map.NewMapPages().end());
+    // The definition counts distinct keys, as a freshly built index has them.
+    std::size_t distinct = 0;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const TBytes& e = entries[i].Bytes;
+        if (i == 0 || !std::equal(e.begin(), e.end() - 4, entries[i - 1].Bytes.begin(), entries[i - 1].Bytes.end() - 4))
+            ++distinct;
+    }
+    Put32(image.Page(def.Page) + index.CountOffset, static_cast<std::uint32_t>(distinct));
 }
 
 }  // namespace
@@ -1299,14 +1406,14 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     free.Set(room);
     free.Store();
 
+    std::vector<std::uint32_t> added = layout.NewPages;
     std::vector<std::uint32_t> freed;
-    for (TRealIndex& index : def.Indexes) RebuildIndex(image, def, index, rows, layout.Pointers, freed);
+    for (TRealIndex& index : def.Indexes) RebuildIndex(image, def, index, rows, layout.Pointers, added, freed);
 
     std::uint8_t* tdef = image.Page(def.Page);
     Put32(tdef + 16, static_cast<std::uint32_t>(rows.size()));
     Put32(tdef + 20, def.AutoNumber);
 
-    std::vector<std::uint32_t> added = layout.NewPages;
     added.insert(added.end(), used.NewMapPages().begin(), used.NewMapPages().end());
     added.insert(added.end(), free.NewMapPages().begin(), free.NewMapPages().end());
     MarkPagesInUse(image, added, true);
