@@ -1,12 +1,27 @@
 #include "Dbbrower01.h"
 
 #include <QHeaderView>
-#include <QTableView>
+#include <QKeyEvent>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include "QtUserInterface.h"
 
 namespace quorlin {
+
+namespace {
+
+// The system's value for a question answered OK or Cancel; UserInterface.h names only the
+// flags the main window asks with.
+constexpr int OkCancelQuestion = MB_OKCANCEL | MB_ICONQUESTION;
+
+// As the navigators and grids of the platform do, a record is deleted only once the user says so.
+void ConfirmAndDelete(TMdbQuery& query, TUserInterface& ui)
+{
+    if (ui.MessageBox("Delete record?", "Confirm", OkCancelQuestion) == IDOK) query.Delete();
+}
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------------------
 // TQueryModel
@@ -14,25 +29,33 @@ namespace quorlin {
 TQueryModel::TQueryModel(TDataSource& source, QObject* parent) : QAbstractTableModel(parent), FSource(source)
 {
     FSource.AddLink(this);
-    FCurrentRow = Query() && Query()->Active() ? Query()->RecNo() - 1 : -1;
+    if (Query() && Query()->Active()) {
+        FRowCount = Query()->RowCount();
+        FColumnCount = Query()->FieldCount();
+    }
+    FCurrentRow = QueryRow();
 }
 
 TQueryModel::~TQueryModel() { FSource.RemoveLink(this); }
 
-int TQueryModel::rowCount(const QModelIndex& parent) const
+int TQueryModel::QueryRow() const
 {
-    return parent.isValid() || !Query() ? 0 : Query()->RecordCount();
+    const TMdbQuery* q = Query();
+    if (!q || !q->Active()) return -1;
+    // RecNo counts stored records only; the record being entered is the row after them.
+    if (q->State() == TDataSetState::Insert) return q->RecordCount();
+    return q->RecNo() - 1;
 }
 
-int TQueryModel::columnCount(const QModelIndex& parent) const
-{
-    return parent.isValid() || !Query() || !Query()->Active() ? 0 : Query()->FieldCount();
-}
+int TQueryModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : FRowCount; }
+
+int TQueryModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : FColumnCount; }
 
 QVariant TQueryModel::data(const QModelIndex& index, int role) const
 {
-    if (!index.isValid() || !Query()) return {};
-    if (role == Qt::DisplayRole) return QString::fromStdString(Query()->DisplayText(index.row(), index.column()));
+    if (!index.isValid() || !Query() || index.row() >= FRowCount || index.column() >= FColumnCount) return {};
+    if (role == Qt::DisplayRole || role == Qt::EditRole)
+        return QString::fromStdString(Query()->DisplayText(index.row(), index.column()));
     if (role == Qt::TextAlignmentRole && index.column() < Query()->FieldCount()) {
         const TColumnType t = Query()->Field(index.column()).Type;
         const bool left = IsTextual(t) || t == TColumnType::Boolean || t == TColumnType::DateTime;
@@ -46,35 +69,141 @@ QVariant TQueryModel::headerData(int section, Qt::Orientation orientation, int r
     if (role != Qt::DisplayRole || !Query() || !Query()->Active()) return {};
     if (orientation == Qt::Horizontal)
         return section < Query()->FieldCount() ? QString::fromStdString(Query()->Field(section).Name) : QVariant();
-    // The record indicator: a mark at the current record.
-    return section == FCurrentRow ? QStringLiteral("▶") : QString();
+    // The record indicator: a mark at the current record that tells browsing from editing.
+    if (section != FCurrentRow) return QString();
+    switch (Query()->State()) {
+    case TDataSetState::Edit: return QStringLiteral("✎");
+    case TDataSetState::Insert: return QStringLiteral("*");
+    default: return QStringLiteral("▶");
+    }
+}
+
+Qt::ItemFlags TQueryModel::flags(const QModelIndex& index) const
+{
+    Qt::ItemFlags f = QAbstractTableModel::flags(index);
+    if (index.isValid() && Query() && Query()->CanModify()) f |= Qt::ItemIsEditable;
+    return f;
+}
+
+bool TQueryModel::GoToRow(int row)
+{
+    TMdbQuery* q = Query();
+    if (row == QueryRow()) return true;
+    q->CheckBrowseMode();
+    if (row >= q->RecordCount()) return false;  // the unposted new record is gone
+    q->MoveBy(row - (q->RecNo() - 1));
+    return true;
+}
+
+bool TQueryModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    TMdbQuery* q = Query();
+    if (role != Qt::EditRole || !index.isValid() || !q || !q->Active() || index.column() >= FColumnCount) return false;
+    std::string text = value.toString().toStdString();
+    try {
+        if (!GoToRow(index.row())) return false;
+        // Leaving a cell unchanged must not put the record into editing.
+        if (q->State() == TDataSetState::Browse && q->DisplayText(index.row(), index.column()) == text) return true;
+        q->SetFieldText(index.column(), std::move(text));
+        return true;
+    } catch (const std::exception& e) {
+        if (OnError) OnError(e.what());
+    }
+    return false;
+}
+
+bool TQueryModel::BeginEdit(const QModelIndex& index)
+{
+    TMdbQuery* q = Query();
+    if (!index.isValid() || !q || !q->Active()) return false;
+    try {
+        if (!GoToRow(index.row())) return false;
+        if (q->State() == TDataSetState::Browse) q->Edit();
+        return true;
+    } catch (const std::exception& e) {
+        if (OnError) OnError(e.what());
+    }
+    return false;
+}
+
+void TQueryModel::revert()
+{
+    // Esc in a cell: opening the cell began the edit, so a record nothing was typed into leaves it.
+    TMdbQuery* q = Query();
+    if (q && q->Active() && q->State() != TDataSetState::Browse && !q->Modified()) q->Cancel();
+}
+
+void TQueryModel::Reset()
+{
+    beginResetModel();
+    const TMdbQuery* q = Query();
+    const bool active = q && q->Active();
+    FRowCount = active ? q->RowCount() : 0;
+    FColumnCount = active ? q->FieldCount() : 0;
+    FCurrentRow = QueryRow();
+    endResetModel();
+}
+
+void TQueryModel::MarkCurrentRow()
+{
+    const int previous = FCurrentRow;
+    FCurrentRow = QueryRow();
+    if (previous >= 0 && previous < FRowCount) emit headerDataChanged(Qt::Vertical, previous, previous);
+    if (FCurrentRow >= 0 && FCurrentRow < FRowCount && FCurrentRow != previous)
+        emit headerDataChanged(Qt::Vertical, FCurrentRow, FCurrentRow);
+    emit CurrentRecordChanged(FCurrentRow);
 }
 
 void TQueryModel::ActiveChanged()
 {
-    beginResetModel();
-    FCurrentRow = Query() && Query()->Active() ? Query()->RecNo() - 1 : -1;
-    endResetModel();
+    Reset();
     emit CurrentRecordChanged(FCurrentRow);
 }
 
-void TQueryModel::DataSetChanged() { ActiveChanged(); }
-
-void TQueryModel::DataSetScrolled()
+void TQueryModel::DataSetChanged()
 {
-    const int previous = FCurrentRow;
-    FCurrentRow = Query() && Query()->Active() ? Query()->RecNo() - 1 : -1;
-    if (previous >= 0) emit headerDataChanged(Qt::Vertical, previous, previous);
-    if (FCurrentRow >= 0) emit headerDataChanged(Qt::Vertical, FCurrentRow, FCurrentRow);
-    emit CurrentRecordChanged(FCurrentRow);
+    const TMdbQuery* q = Query();
+    // Records added or removed, or another table: the grid starts afresh. Otherwise values
+    // changed in place, and a reset would close an open cell editor and lose the grid's cell.
+    if (!q || !q->Active() || q->RowCount() != FRowCount || q->FieldCount() != FColumnCount) {
+        ActiveChanged();
+        return;
+    }
+    if (FRowCount > 0 && FColumnCount > 0) emit dataChanged(index(0, 0), index(FRowCount - 1, FColumnCount - 1));
+    if (FColumnCount > 0) emit headerDataChanged(Qt::Horizontal, 0, FColumnCount - 1);
+    MarkCurrentRow();
+}
+
+void TQueryModel::DataSetScrolled() { MarkCurrentRow(); }
+
+void TQueryModel::StateChanged()
+{
+    // The only row that comes and goes with the state is the new record, after the stored ones.
+    const TMdbQuery* q = Query();
+    const int rows = q && q->Active() ? q->RowCount() : 0;
+    if (rows > FRowCount) {
+        beginInsertRows({}, FRowCount, rows - 1);
+        FRowCount = rows;
+        endInsertRows();
+    } else if (rows < FRowCount) {
+        beginRemoveRows({}, rows, FRowCount - 1);
+        FRowCount = rows;
+        endRemoveRows();
+    }
+    const int row = QueryRow();
+    if (row >= 0 && row < FRowCount && FColumnCount > 0)
+        emit dataChanged(index(row, 0), index(row, FColumnCount - 1));
+    MarkCurrentRow();
 }
 
 // ---------------------------------------------------------------------------------------------
 // TDBNavigator
 
-TDBNavigator::TDBNavigator(TDataSource& source, QWidget* parent) : QWidget(parent), FSource(source)
+TDBNavigator::TDBNavigator(TDataSource& source, TUserInterface& ui, QWidget* parent)
+    : QWidget(parent), FSource(source), FUi(ui)
 {
     setObjectName("NaviDatabase");
+    OnError = [this](const std::string& text) { FUi.ShowError(text); };
     static const char* const glyphs[] = {"|◀", "◀", "▶", "▶|", "+", "−", "▲", "✔", "✘", "↻"};
     static const char* const names[] = {"nbFirst", "nbPrior", "nbNext", "nbLast", "nbInsert",
                                         "nbDelete", "nbEdit", "nbPost", "nbCancel", "nbRefresh"};
@@ -101,29 +230,48 @@ void TDBNavigator::UpdateButtons()
 {
     TMdbQuery* q = FSource.DataSet();
     const bool active = q && q->Active();
+    const TDataSetState state = active ? q->State() : TDataSetState::Inactive;
+    const bool browsing = state == TDataSetState::Browse;
+    const bool editing = state == TDataSetState::Edit || state == TDataSetState::Insert;
+    // By position, not by the Bof/Eof flags, which only a move past either end sets.
     const bool atFirst = !active || q->RecordCount() == 0 || q->RecNo() <= 1;
     const bool atLast = !active || q->RecordCount() == 0 || q->RecNo() >= q->RecordCount();
+    const bool canModify = browsing && q->CanModify();
     FButtons[nbFirst]->setEnabled(!atFirst);
     FButtons[nbPrior]->setEnabled(!atFirst);
     FButtons[nbNext]->setEnabled(!atLast);
     FButtons[nbLast]->setEnabled(!atLast);
-    // The provider's tables are read-only until Access files can be written.
-    for (Button b : {nbInsert, nbDelete, nbEdit, nbPost, nbCancel}) FButtons[b]->setEnabled(false);
-    FButtons[nbRefresh]->setEnabled(active);
+    FButtons[nbInsert]->setEnabled(canModify);
+    FButtons[nbDelete]->setEnabled(canModify && q->RecordCount() > 0);
+    FButtons[nbEdit]->setEnabled(canModify);
+    FButtons[nbPost]->setEnabled(editing);
+    FButtons[nbCancel]->setEnabled(editing);
+    FButtons[nbRefresh]->setEnabled(browsing);
 }
 
 void TDBNavigator::Click(Button b)
 {
     TMdbQuery* q = FSource.DataSet();
     if (!q || !q->Active()) return;
+    if (BeforeAction) BeforeAction(b != nbCancel && b != nbDelete);
     try {
         switch (b) {
         case nbFirst: q->First(); break;
         case nbPrior: q->Prior(); break;
         case nbNext: q->Next(); break;
         case nbLast: q->Last(); break;
+        case nbInsert: q->Append(); break;
+        case nbDelete: ConfirmAndDelete(*q, FUi); break;
+        // An empty table has no record to edit; a dataset begins a new one instead.
+        case nbEdit:
+            if (q->RecordCount() == 0)
+                q->Append();
+            else
+                q->Edit();
+            break;
+        case nbPost: q->Post(); break;
+        case nbCancel: q->Cancel(); break;
         case nbRefresh: q->Refresh(); break;
-        default: break;
         }
     } catch (const std::exception& e) {
         if (OnError) OnError(e.what());
@@ -132,9 +280,59 @@ void TDBNavigator::Click(Button b)
 }
 
 // ---------------------------------------------------------------------------------------------
+// TDBGrid
+
+void TDBGrid::FinishCellEdit(bool keep)
+{
+    if (state() != QAbstractItemView::EditingState) return;
+    QWidget* editor = indexWidget(currentIndex());
+    if (!editor) return;
+    if (keep) commitData(editor);
+    closeEditor(editor, QAbstractItemDelegate::NoHint);
+}
+
+bool TDBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
+{
+    const bool wasEditing = state() == QAbstractItemView::EditingState;
+    if (!QTableView::edit(index, trigger, event)) return false;
+    // The record enters editing when typing into it begins, so that the navigator offers Post
+    // and Cancel; a record that cannot be edited closes the cell again.
+    if (!wasEditing && state() == QAbstractItemView::EditingState) {
+        auto* model = qobject_cast<TQueryModel*>(this->model());
+        if (model && !model->BeginEdit(index))
+            if (QWidget* editor = indexWidget(index)) closeEditor(editor, QAbstractItemDelegate::NoHint);
+    }
+    return true;
+}
+
+void TDBGrid::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Delete && (event->modifiers() & Qt::ControlModifier)) {
+        if (OnDeleteKey) OnDeleteKey();
+        event->accept();
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+// ---------------------------------------------------------------------------------------------
 // TGridForm
 
-TGridForm::TGridForm(TDataSource& source, QWidget* parent) : QWidget(parent, Qt::Window), FSource(source)
+TGridForm::TGridForm(TDataSource& source, QWidget* parent)
+    : QWidget(parent, Qt::Window), FSource(source), FOwnUi(std::make_unique<TQtUserInterface>(this)), FUi(*FOwnUi)
+{
+    Build();
+}
+
+TGridForm::TGridForm(TDataSource& source, TUserInterface& ui, QWidget* parent)
+    : QWidget(parent, Qt::Window), FSource(source), FUi(ui)
+{
+    Build();
+}
+
+TGridForm::~TGridForm() = default;
+
+void TGridForm::Build()
 {
     setObjectName("GridForm");
     setWindowTitle(QString());
@@ -143,20 +341,33 @@ TGridForm::TGridForm(TDataSource& source, QWidget* parent) : QWidget(parent, Qt:
     resize(544, 375);
     setFont(ChineseFont());
 
-    GridDatabase = new QTableView(this);
+    GridDatabase = new TDBGrid(this);
     GridDatabase->setObjectName("GridDatabase");
-    Model = new TQueryModel(source, this);
+    Model = new TQueryModel(FSource, this);
     GridDatabase->setModel(Model);
     GridDatabase->setSelectionBehavior(QAbstractItemView::SelectRows);
     GridDatabase->setSelectionMode(QAbstractItemView::SingleSelection);
-    GridDatabase->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The model's flags decide which cells can be edited: none of a read-only table.
+    GridDatabase->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                                  QAbstractItemView::AnyKeyPressed);
     // Fixed row heights: the view never measures rows, so 100 000 records scroll freely.
     GridDatabase->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     GridDatabase->verticalHeader()->setDefaultSectionSize(18);
     GridDatabase->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
 
-    NaviDatabase = new TDBNavigator(source, this);
+    NaviDatabase = new TDBNavigator(FSource, FUi, this);
     NaviDatabase->setFixedHeight(22);
+    NaviDatabase->BeforeAction = [this](bool keep) { GridDatabase->FinishCellEdit(keep); };
+    Model->OnError = [this](const std::string& text) { ShowError(text); };
+    GridDatabase->OnDeleteKey = [this] {
+        TMdbQuery* q = FSource.DataSet();
+        if (!q || !q->Active() || !q->CanModify() || q->RowCount() == 0) return;
+        try {
+            ConfirmAndDelete(*q, FUi);
+        } catch (const std::exception& e) {
+            ShowError(e.what());
+        }
+    };
 
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
@@ -164,27 +375,60 @@ TGridForm::TGridForm(TDataSource& source, QWidget* parent) : QWidget(parent, Qt:
     layout->addWidget(GridDatabase);
     layout->addWidget(NaviDatabase);
 
-    connect(Model, &TQueryModel::CurrentRecordChanged, this, [this](int row) {
-        FFollowing = true;
-        if (row >= 0) {
-            GridDatabase->selectRow(row);
-            GridDatabase->scrollTo(Model->index(row, 0));
-        } else {
-            GridDatabase->clearSelection();
-        }
-        FFollowing = false;
-    });
+    connect(Model, &TQueryModel::CurrentRecordChanged, this, [this](int) { FollowQuery(); });
     connect(GridDatabase->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
-                if (!FFollowing && current.isValid()) GridRowChosen(current.row());
+                if (!FFollowing && !FReshaping && current.isValid()) GridRowChosen(current.row());
             });
+    // Rows removed under the grid's current cell move it; that is no choice of the user's.
+    connect(Model, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { FReshaping = true; });
+    connect(Model, &QAbstractItemModel::rowsRemoved, this, [this] { FReshaping = false; });
+}
+
+// The errors of the grid go where the navigator's go, so that one handler shows them all.
+void TGridForm::ShowError(const std::string& text)
+{
+    if (NaviDatabase->OnError)
+        NaviDatabase->OnError(text);
+    else
+        FUi.ShowError(text);
+}
+
+void TGridForm::FollowQuery()
+{
+    const int row = Model->CurrentRow();
+    const bool following = FFollowing;
+    FFollowing = true;
+    if (row < 0) {
+        GridDatabase->clearSelection();
+    } else if (GridDatabase->currentIndex().row() != row ||
+               !GridDatabase->selectionModel()->isRowSelected(row, QModelIndex())) {
+        // Only when the row differs: selecting it anew would move the grid's cell to the first
+        // column, under a cell editor that is being committed.
+        GridDatabase->selectRow(row);
+        GridDatabase->scrollTo(Model->index(row, 0));
+    }
+    FFollowing = following;
 }
 
 void TGridForm::GridRowChosen(int row)
 {
     TMdbQuery* q = FSource.DataSet();
-    if (!q || !q->Active()) return;
-    q->MoveBy(row - (q->RecNo() - 1));
+    if (!q || !q->Active() || row == Model->CurrentRow()) return;
+    try {
+        // Leaving a record posts it; the distance is taken afterwards, since leaving an
+        // unchanged new record drops it and moves the query back to the last stored one.
+        q->CheckBrowseMode();
+        if (row < q->RecordCount()) q->MoveBy(row - (q->RecNo() - 1));
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+    }
+    if (Model->CurrentRow() != row) {
+        // A refused post keeps the grid on the record being edited. A mouse press selects the
+        // row it chose only after telling us, so the grid is put back once more afterwards.
+        FollowQuery();
+        QTimer::singleShot(0, this, [this] { FollowQuery(); });
+    }
 }
 
 }  // namespace quorlin

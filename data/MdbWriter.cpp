@@ -1165,6 +1165,7 @@ struct TLayout {
     std::vector<std::uint32_t> Pointers;
     std::vector<std::uint32_t> DataPages;
     std::vector<std::uint32_t> NewPages;
+    std::vector<std::uint32_t> Emptied;  // pages no row needs any more: given back to the file
     std::set<std::uint32_t> PagesWithRoom;
 };
 
@@ -1187,6 +1188,11 @@ TLayout LayOutRows(TImage& image, const TTableDef& def, const std::set<std::uint
         std::uint8_t* p = image.Page(page);
         const std::uint32_t keep = Get32(p + 8);
         std::fill(p, p + PageSize, std::uint8_t{0});
+        // An empty data page is left to no one: some readers take it for a record.
+        if (next == rows.size()) {
+            layout.Emptied.push_back(page);
+            continue;
+        }
         p[0] = 0x01;
         p[1] = 0x01;
         Put32(p + 4, def.Page);
@@ -1206,9 +1212,7 @@ TLayout LayOutRows(TImage& image, const TTableDef& def, const std::set<std::uint
         const std::size_t free = top - DataHeader - 2 * count;
         Put16(p + 2, static_cast<std::uint32_t>(free));
         if (count < MaxRowsPerPage && free >= smallestRow + 2) layout.PagesWithRoom.insert(page);
-        if (count == 0 && next < rows.size() && k + 1 >= layout.DataPages.size() && !layout.NewPages.empty() &&
-            layout.NewPages.back() == page)
-            image.Damaged();  // a row that no page can hold; checked before, so never here
+        if (count == 0) image.Damaged();  // a row no page can hold: only a damaged page has one
     }
     return layout;
 }
@@ -1397,17 +1401,19 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     const TLayout layout = LayOutRows(image, def, used.Pages(), rowBytes, JoinRow(def, empty).size());
     std::set<std::uint32_t> owned = used.Pages();
     owned.insert(layout.NewPages.begin(), layout.NewPages.end());
+    for (std::uint32_t p : layout.Emptied) owned.erase(p);
     used.Set(owned);
     used.Store();
     TUsageMap free(image, def.FreeMap);
     std::set<std::uint32_t> room = free.Pages();
     for (std::uint32_t p : layout.DataPages) room.erase(p);
     room.insert(layout.PagesWithRoom.begin(), layout.PagesWithRoom.end());
+    for (std::uint32_t p : layout.Emptied) room.erase(p);
     free.Set(room);
     free.Store();
 
     std::vector<std::uint32_t> added = layout.NewPages;
-    std::vector<std::uint32_t> freed;
+    std::vector<std::uint32_t> freed = layout.Emptied;
     for (TRealIndex& index : def.Indexes) RebuildIndex(image, def, index, rows, layout.Pointers, added, freed);
 
     std::uint8_t* tdef = image.Page(def.Page);

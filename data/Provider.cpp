@@ -460,7 +460,12 @@ void TMdbQuery::Prior() { MoveBy(-1); }
 
 std::int32_t TMdbQuery::MoveBy(std::int32_t distance)
 {
+    // From a new record the move counts from its row after the stored ones, whether posting
+    // makes it the last record or it is left unposted.
+    const std::int32_t from = FCurrent;
+    const bool fromNewRecord = FActive && FEditState == TDataSetState::Insert;
     if (distance != 0) CheckBrowseMode();
+    if (fromNewRecord) FCurrent = from;
     const std::int32_t count = RecordCount();
     if (count == 0) {
         FBof = FEof = true;
@@ -485,7 +490,11 @@ void TMdbQuery::Edit()
     if (!FActive) throw EProviderError("Operation is not allowed when the object is closed.");
     if (FEditState != TDataSetState::Browse) return;
     if (!FReadOnlyReason.empty()) throw EProviderError(FReadOnlyReason);
-    if (FData.RecordCount == 0) throw EDatabaseError("No current record");
+    if (FData.RecordCount == 0) {
+        // Editing an empty table begins its first record.
+        Append();
+        return;
+    }
     FEditTexts.clear();
     for (std::int32_t f = 0; f < FieldCount(); ++f) FEditTexts.push_back(DisplayText(FCurrent, f));
     FEditChanged.assign(FEditTexts.size(), false);
@@ -510,8 +519,10 @@ void TMdbQuery::Append()
 
 void TMdbQuery::SetFieldText(std::int32_t field, std::string text)
 {
-    if (FEditState == TDataSetState::Browse) Edit();
     if (field < 0 || field >= FieldCount()) throw EDatabaseError("Field index out of range");
+    // The same text again changes nothing, and so does not begin an edit.
+    if (FEditState == TDataSetState::Browse && text == DisplayText(FCurrent, field)) return;
+    if (FEditState == TDataSetState::Browse) Edit();
     const auto f = static_cast<std::size_t>(field);
     if (FEditTexts[f] == text) return;
     FEditTexts[f] = std::move(text);

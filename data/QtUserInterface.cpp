@@ -57,6 +57,10 @@ int TQtUserInterface::MessageBox(const std::string& text, const std::string& cap
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
         return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
     }
+    if ((flags & 0x0F) == MB_OKCANCEL) {
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
+        return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
+    }
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
     return IDOK;

@@ -12,6 +12,7 @@ namespace quorlin {
 // Message box buttons and icon, and the answers, with the values the system has always used.
 enum : int {
     MB_OK = 0x00,
+    MB_OKCANCEL = 0x01,
     MB_YESNO = 0x04,
     MB_ICONQUESTION = 0x20,
     IDOK = 1,

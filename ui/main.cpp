@@ -23,8 +23,7 @@ int main(int argc, char** argv)
         ui.SetOwner(&equForm);
         quorlin::TCustomerData customerData;
         equForm.SetDataModule(&customerData);
-        quorlin::TGridForm gridForm(customerData.StatDataSource1);
-        gridForm.NaviDatabase->OnError = [&ui](const std::string& text) { ui.ShowError(text); };
+        quorlin::TGridForm gridForm(customerData.StatDataSource1, ui);
         equForm.SetGridForm(&gridForm);
         equForm.show();
         return app.exec();

@@ -98,7 +98,7 @@ TEST_F(Browser, ShowsTheOpenTableAndFollowsTheQuery)
     Grid.GridDatabase->selectRow(10);
     EXPECT_EQ(Data.DataQuery.RecNo(), 11);
 
-    // Read-only tables: the editing buttons stay disabled.
+    // The test data file is read-only: the editing buttons stay disabled.
     for (auto b : {TDBNavigator::nbInsert, TDBNavigator::nbDelete, TDBNavigator::nbEdit, TDBNavigator::nbPost,
                    TDBNavigator::nbCancel})
         EXPECT_FALSE(Grid.NaviDatabase->ButtonAt(b)->isEnabled());

@@ -1,6 +1,10 @@
 #include <QPushButton>
+#include <QTableView>
+#include <QToolButton>
 #include <gmock/gmock.h>
 #include <sys/stat.h>
+
+#include <filesystem>
 
 #include "DesktopFixture.h"
 
@@ -184,4 +188,35 @@ TEST_F(ComputeSave, ErrorsEndTheCommandInTheDefaultDisplay)
     Tick("L");
     Form.Button1->click();
     EXPECT_THAT(Ui.Errors.back(), HasSubstr("is not a valid floating point value"));
+}
+
+TEST_F(ComputeSave, SeesAValuePostedInTheBrowser)
+{
+    const auto copy = Folder / "copy.mdb";
+    std::filesystem::copy_file(Regression, copy);
+    std::filesystem::permissions(copy, std::filesystem::perms::owner_write, std::filesystem::perm_options::add);
+    auto compute = [&] {
+        ChooseY("y");
+        Form.Selectall1->trigger();
+        Form.ComboBox2->setCurrentIndex(1);
+        Form.ComboBox2Change();
+        Ui.Boxes.clear();
+        Ui.SaveAnswers.push_back(std::nullopt);
+        Form.Button1->click();
+        return EquationShown();
+    };
+    Import(copy.string(), "Sample");
+    const std::string before = compute();
+    ASSERT_FALSE(before.empty());
+
+    Form.Button3->click();
+    Grid.GridDatabase->selectRow(3);
+    ASSERT_TRUE(Grid.Model->setData(Grid.Model->index(3, 2), QStringLiteral("14")));
+    Grid.NaviDatabase->ButtonAt(TDBNavigator::nbPost)->click();
+    const std::string after = compute();
+    EXPECT_NE(after, before);
+    // The same as the file gives when it is opened afresh.
+    Import(copy.string(), "Sample");
+    EXPECT_EQ(compute(), after);
+    EXPECT_TRUE(Ui.Errors.empty());
 }

@@ -17,7 +17,7 @@ namespace quorlin::testing {
 
 class Desktop : public ::testing::Test {
 protected:
-    Desktop() : Form(Ui), Grid(Data.StatDataSource1)
+    Desktop() : Form(Ui), Grid(Data.StatDataSource1, Ui)
     {
         Form.SetDataModule(&Data);
         Form.SetGridForm(&Grid);

@@ -19,12 +19,20 @@ struct ShownBox {
 
 class ScriptedUi : public TUserInterface {
 public:
+    // The system's value for OK and Cancel buttons, which UserInterface.h does not name.
+    static constexpr int OkCancel = 0x01;
+
     int MessageBox(const std::string& text, const std::string& caption, int flags) override
     {
         Boxes.push_back({text, caption, flags});
         if ((flags & 0x0F) == MB_YESNO) {
             const int answer = YesNoAnswers.empty() ? IDNO : YesNoAnswers.front();
             if (!YesNoAnswers.empty()) YesNoAnswers.pop_front();
+            return answer;
+        }
+        if ((flags & 0x0F) == OkCancel) {
+            const int answer = OkCancelAnswers.empty() ? IDCANCEL : OkCancelAnswers.front();
+            if (!OkCancelAnswers.empty()) OkCancelAnswers.pop_front();
             return answer;
         }
         return IDOK;
@@ -49,6 +57,7 @@ public:
     std::deque<std::optional<std::string>> OpenAnswers;
     std::deque<std::optional<std::string>> SaveAnswers;
     std::deque<int> YesNoAnswers;
+    std::deque<int> OkCancelAnswers;  // unanswered: Cancel
 
     std::vector<ShownBox> Boxes;
     std::vector<std::string> Errors;

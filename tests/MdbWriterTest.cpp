@@ -1,0 +1,416 @@
+// The write path, checked from outside: after every change the file is read by a fresh reading
+// process (libmdb), by mdb-export, and by an independent reader of the file format
+// (tests/tools/jet4_check.py) that also walks every index and usage map.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstring>
+#include <optional>
+#include <random>
+
+#include "StatisticsTestSupport.h"
+#include "data/MdbWriter.h"
+#include "data/Provider.h"
+#include "statistics/Statistics01.h"
+
+using namespace quorlin;
+using namespace quorlin::testing;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+
+namespace {
+
+using TRow = std::vector<std::optional<double>>;
+
+std::string Quoted(const std::string& s) { return "'" + s + "'"; }
+
+std::string Capture(const std::string& command, int* status = nullptr)
+{
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return out;
+    char buffer[4096];
+    std::size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    const int rc = ::pclose(pipe);
+    if (status) *status = WEXITSTATUS(rc);
+    return out;
+}
+
+// What the independent reader finds: the rows (numbers, NULL as nullopt) and its complaints.
+struct TChecked {
+    std::vector<TRow> Rows;
+    std::vector<std::string> Problems;
+};
+
+TChecked CheckFormat(const std::string& db, const std::string& table)
+{
+    int status = 0;
+    const std::string out = Capture("python3 " + Quoted(QUORLIN_JET4_CHECK) + " " + Quoted(db) + " " + Quoted(table), &status);
+    TChecked checked;
+    const auto json = nlohmann::json::parse(out, nullptr, false);
+    if (json.is_discarded() || status > 1) {
+        checked.Problems.push_back("checker failed: " + out);
+        return checked;
+    }
+    for (const auto& p : json["problems"]) checked.Problems.push_back(p.get<std::string>());
+    for (const auto& r : json["rows"]) {
+        TRow row;
+        for (const auto& v : r) {
+            if (v.is_null())
+                row.push_back(std::nullopt);
+            else if (v.is_boolean())
+                row.push_back(v.get<bool>() ? -1.0 : 0.0);
+            else if (v.is_number())
+                row.push_back(v.get<double>());
+            else
+                row.push_back(std::nan(""));  // text: not compared here
+        }
+        checked.Rows.push_back(std::move(row));
+    }
+    return checked;
+}
+
+// The rows through a fresh connection, as the program reads them.
+std::vector<TRow> ReadFresh(const std::string& db, const std::string& table)
+{
+    TMdbConnection connection;
+    TMdbQuery query(connection);
+    connection.SetConnectionString(TConnectionString::Build(JetProvider, db));
+    connection.Open();
+    query.SQL().Add("SELECT * FROM [" + table + "]");
+    query.Open();
+    std::vector<TRow> rows;
+    for (query.First(); !query.Eof(); query.Next()) {
+        TRow row;
+        for (std::int32_t f = 0; f < query.FieldCount(); ++f) {
+            if (query.IsNull(f))
+                row.push_back(std::nullopt);
+            else
+                row.push_back(IsTextual(query.Field(f).Type) ? std::optional<double>(std::nan(""))
+                                                             : std::optional<double>(query.Number(f)));
+        }
+        rows.push_back(std::move(row));
+    }
+    return rows;
+}
+
+std::size_t ExportedRecords(const std::string& db, const std::string& table)
+{
+    int status = 0;
+    const std::string out = Capture("mdb-export " + Quoted(db) + " " + Quoted(table), &status);
+    EXPECT_EQ(status, 0);
+    return static_cast<std::size_t>(std::count(out.begin(), out.end(), '\n')) - 1;  // less the header
+}
+
+bool SameRows(const std::vector<TRow>& a, const std::vector<TRow>& b)
+{
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i].size() != b[i].size()) return false;
+        for (std::size_t j = 0; j < a[i].size(); ++j) {
+            if (a[i][j].has_value() != b[i][j].has_value()) return false;
+            if (a[i][j] && !(std::isnan(*a[i][j]) && std::isnan(*b[i][j])) && *a[i][j] != *b[i][j]) return false;
+        }
+    }
+    return true;
+}
+
+// Every reader agrees with what we meant the table to hold, and the checker finds no fault.
+void ExpectTable(const std::string& db, const std::string& table, const std::vector<TRow>& expected)
+{
+    const TChecked checked = CheckFormat(db, table);
+    EXPECT_THAT(checked.Problems, IsEmpty()) << table;
+    EXPECT_TRUE(SameRows(checked.Rows, expected)) << table << ": the independent reader differs";
+    EXPECT_TRUE(SameRows(ReadFresh(db, table), expected)) << table << ": a fresh reading differs";
+    EXPECT_EQ(ExportedRecords(db, table), expected.size()) << table;
+}
+
+std::string WritableCopy(const TempFolder& folder, const std::string& name = "r.mdb")
+{
+    const auto path = folder / name;
+    std::filesystem::copy_file(DataFile("regression.mdb"), path);
+    std::filesystem::permissions(path, std::filesystem::perms(0644));
+    return path.string();
+}
+
+TRecordChange Change(TRecordChange::TKind kind, std::int32_t record, std::vector<TFieldText> values = {})
+{
+    return TRecordChange{kind, record, std::move(values)};
+}
+
+std::string RefusalOf(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const EProviderError& e) {
+        return e.what();
+    }
+    return "no refusal";
+}
+
+using K = TRecordChange::TKind;
+
+TEST(WriteRoundTrip, ChangeInsertDeleteKeepEveryReaderInAgreement)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    for (const std::string table : {"Plain", "Keyed", "降水"}) {
+        std::vector<TRow> model = ReadFresh(db, table);
+        const std::int32_t first = table == "Keyed" ? 1 : 0;  // Keyed numbers its records itself
+        ApplyRecordChange(db, table, Change(K::Update, 4, {{first, "-12.5"}, {first + 1, std::nullopt}}));
+        model[4][static_cast<std::size_t>(first)] = -12.5;
+        model[4][static_cast<std::size_t>(first + 1)] = std::nullopt;
+        ExpectTable(db, table, model);
+
+        ApplyRecordChange(db, table, Change(K::Insert, 0, {{first, "1e300"}}));
+        TRow added(model[0].size(), std::nullopt);
+        added[static_cast<std::size_t>(first)] = 1e300;
+        if (table == "Keyed") added[0] = 16.0;  // the next autonumber
+        model.push_back(added);
+        ExpectTable(db, table, model);
+
+        ApplyRecordChange(db, table, Change(K::Delete, 0));
+        model.erase(model.begin());
+        ExpectTable(db, table, model);
+    }
+    // The other tables of the file are untouched.
+    EXPECT_TRUE(SameRows(ReadFresh(db, "ElNino"), ReadFresh(DataFile("regression.mdb"), "ElNino")));
+}
+
+TEST(WriteRoundTrip, EveryNumberKindDateAndYesNoStoreExactly)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    // L I B F M N D YesNo Note y
+    ApplyRecordChange(db, "Types",
+                      Change(K::Update, 1,
+                             {{0, "-2147483648"}, {1, "32767"}, {2, "255"}, {3, "0.1"}, {4, "-922337203685477.5808"},
+                              {6, "1850-06-01 13:45:10"}, {7, "yes"}, {9, "2.5e-300"}}));
+    const auto rows = ReadFresh(db, "Types");
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(*rows[1][0], -2147483648.0);
+    EXPECT_EQ(*rows[1][1], 32767.0);
+    EXPECT_EQ(*rows[1][2], 255.0);
+    EXPECT_EQ(*rows[1][3], static_cast<double>(0.1f));
+    EXPECT_EQ(*rows[1][4], -922337203685477.5808);
+    EXPECT_EQ(*rows[1][5], -2.5);  // Decimal untouched
+    EXPECT_EQ(FormatDayNumber(*rows[1][6]), "1850-06-01 13:45:10");
+    EXPECT_EQ(*rows[1][7], -1.0);
+    EXPECT_EQ(*rows[1][9], 2.5e-300);
+    EXPECT_THAT(CheckFormat(db, "Types").Problems, IsEmpty());
+
+    // Text in and out, Chinese included, and the memo of the record kept.
+    ApplyRecordChange(db, "Stations", Change(K::Update, 0, {{0, "北京 54511"}}));
+    TMdbConnection connection;
+    TMdbQuery query(connection);
+    connection.SetConnectionString(TConnectionString::Build(JetProvider, db));
+    connection.Open();
+    query.SQL().Add("SELECT * FROM Stations");
+    query.Open();
+    EXPECT_EQ(query.Text(0), "北京 54511");
+    query.Close();
+    query.SQL().Clear();
+    query.SQL().Add("SELECT * FROM Types");
+    query.Open();
+    query.MoveBy(1);
+    EXPECT_EQ(query.Text(8), "second");
+}
+
+// Enough records to need new data pages and an index tree of more than one page, then enough
+// deletions to shrink it again; the model is checked against every reader at checkpoints.
+TEST(WriteRoundTrip, GrowthBeyondOnePageAndBackOnKeyedAndPlain)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    std::mt19937 random(20261208);
+    std::uniform_real_distribution<double> value(-1000.0, 1000.0);
+    for (const std::string table : {"Keyed", "Plain"}) {
+        std::vector<TRow> model = ReadFresh(db, table);
+        const std::size_t first = table == "Keyed" ? 1 : 0;
+        double nextId = 16.0;
+        auto insert = [&]() {
+            const double x = std::round(value(random) * 1000.0) / 1000.0;
+            ApplyRecordChange(db, table, Change(K::Insert, 0, {{static_cast<std::int32_t>(first), FormatGeneral(x)}}));
+            TRow row(model[0].size(), std::nullopt);
+            row[first] = x;
+            if (first == 1) row[0] = nextId++;
+            model.push_back(row);
+        };
+        const int inserts = table == "Keyed" ? 420 : 140;
+        for (int i = 0; i < inserts; ++i) insert();
+        ExpectTable(db, table, model);
+        for (int i = 0; i < inserts / 2; ++i) {
+            const auto at = static_cast<std::int32_t>(random() % model.size());
+            ApplyRecordChange(db, table, Change(K::Delete, at));
+            model.erase(model.begin() + at);
+            if (i % 7 == 0) {
+                const auto at2 = static_cast<std::int32_t>(random() % model.size());
+                ApplyRecordChange(db, table, Change(K::Update, at2, {{static_cast<std::int32_t>(first + 2), "0.25"}}));
+                model[static_cast<std::size_t>(at2)][first + 2] = 0.25;
+            }
+        }
+        ExpectTable(db, table, model);
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(WriteRefusals, LeaveTheFileByteForByteUnchanged)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    const std::string original = ReadBytes(db);
+    struct TCase {
+        std::string Table;
+        TRecordChange Change;
+        std::string Says;
+    };
+    const std::vector<TCase> cases = {
+        {"Types", Change(K::Update, 0, {{1, "32768"}}), "'I'"},
+        {"Types", Change(K::Update, 0, {{2, "-1"}}), "'B'"},
+        {"Types", Change(K::Update, 0, {{0, "1.5"}}), "'L'"},
+        {"Types", Change(K::Update, 0, {{3, "1e39"}}), "'F'"},
+        {"Types", Change(K::Update, 0, {{4, "922337203685477.5808"}}), "'M'"},
+        {"Types", Change(K::Update, 0, {{6, "2023-02-29"}}), "'D'"},
+        {"Types", Change(K::Update, 0, {{7, "maybe"}}), "'YesNo'"},
+        {"Types", Change(K::Update, 0, {{8, "a memo"}}), "Memo"},
+        {"Types", Change(K::Update, 0, {{9, "abc"}}), "'y'"},
+        {"Stations", Change(K::Update, 0, {{0, std::string(256, 'x')}}), "at most 255"},
+        {"Keyed", Change(K::Update, 0, {{0, "99"}}), "AutoNumber"},
+        {"Keyed", Change(K::Insert, 0, {{0, "99"}}), "AutoNumber"},
+        {"Plain", Change(K::Delete, 15), "no record 16"},
+        {"Plain", Change(K::Update, -1, {{0, "1"}}), "no record 0"},
+        {"WarmDays", Change(K::Delete, 0), "cannot find"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, c.Table, c.Change); }), HasSubstr(c.Says)) << c.Says;
+        EXPECT_EQ(ReadBytes(db), original) << c.Says;
+    }
+    EXPECT_THAT(folder.Entries(), ::testing::ElementsAre("r.mdb"));
+}
+
+TEST(WriteRefusals, FilesThatCannotBeWrittenAreKnownWhenTheTableOpens)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    EXPECT_EQ(WriteRefusal(db, "Plain"), "");
+    EXPECT_EQ(WriteRefusal(db, "Keyed"), "");
+
+    const std::string lock = (folder / "r.ldb").string();
+    WriteBytes(lock, "");
+    EXPECT_THAT(WriteRefusal(db, "Plain"), HasSubstr("open in another program"));
+    std::filesystem::remove(lock);
+
+    ::chmod(db.c_str(), 0444);
+    EXPECT_THAT(WriteRefusal(db, "Plain"), HasSubstr("read-only"));
+    ::chmod(db.c_str(), 0644);
+
+    std::string bytes = ReadBytes(db);
+    const std::string older = (folder / "old.mdb").string(), newer = (folder / "new.mdb").string();
+    bytes[0x14] = 0x00;
+    WriteBytes(older, bytes);
+    EXPECT_THAT(WriteRefusal(older, "Plain"), HasSubstr("Access 97"));
+    bytes[0x14] = 0x02;
+    WriteBytes(newer, bytes);
+    EXPECT_THAT(WriteRefusal(newer, "Plain"), HasSubstr("Access 2007"));
+
+    // A view is never written; the query knows it when it opens.
+    TMdbConnection connection;
+    TMdbQuery query(connection);
+    connection.SetConnectionString(TConnectionString::Build(JetProvider, db));
+    connection.Open();
+    query.SQL().Add("SELECT * FROM WarmDays");
+    query.Open();
+    EXPECT_FALSE(query.CanModify());
+    EXPECT_THAT(RefusalOf([&] { query.Edit(); }), HasSubstr("view"));
+}
+
+TEST(WriteRefusals, IndexesWeCannotMaintainInFilesWrittenByAccess)
+{
+    const std::string external = QUORLIN_EXTERNAL_FIXTURES;
+    if (!std::filesystem::exists(external + "/indexTestV2000.mdb")) GTEST_SKIP() << "external fixtures absent";
+    TempFolder folder;
+    for (const std::string name : {"indexTestV2000.mdb", "testV2000.mdb"}) {
+        const auto copy = folder / name;
+        std::filesystem::copy_file(external + "/" + name, copy);
+        std::filesystem::permissions(copy, std::filesystem::perms(0644));
+    }
+    // Foreign keys tie these tables to each other; the text key of Table1 needs a sort order.
+    EXPECT_THAT(WriteRefusal((folder / "indexTestV2000.mdb").string(), "Table2"), HasSubstr("relationship"));
+    EXPECT_THAT(WriteRefusal((folder / "testV2000.mdb").string(), "Table1"), HasSubstr("index"));
+    const std::string before = ReadBytes(folder / "testV2000.mdb");
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange((folder / "testV2000.mdb").string(), "Table1", Change(K::Delete, 0)); }),
+                HasSubstr("index"));
+    EXPECT_EQ(ReadBytes(folder / "testV2000.mdb"), before);
+}
+
+// ---------------------------------------------------------------------------------------------
+
+class WriteSafety : public ::testing::Test {
+protected:
+    void TearDown() override { SetWriteStepHook({}); }
+};
+
+TEST_F(WriteSafety, AWriteStoppedAtAnyStepLeavesTheOldFileOrTheNewOne)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    const std::string reference = WritableCopy(folder, "reference.mdb");
+    const TRecordChange change = Change(K::Insert, 0, {{0, "3.5"}, {2, "7"}});
+    const std::string oldBytes = ReadBytes(db);
+    ApplyRecordChange(reference, "Plain", change);
+    const std::string newBytes = ReadBytes(reference);
+    ASSERT_NE(oldBytes, newBytes);
+
+    for (const std::string step : {"built", "temporary", "written", "synced", "renamed", "verified"}) {
+        WriteBytes(db, oldBytes);
+        SetWriteStepHook([&](std::string_view at) {
+            if (at == step) throw std::runtime_error("stopped");
+        });
+        try {
+            ApplyRecordChange(db, "Plain", change);
+            ADD_FAILURE() << "not stopped at " << step;
+        } catch (const std::exception&) {
+        }
+        SetWriteStepHook({});
+        const std::string now = ReadBytes(db);
+        EXPECT_TRUE(now == oldBytes || now == newBytes) << "a mix after stopping at " << step;
+        EXPECT_THAT(folder.Entries(), ::testing::UnorderedElementsAre("r.mdb", "reference.mdb")) << step;
+    }
+}
+
+TEST_F(WriteSafety, AFileThatDoesNotReadBackAsMeantIsPutBack)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    ::chmod(db.c_str(), 0640);
+    const std::string original = ReadBytes(db);
+    // Something spoils the new file on its way to the disk: a value of the changed record.
+    const double written = 4242.4242;
+    std::string pattern(sizeof written, '\0');
+    std::memcpy(pattern.data(), &written, sizeof written);
+    bool spoiled = false;
+    SetWriteStepHook([&](std::string_view at) {
+        if (at != "renamed") return;
+        std::string bytes = ReadBytes(db);
+        const auto found = bytes.find(pattern);
+        if (found == std::string::npos) return;
+        bytes[found + 7] = static_cast<char>(bytes[found + 7] ^ 0x01);
+        WriteBytes(db, bytes);
+        spoiled = true;
+    });
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, "Plain", Change(K::Update, 0, {{0, "4242.4242"}})); }),
+                HasSubstr("put back"));
+    EXPECT_TRUE(spoiled);
+    EXPECT_EQ(ReadBytes(db), original);
+    struct stat st {};
+    ::stat(db.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+}  // namespace
