@@ -647,6 +647,7 @@ public:
         case TColumnType::DateTime: StoreDouble(v, DayNumber(*input)); break;
         case TColumnType::Currency: StoreCurrency(v, *input); break;
         case TColumnType::Text: StoreText(v, *input); break;
+        case TColumnType::Decimal: StoreDecimal(v, *input); break;
         default:
             Refuse("The field '" + FColumn.Name + "' is a " + ColumnTypeName(FColumn.Type) +
                    " field, which this program cannot change.");
@@ -782,6 +783,54 @@ private:
         const double fraction = (h * 3600.0 + mi * 60.0 + s) / 86400.0;
         // Before 1899-12-30 the time still counts forward from the day's start, stored away from zero.
         return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
+    }
+
+    // A scaled integer of at most the column's precision in digits: a sign byte, then four
+    // 32-bit words, the most significant first, each little-endian.
+    void StoreDecimal(TParsedValue& v, const std::string& text) const
+    {
+        __extension__ using TWide = unsigned __int128;
+        std::string t = Trimmed(text);
+        bool negative = false;
+        if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+            negative = t[0] == '-';
+            t.erase(0, 1);
+        }
+        const auto dot = t.find('.');
+        std::string whole = t.substr(0, dot);
+        std::string fraction = dot == std::string::npos ? "" : t.substr(dot + 1);
+        const auto digits = [](const std::string& s) {
+            return std::all_of(s.begin(), s.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+        };
+        if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction))
+            Invalid(text, "a decimal number such as -12.345");
+        const std::size_t scale = FColumn.Scale;
+        const bool roundUp = fraction.size() > scale && fraction[scale] >= '5';
+        fraction = (fraction + std::string(scale, '0')).substr(0, scale);
+        whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
+        const std::string all = whole + fraction;
+        TWide units = 0;
+        for (char ch : all) {
+            units = units * 10 + static_cast<unsigned>(ch - '0');
+            if (units >> 100) OutOfRange(text);
+        }
+        if (roundUp) ++units;
+        TWide limit = 1;
+        for (unsigned i = 0; i < FColumn.Precision; ++i) limit *= 10;
+        if (units >= limit) OutOfRange(text);
+        v.Kind = TCellKind::Number;
+        v.Data.assign(17, 0);
+        v.Data[0] = negative && units != 0 ? 0x80 : 0x00;
+        for (int word = 0; word < 4; ++word) {
+            const auto w = static_cast<std::uint32_t>(units >> (32 * (3 - word)));
+            Put32(v.Data.data() + 1 + 4 * word, w);
+        }
+        // What reading it back gives: the decimal text, correctly rounded to a float.
+        std::string canonical;
+        for (TWide u = units; u != 0; u /= 10) canonical.insert(canonical.begin(), static_cast<char>('0' + static_cast<int>(u % 10)));
+        canonical = std::string(scale + 1 > canonical.size() ? scale + 1 - canonical.size() : 0, '0') + canonical;
+        canonical.insert(canonical.size() - scale, ".");
+        if (!TryTextToFloat((negative ? "-" : "") + canonical, v.Number)) Invalid(text, "a decimal number");
     }
 
     void StoreText(TParsedValue& v, const std::string& text) const
@@ -1117,6 +1166,17 @@ bool SameCell(const TColumnData& a, std::size_t i, const TColumnData& b, std::si
     return x == y || (std::isnan(x) && std::isnan(y));
 }
 
+bool SameTable(const TTableData& a, const TTableData& b)
+{
+    if (a.RecordCount != b.RecordCount || a.Columns.size() != b.Columns.size()) return false;
+    for (std::size_t c = 0; c < a.Columns.size(); ++c) {
+        if (a.Columns[c].Info.Name != b.Columns[c].Info.Name) return false;
+        for (std::int32_t r = 0; r < a.RecordCount; ++r)
+            if (!SameCell(a.Columns[c], static_cast<std::size_t>(r), b.Columns[c], static_cast<std::size_t>(r))) return false;
+    }
+    return true;
+}
+
 // What the table must read as after the change: the rows as they were, with the change made.
 // assigned holds, by column of the table as read, the values the change stores.
 void CheckReadBack(const TTableData& before, const TTableData& after, const TRecordChange& change,
@@ -1294,7 +1354,8 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
     }
 }
 
-TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change)
+TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
+                             const TTableData* readEarlier)
 {
     using K = TRecordChange::TKind;
     TImage image = LoadForWriting(path);
@@ -1302,6 +1363,9 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     TTableDef def = FindTable(image, table);
     if (!def.Refusal.empty()) Refuse(def.Refusal);
     const TTableData before = ReadBack(path, def.Name);
+    if (readEarlier && !SameTable(*readEarlier, before))
+        Refuse("The table '" + def.Name +
+               "' was changed by another program since it was read; refresh it and make the change again.");
 
     // Fields are named by their place in the table as read; the definition may list them in
     // another order.

@@ -38,8 +38,11 @@ struct TRecordChange {
 std::string WriteRefusal(const std::string& path, const std::string& table);
 
 // Makes one change and returns the table as read back afterwards. Raises EProviderError, with
-// the file as it was, when the change is refused or fails.
-TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change);
+// the file as it was, when the change is refused or fails. With readEarlier, the records the
+// change was made on, the change is refused when the file no longer holds them (another
+// program changed the table since).
+TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
+                             const TTableData* readEarlier = nullptr);
 
 // For tests: called at each step of a write ("built", "temporary", "synced", "renamed",
 // "verified"); throwing from it stops the write there.

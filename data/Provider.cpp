@@ -589,7 +589,7 @@ void TMdbQuery::CheckBrowseMode()
 
 void TMdbQuery::ApplyChange(const TRecordChange& change, std::int32_t currentAfter)
 {
-    TTableData data = ApplyRecordChange(FConnection.FileName(), FTableName, change);
+    TTableData data = ApplyRecordChange(FConnection.FileName(), FTableName, change, &FData);
     FData = std::move(data);
     FCurrent = std::clamp(currentAfter, 0, std::max(0, FData.RecordCount - 1));
     FBof = FCurrent == 0;

@@ -335,3 +335,60 @@ TEST(BatchAccess, ViewsOpenLikeTables)
             << key;
     EXPECT_EQ(RunCommand({"compute", db, "--table", "AskTemp", "--y", "Rain"}).Status, 2);
 }
+
+namespace {
+
+std::string WritableDatabase(const TempFolder& folder)
+{
+    const auto path = folder / "stations.mdb";
+    std::filesystem::copy_file(DataFile("regression.mdb"), path);
+    std::filesystem::permissions(path, std::filesystem::perms(0644));
+    return path.string();
+}
+
+}  // namespace
+
+TEST(BatchEdits, UpdateInsertDeleteChangeTheFileAsComputeThenSeesIt)
+{
+    TempFolder folder;
+    const std::string db = WritableDatabase(folder);
+    const auto equation = [&] { return RunCommand({"compute", db, "--table", "Sample", "--y", "y", "--method", "full"}).Out; };
+    const std::string before = equation();
+
+    EXPECT_EQ(RunCommand({"update", db, "--table", "Sample", "--record", "5", "--set", "y=15", "--set", "X2=6.5"}).Status, 0);
+    EXPECT_EQ(RunCommand({"insert", db, "--table", "Sample", "--set", "x1=6", "--set", "x2=5", "--set", "y=16"}).Status, 0);
+    const std::string edited = equation();
+    EXPECT_NE(edited, before);
+    // The same records in a CSV file give the same equation.
+    const auto csv = folder / "same.csv";
+    WriteBytes(csv, "x1,x2,y\n1,2,3\n2,1,5\n3,4,7\n4,3,10\n5,6.5,15\n6,5,16\n");
+    EXPECT_EQ(RunCommand({"compute", csv.string(), "--y", "y", "--method", "full"}).Out, edited);
+
+    EXPECT_EQ(RunCommand({"delete", db, "--table", "Sample", "--record", "6"}).Status, 0);
+    EXPECT_EQ(RunCommand({"update", db, "--table", "Sample", "--record", "5", "--set", "y=12", "--set", "x2=6"}).Status, 0);
+    EXPECT_EQ(equation(), before);
+}
+
+TEST(BatchEdits, RefusalsExitOneAndLeaveTheFileUnchanged)
+{
+    TempFolder folder;
+    const std::string db = WritableDatabase(folder);
+    const std::string original = ReadBytes(db);
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"update", db, "--table", "Types", "--record", "1", "--set", "I=40000"}, "'I'"},
+        {{"update", db, "--table", "Sample", "--record", "6", "--set", "y=1"}, "no record 6"},
+        {{"update", db, "--table", "Sample", "--record", "1", "--set", "z=1"}, "Unknown field 'z'"},
+        {{"update", db, "--table", "Sample", "--record", "1", "--set", "y"}, "FIELD=VALUE"},
+        {{"insert", db, "--table", "Keyed", "--set", "ID=7"}, "AutoNumber"},
+        {{"delete", db, "--table", "WarmDays", "--record", "1"}, "view"},
+        {{"delete", db, "--table", "Nowhere", "--record", "1"}, "Nowhere"},
+    };
+    for (const auto& [args, says] : cases) {
+        const RunResult r = RunCommand(args);
+        EXPECT_EQ(r.Status, 1) << says;
+        EXPECT_THAT(r.Err, HasSubstr(says));
+        EXPECT_EQ(ReadBytes(db), original) << says;
+    }
+    EXPECT_EQ(RunCommand({"update", db, "--table", "Sample", "--record", "1"}).Status, 2);  // no --set
+    EXPECT_EQ(RunExecutable("delete " + db + " --table Sample").Status, 2);              // no --record
+}

@@ -202,6 +202,9 @@ TEST(WriteRoundTrip, EveryNumberKindDateAndYesNoStoreExactly)
     EXPECT_EQ(FormatDayNumber(*rows[1][6]), "1850-06-01 13:45:10");
     EXPECT_EQ(*rows[1][7], -1.0);
     EXPECT_EQ(*rows[1][9], 2.5e-300);
+    ApplyRecordChange(db, "Types", Change(K::Update, 2, {{5, "-12345678901234.56789"}}));
+    EXPECT_EQ(*ReadFresh(db, "Types")[2][5], -12345678901234.5679);
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, "Types", Change(K::Update, 2, {{5, "1e5"}})); }), HasSubstr("'N'"));
     EXPECT_THAT(CheckFormat(db, "Types").Problems, IsEmpty());
 
     // Text in and out, Chinese included, and the memo of the record kept.
@@ -411,6 +414,87 @@ TEST_F(WriteSafety, AFileThatDoesNotReadBackAsMeantIsPutBack)
     struct stat st {};
     ::stat(db.c_str(), &st);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The query's editing, as the grid and the batch command use it.
+
+struct EditedTable {
+    explicit EditedTable(const std::string& db, const std::string& table) : Query(Connection)
+    {
+        Connection.SetConnectionString(TConnectionString::Build(JetProvider, db));
+        Connection.Open();
+        Query.SQL().Add("SELECT * FROM [" + table + "]");
+        Query.Open();
+    }
+    TMdbConnection Connection;
+    TMdbQuery Query;
+};
+
+TEST(QueryEditing, PostCancelAndMovingOnFromANewRecord)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    EditedTable t(db, "Plain");
+    ASSERT_TRUE(t.Query.CanModify());
+    t.Query.MoveBy(2);
+    t.Query.SetFieldText(0, t.Query.DisplayText(2, 0));  // the same text begins no edit
+    EXPECT_EQ(t.Query.State(), TDataSetState::Browse);
+    t.Query.SetFieldText(0, "7.25");
+    EXPECT_EQ(t.Query.State(), TDataSetState::Edit);
+    t.Query.Cancel();
+    EXPECT_EQ(t.Query.Number(0), ReadFresh(db, "Plain")[2][0]);
+
+    t.Query.SetFieldText(0, "7.25");
+    t.Query.Next();  // moving on posts
+    EXPECT_EQ(t.Query.RecNo(), 4);
+    EXPECT_EQ(*ReadFresh(db, "Plain")[2][0], 7.25);
+
+    t.Query.Append();
+    EXPECT_EQ(t.Query.RowCount(), 16);
+    t.Query.Prior();  // an untouched new record is left, and Prior lands on the last record
+    EXPECT_EQ(t.Query.RecNo(), 15);
+    t.Query.Append();
+    t.Query.SetFieldText(2, "1.5");
+    t.Query.Prior();
+    EXPECT_EQ(t.Query.RecordCount(), 16);
+    EXPECT_EQ(t.Query.RecNo(), 15);
+    t.Query.Last();
+    t.Query.Delete();
+    EXPECT_EQ(ReadFresh(db, "Plain").size(), 15u);
+}
+
+TEST(QueryEditing, ARefusedOrOverrunPostKeepsTheEdit)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    EditedTable t(db, "Plain");
+    t.Query.SetFieldText(1, "abc");
+    EXPECT_THAT(RefusalOf([&] { t.Query.Post(); }), HasSubstr("'x2'"));
+    EXPECT_EQ(t.Query.State(), TDataSetState::Edit);
+    EXPECT_EQ(t.Query.DisplayText(0, 1), "abc");
+
+    // Another program changes the table meanwhile: our change is not laid over it.
+    ApplyRecordChange(db, "Plain", Change(K::Update, 3, {{0, "99"}}));
+    const std::string changedElsewhere = ReadBytes(db);
+    t.Query.SetFieldText(1, "2");
+    EXPECT_THAT(RefusalOf([&] { t.Query.Post(); }), HasSubstr("changed by another program"));
+    EXPECT_EQ(ReadBytes(db), changedElsewhere);
+    t.Query.Cancel();
+    t.Query.Refresh();
+    t.Query.SetFieldText(1, "2");
+    t.Query.Post();
+    EXPECT_EQ(*ReadFresh(db, "Plain")[0][1], 2.0);
+    EXPECT_EQ(*ReadFresh(db, "Plain")[3][0], 99.0);
+
+    // Editing an empty table begins its first record.
+    EditedTable empty(db, "Empty");
+    empty.Query.Edit();
+    EXPECT_EQ(empty.Query.State(), TDataSetState::Insert);
+    empty.Query.SetFieldText(0, "1");
+    empty.Query.Post();
+    EXPECT_EQ(ReadFresh(db, "Empty").size(), 1u);
+    EXPECT_THAT(CheckFormat(db, "Empty").Problems, IsEmpty());
 }
 
 }  // namespace
