@@ -10,7 +10,8 @@ packages=(
   nlohmann-json3-dev libcli11-dev                 # the batch command's JSON and arguments
   mdbtools-dev                                    # reading Access databases (libmdb)
   libsqlite3-dev                                  # evaluating saved queries (views)
-  mdbtools                                        # mdb-export, the benchmarks' yardstick
+  mdbtools                                        # mdb-export: the benchmarks' yardstick, a reader in the tests
+  python3                                         # the tests' independent reader of Access files
   qt6-base-dev libgl-dev                          # the desktop program (Qt 6 Widgets)
   fonts-wqy-zenhei                                # a CJK font, so that Chinese captions render
 )
