@@ -8,6 +8,10 @@
 //                       command but starting the program and parsing its arguments
 //   MdbExport           `mdb-export bench.mdb Big > /dev/null` run as a child process: what
 //                       reading and formatting every record costs libmdb alone
+//   PostOneChange       one changed field of one record of Big written back, as a post from
+//                       the grid does it (on a copy in the temporary folder): the table read
+//                       as it stands, the file rebuilt in memory, written beside the old one,
+//                       synced and renamed over it, then the table read back and compared
 //
 // Both are wall-clock times, since most of the work happens in child processes. After the
 // runs the ratio compute/mdb-export is printed: it says how much the isolation, the transfer
@@ -32,6 +36,7 @@
 #include <vector>
 
 #include "data/CustomerData.h"
+#include "data/MdbWriter.h"
 #include "statistics/Statistics01.h"
 
 extern char** environ;
@@ -110,8 +115,32 @@ void MdbExportToNull(benchmark::State& state)
     }
 }
 
+void PostOneChange(benchmark::State& state)
+{
+    if (!HaveDatabase(state)) return;
+    const auto copy = std::filesystem::temp_directory_path() / ("quorlin-bench-" + std::to_string(::getpid()) + ".mdb");
+    std::filesystem::copy_file(BenchDatabase(), copy, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::permissions(copy, std::filesystem::perms(0644));
+    std::int32_t record = 0;
+    for (auto _ : state) {
+        TRecordChange change;
+        change.Record = record;
+        change.Values.push_back({0, std::to_string(record % 97) + ".5"});
+        try {
+            ApplyRecordChange(copy.string(), BenchTable, change);
+        } catch (const std::exception& e) {
+            state.SkipWithError(e.what());
+            break;
+        }
+        record = (record + 7919) % 100000;
+    }
+    std::error_code ec;
+    std::filesystem::remove(copy, ec);
+}
+
 BENCHMARK(ComputeFullMethod)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 BENCHMARK(MdbExportToNull)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(PostOneChange)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 // The console output, and the mean wall time of each benchmark kept for the ratio.
 class TRatioReporter : public benchmark::ConsoleReporter {

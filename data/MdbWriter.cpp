@@ -13,6 +13,7 @@
 #include <limits>
 #include <map>
 #include <set>
+#include <span>
 
 #include "../statistics/DataSet.h"
 #include "../statistics/FileWrite.h"
@@ -64,6 +65,7 @@ void Put32(std::uint8_t* p, std::uint32_t v) noexcept
 }
 
 using TBytes = std::vector<std::uint8_t>;
+using TView = std::span<const std::uint8_t>;
 
 [[noreturn]] void Refuse(const std::string& why) { throw EProviderError(why); }
 
@@ -482,7 +484,7 @@ struct TRowFields {
     std::vector<TBytes> Data;   // the stored bytes of each present column
 };
 
-TRowFields SplitRow(const TTableDef& def, const TBytes& row, const TImage& image)
+TRowFields SplitRow(const TTableDef& def, TView row, const TImage& image)
 {
     TRowFields fields;
     fields.Present.assign(def.Columns.size(), false);
@@ -1045,7 +1047,10 @@ std::string DecodeText(const TBytes& data, const TImage& image)
 // Live rows of a table, in the order a scan reads them: ascending page, then row number.
 struct TStoredRow {
     std::uint32_t Pointer = 0;
-    TBytes Bytes;
+    std::size_t Offset = 0;  // in the file
+    std::size_t Length = 0;
+    // The row's bytes in the file's bytes (or in a copy of them taken before any change).
+    TView In(const TBytes& file) const { return TView(file).subspan(Offset, Length); }
 };
 
 std::vector<TStoredRow> ScanRows(TImage& image, const TTableDef& def, const std::set<std::uint32_t>& owned, bool refuseMoved)
@@ -1066,7 +1071,8 @@ std::vector<TStoredRow> ScanRows(TImage& image, const TTableDef& def, const std:
             }
             TStoredRow row;
             row.Pointer = (page << 8) | static_cast<std::uint32_t>(r);
-            row.Bytes.assign(p + spans[r].Start, p + spans[r].End);
+            row.Offset = std::size_t{page} * PageSize + spans[r].Start;
+            row.Length = spans[r].End - spans[r].Start;
             rows.push_back(std::move(row));
         }
     }
@@ -1085,7 +1091,7 @@ TTableDef FindTable(TImage& image, const std::string& name)
     TUsageMap used(image, catalog.UsedMap);
     std::vector<TCatalogRow> tables;
     for (const TStoredRow& stored : ScanRows(image, catalog, used.Pages(), false)) {
-        const TRowFields f = SplitRow(catalog, stored.Bytes, image);
+        const TRowFields f = SplitRow(catalog, stored.In(image.Bytes()), image);
         if (!f.Present[nameCol] || !f.Present[idCol] || !f.Present[typeCol]) continue;
         TCatalogRow row;
         row.Name = DecodeText(f.Data[nameCol], image);
@@ -1133,8 +1139,9 @@ TImage LoadForWriting(const std::string& path)
         Refuse("The folder of the database file '" + path + "' is read-only, so the file cannot be replaced safely.");
 
     std::ifstream in(path, std::ios::binary);
-    TBytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (!in && !in.eof()) Refuse("The database file '" + path + "' cannot be read.");
+    TBytes bytes(static_cast<std::size_t>(st.st_size));
+    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
+        Refuse("The database file '" + path + "' cannot be read.");
     if (bytes.size() < 2 * 2048 || bytes[0] != 0x00) Refuse("The file '" + path + "' is not an Access database.");
     const std::uint8_t version = bytes[0x14];
     if (version == 0x00) Refuse("The database '" + path + "' is in Access 97 format, which is read-only here.");
@@ -1230,7 +1237,7 @@ struct TLayout {
 };
 
 TLayout LayOutRows(TImage& image, const TTableDef& def, const std::set<std::uint32_t>& owned,
-                   const std::vector<TBytes>& rows, std::size_t smallestRow)
+                   const std::vector<TView>& rows, std::size_t smallestRow)
 {
     TLayout layout;
     for (std::uint32_t page : owned) {
@@ -1392,8 +1399,11 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     const std::vector<TStoredRow> stored = ScanRows(image, def, used.Pages(), true);
     if (static_cast<std::int32_t>(stored.size()) != before.RecordCount)
         Refuse("The table '" + def.Name + "' does not read the same way through every path; it cannot be changed safely.");
-    std::vector<TRowFields> rows;
-    for (const TStoredRow& s : stored) rows.push_back(SplitRow(def, s.Bytes, image));
+    // Records are kept as their stored bytes; only the changed one is taken apart.
+    std::vector<TView> rowBytes;
+    rowBytes.reserve(stored.size() + 1);
+    for (const TStoredRow& s : stored) rowBytes.push_back(s.In(original));
+    TBytes changedBytes;
 
     const bool needsRecord = change.Kind != K::Insert;
     if (needsRecord && (change.Record < 0 || change.Record >= before.RecordCount))
@@ -1406,16 +1416,20 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
             fields.Data[d] = assigned[c]->Data;
         }
     };
+    std::optional<TRowFields> changed;
     std::size_t changedRow = 0;
     switch (change.Kind) {
     case K::Update:
         changedRow = static_cast<std::size_t>(change.Record);
-        apply(rows[changedRow]);
+        changed = SplitRow(def, rowBytes[changedRow], image);
+        apply(*changed);
+        changedBytes = JoinRow(def, *changed);
+        rowBytes[changedRow] = changedBytes;
         break;
     case K::Insert: {
-        TRowFields fields;
-        fields.Present.assign(def.Columns.size(), false);
-        fields.Data.assign(def.Columns.size(), {});
+        changed.emplace();
+        changed->Present.assign(def.Columns.size(), false);
+        changed->Data.assign(def.Columns.size(), {});
         for (std::size_t c = 0; c < before.Columns.size(); ++c) {
             const TColumnDef& col = def.Columns[defColumn[c]];
             if (col.AutoGuid())
@@ -1432,32 +1446,28 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
             Put32(v.Data.data(), def.AutoNumber);
             assigned[c] = v;
         }
-        apply(fields);
-        rows.push_back(std::move(fields));
-        changedRow = rows.size() - 1;
+        apply(*changed);
+        changedBytes = JoinRow(def, *changed);
+        rowBytes.push_back(changedBytes);
+        changedRow = rowBytes.size() - 1;
         break;
     }
-    case K::Delete: rows.erase(rows.begin() + change.Record); break;
+    case K::Delete: rowBytes.erase(rowBytes.begin() + change.Record); break;
     }
-
-    std::vector<TBytes> rowBytes;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        // Unchanged records keep their bytes exactly.
-        const bool untouched = change.Kind == K::Delete || i != changedRow;
-        const std::size_t source = change.Kind == K::Delete && i >= static_cast<std::size_t>(change.Record) ? i + 1 : i;
-        rowBytes.push_back(untouched && source < stored.size() ? stored[source].Bytes : JoinRow(def, rows[i]));
-    }
-    if (change.Kind != K::Delete) {
+    if (changed) {
         if (rowBytes[changedRow].size() + DataHeader + 2 > PageSize)
             Refuse("The record is too long for a page of the table '" + def.Name + "'.");
         for (const TRealIndex& index : def.Indexes) {
             if (!index.Primary) continue;
             for (const TIndexColumn& ic : index.Columns)
-                if (!rows[changedRow].Present[ic.Column])
+                if (!changed->Present[ic.Column])
                     Refuse("The field '" + def.Columns[ic.Column].Name + "' belongs to the primary key '" + index.Name +
                            "' and cannot be empty.");
         }
     }
+    std::vector<TRowFields> rows;  // taken apart for the index keys, when there are indexes
+    if (!def.Indexes.empty())
+        for (const TView bytes : rowBytes) rows.push_back(SplitRow(def, bytes, image));
 
     TRowFields empty;
     empty.Present.assign(def.Columns.size(), false);
