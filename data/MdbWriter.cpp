@@ -1491,7 +1491,7 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     for (TRealIndex& index : def.Indexes) RebuildIndex(image, def, index, rows, layout.Pointers, added, freed);
 
     std::uint8_t* tdef = image.Page(def.Page);
-    Put32(tdef + 16, static_cast<std::uint32_t>(rows.size()));
+    Put32(tdef + 16, static_cast<std::uint32_t>(rowBytes.size()));
     Put32(tdef + 20, def.AutoNumber);
 
     added.insert(added.end(), used.NewMapPages().begin(), used.NewMapPages().end());
