@@ -1498,6 +1498,14 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     added.insert(added.end(), free.NewMapPages().begin(), free.NewMapPages().end());
     MarkPagesInUse(image, added, true);
     MarkPagesInUse(image, freed, false);
+    // The new state must hold together on its own before it goes anywhere near the disk.
+    {
+        const TTableDef rebuilt = ReadTableDef(image, def.Page, def.Name);
+        const TUsageMap owned(image, rebuilt.UsedMap);
+        const auto scanned = ScanRows(image, rebuilt, owned.Pages(), true);
+        if (rebuilt.RowCount != rowBytes.size() || scanned.size() != rowBytes.size())
+            Refuse("The change to the table '" + def.Name + "' could not be laid out consistently; nothing was written.");
+    }
     Step("built");
 
     const TBytes& bytes = image.Bytes();
