@@ -297,6 +297,41 @@ TEST(WriteRefusals, LeaveTheFileByteForByteUnchanged)
     EXPECT_THAT(folder.Entries(), ::testing::ElementsAre("r.mdb"));
 }
 
+// Keyed with its ID no longer an AutoNumber: a plain Long primary key that edits can break.
+TEST(WriteRefusals, PrimaryKeysStayUniqueAndFilledWhileKeyChangesKeepTheIndexInOrder)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    std::string bytes = ReadBytes(db);
+    const std::size_t idFlags = 80 * 4096 + 63 + 12 + 15;  // Keyed's definition page, first column
+    ASSERT_EQ(bytes[idFlags] & 0x04, 0x04);
+    bytes[idFlags] = static_cast<char>(bytes[idFlags] & ~0x04);
+    WriteBytes(db, bytes);
+    const std::string before = ReadBytes(db);
+
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, "Keyed", Change(K::Update, 1, {{0, "1"}})); }),
+                HasSubstr("duplicate value in the index 'PrimaryKey'"));
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, "Keyed", Change(K::Update, 1, {{0, std::nullopt}})); }),
+                HasSubstr("primary key 'PrimaryKey'"));
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, "Keyed", Change(K::Insert, 0, {{1, "5"}})); }),
+                HasSubstr("primary key"));
+    EXPECT_EQ(ReadBytes(db), before);
+
+    // Keys that move to the front, the back and below zero: the checker walks the index in order.
+    std::vector<TRow> model = ReadFresh(db, "Keyed");
+    const std::vector<std::pair<std::int32_t, double>> moves = {{0, 1000}, {14, -3}, {7, 0}, {3, 2147483647}};
+    for (const auto& [record, id] : moves) {
+        ApplyRecordChange(db, "Keyed", Change(K::Update, record, {{0, FormatGeneral(id)}}));
+        model[static_cast<std::size_t>(record)][0] = id;
+    }
+    ApplyRecordChange(db, "Keyed", Change(K::Insert, 0, {{0, "-2147483648"}, {3, "1"}}));
+    TRow added(4, std::nullopt);
+    added[0] = -2147483648.0;
+    added[3] = 1.0;
+    model.push_back(added);
+    ExpectTable(db, "Keyed", model);
+}
+
 TEST(WriteRefusals, FilesThatCannotBeWrittenAreKnownWhenTheTableOpens)
 {
     TempFolder folder;
