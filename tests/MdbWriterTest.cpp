@@ -332,6 +332,39 @@ TEST(WriteRefusals, PrimaryKeysStayUniqueAndFilledWhileKeyChangesKeepTheIndexInO
     ExpectTable(db, "Keyed", model);
 }
 
+// Keyed's key turned into (x1 descending, ID): entries of two fields, one of them inverted.
+TEST(WriteRoundTrip, TwoFieldKeyWithADescendingFieldStaysInOrder)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    std::string bytes = ReadBytes(db);
+    const std::size_t tdef = 80 * 4096;
+    std::size_t at = tdef + 63 + 12 + 25 * 4;
+    for (int column = 0; column < 4; ++column)
+        at += 2 + static_cast<unsigned char>(bytes[at]) + 256 * static_cast<unsigned char>(bytes[at + 1]);
+    const std::string key = {1, 0, 2, 0, 0, 1};  // column 1 (x1) descending, column 0 (ID) ascending
+    ASSERT_EQ(bytes.substr(at + 4, 3), std::string({0, 0, 1}));
+    bytes.replace(at + 4, key.size(), key);
+    WriteBytes(db, bytes);
+
+    std::vector<TRow> model = ReadFresh(db, "Keyed");
+    ApplyRecordChange(db, "Keyed", Change(K::Update, 3, {{1, "-5"}}));
+    model[3][1] = -5.0;
+    ApplyRecordChange(db, "Keyed", Change(K::Insert, 0, {{1, "1e6"}}));
+    model.push_back({16.0, 1e6, std::nullopt, std::nullopt});
+    ApplyRecordChange(db, "Keyed", Change(K::Delete, 0));
+    model.erase(model.begin());
+    ExpectTable(db, "Keyed", model);
+    // The root leaf starts with the largest x1: flag 0x80, then its bytes inverted.
+    const std::string root = ReadBytes(db).substr(82 * 4096 + 0x1E0, 9);
+    double largest = 1e6;
+    std::uint64_t bits;
+    std::memcpy(&bits, &largest, 8);
+    bits ^= 0x8000000000000000ull;
+    EXPECT_EQ(static_cast<unsigned char>(root[0]), 0x80);
+    EXPECT_EQ(static_cast<unsigned char>(root[1]), static_cast<unsigned char>(~(bits >> 56)));
+}
+
 TEST(WriteRefusals, FilesThatCannotBeWrittenAreKnownWhenTheTableOpens)
 {
     TempFolder folder;
