@@ -1,5 +1,7 @@
 #include "MdbWriter.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -1151,6 +1153,28 @@ TImage LoadForWriting(const std::string& path)
     return TImage(path, std::move(bytes));
 }
 
+// Two writers of one file, in this program or another copy of it, take turns: each holds the
+// file while it reads, rebuilds, replaces and checks it.
+class TWriteTurn {
+public:
+    explicit TWriteTurn(const std::string& path) : FFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    {
+        if (FFd >= 0 && ::flock(FFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            ::close(FFd);
+            Refuse("The database '" + path + "' is being changed by another program; try again in a moment.");
+        }
+    }
+    ~TWriteTurn()
+    {
+        if (FFd >= 0) ::close(FFd);
+    }
+    TWriteTurn(const TWriteTurn&) = delete;
+    TWriteTurn& operator=(const TWriteTurn&) = delete;
+
+private:
+    int FFd;
+};
+
 // ---------------------------------------------------------------------------------------------
 // Reading the table back through a fresh reading process, as every other part reads it.
 
@@ -1365,6 +1389,7 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
                              const TTableData* readEarlier)
 {
     using K = TRecordChange::TKind;
+    const TWriteTurn turn(path);
     TImage image = LoadForWriting(path);
     const TBytes original = image.Bytes();
     TTableDef def = FindTable(image, table);

@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -380,6 +383,14 @@ TEST(WriteRefusals, FilesThatCannotBeWrittenAreKnownWhenTheTableOpens)
     ::chmod(db.c_str(), 0444);
     EXPECT_THAT(WriteRefusal(db, "Plain"), HasSubstr("read-only"));
     ::chmod(db.c_str(), 0644);
+
+    // Another writer holds the file: this one does not wait for it, nor write over it.
+    const int other = ::open(db.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(other, LOCK_EX), 0);
+    const std::string held = ReadBytes(db);
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, "Plain", Change(K::Delete, 0)); }), HasSubstr("being changed"));
+    EXPECT_EQ(ReadBytes(db), held);
+    ::close(other);
 
     std::string bytes = ReadBytes(db);
     const std::string older = (folder / "old.mdb").string(), newer = (folder / "new.mdb").string();
