@@ -11,8 +11,7 @@ namespace quorlin {
 
 namespace {
 
-// The system's value for a question answered OK or Cancel; UserInterface.h names only the
-// flags the main window asks with.
+// A question answered OK or Cancel.
 constexpr int OkCancelQuestion = MB_OKCANCEL | MB_ICONQUESTION;
 
 // As the navigators and grids of the platform do, a record is deleted only once the user says so.
@@ -262,13 +261,7 @@ void TDBNavigator::Click(Button b)
         case nbLast: q->Last(); break;
         case nbInsert: q->Append(); break;
         case nbDelete: ConfirmAndDelete(*q, FUi); break;
-        // An empty table has no record to edit; a dataset begins a new one instead.
-        case nbEdit:
-            if (q->RecordCount() == 0)
-                q->Append();
-            else
-                q->Edit();
-            break;
+        case nbEdit: q->Edit(); break;  // on an empty table this begins its first record
         case nbPost: q->Post(); break;
         case nbCancel: q->Cancel(); break;
         case nbRefresh: q->Refresh(); break;

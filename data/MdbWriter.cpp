@@ -1379,7 +1379,11 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
 {
     try {
         TImage image = LoadForWriting(path);
-        return FindTable(image, table).Refusal;
+        const TTableDef def = FindTable(image, table);
+        if (!def.Refusal.empty()) return def.Refusal;
+        const TUsageMap used(image, def.UsedMap);
+        ScanRows(image, def, used.Pages(), true);  // refuses records moved out of their pages
+        return {};
     } catch (const EProviderError& e) {
         return e.what();
     }

@@ -335,6 +335,41 @@ TEST(WriteRefusals, PrimaryKeysStayUniqueAndFilledWhileKeyChangesKeepTheIndexInO
     ExpectTable(db, "Keyed", model);
 }
 
+// Access moves a record that outgrew its page elsewhere and leaves a pointer in its place. The
+// reading library skips such records, so the program refuses to rebuild the table rather than
+// lose them.
+TEST(WriteRefusals, ATableWithARecordMovedToAnotherSlotIsLeftAsItIs)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    std::string bytes = ReadBytes(db);
+    const std::size_t page = 87 * 4096;  // Plain's data page: 15 records of 27 bytes
+    auto u16 = [&](std::size_t at) { return static_cast<unsigned>(static_cast<unsigned char>(bytes[at])) |
+                                            static_cast<unsigned>(static_cast<unsigned char>(bytes[at + 1])) << 8; };
+    auto put16 = [&](std::size_t at, unsigned v) {
+        bytes[at] = static_cast<char>(v & 0xFF);
+        bytes[at + 1] = static_cast<char>(v >> 8);
+    };
+    ASSERT_EQ(u16(page + 12), 15u);
+    const unsigned first = u16(page + 14), last = u16(page + 14 + 2 * 14);
+    ASSERT_EQ(first, 4096u - 27u);
+    const unsigned moved = last - 27;
+    bytes.replace(page + moved, 27, bytes.substr(page + first, 27));  // the record, in slot 15
+    put16(page + 14 + 2 * 15, moved | 0x8000);                         // marked deleted there
+    const std::string pointer = {15, 87, 0, 0};                       // row 15 of page 87
+    bytes.replace(page + first, 4, pointer);
+    put16(page + 14, first | 0x4000);
+    put16(page + 12, 16);
+    put16(page + 2, u16(page + 2) - 27 - 2);
+    WriteBytes(db, bytes);
+    EXPECT_EQ(CheckFormat(db, "Plain").Rows.size(), 15u);  // the independent reader follows the pointer
+    EXPECT_THAT(WriteRefusal(db, "Plain"), HasSubstr("moved by earlier edits"));  // known when it opens
+
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, "Plain", Change(K::Update, 3, {{2, "8"}})); }),
+                HasSubstr("moved by earlier edits"));
+    EXPECT_EQ(ReadBytes(db), bytes);
+}
+
 // Keyed's key turned into (x1 descending, ID): entries of two fields, one of them inverted.
 TEST(WriteRoundTrip, TwoFieldKeyWithADescendingFieldStaysInOrder)
 {
