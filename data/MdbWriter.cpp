@@ -244,9 +244,67 @@ private:
 
 // The database's map of free pages (page 1, row 0): set bits are pages free for reuse, which
 // includes the pages beyond the end of the file that the map reaches.
+// A page the map does not reach has no stated state, and some writers take such a page for a
+// free one and would write over it. So when pages in use lie beyond its reach, the map is
+// turned into one of map pages that reach every page of the file, free ones staying free.
+void WidenGlobalMap(TImage& image, const std::vector<std::uint32_t>& pages)
+{
+    const TBytes row = RowBytes(image, (1u << 8) | 0);
+    if (row.size() < 5 || row[0] > 1) image.Damaged();
+    const std::size_t slots = (row.size() - 1) / 4;
+    std::vector<std::uint32_t> mapPages(slots, 0);
+    std::set<std::uint32_t> free;
+    if (row[0] == 0) {
+        const std::uint32_t first = Get32(row.data() + 1);
+        const std::size_t bits = (row.size() - 5) * 8;
+        if (std::all_of(pages.begin(), pages.end(), [&](std::uint32_t p) { return p >= first && p - first < bits; }))
+            return;
+        for (std::size_t i = 0; i < bits; ++i)
+            if (row[5 + i / 8] >> (i % 8) & 1) free.insert(first + static_cast<std::uint32_t>(i));
+    } else {
+        for (std::size_t k = 0; k < slots; ++k) mapPages[k] = Get32(row.data() + 1 + 4 * k);
+        if (std::all_of(pages.begin(), pages.end(), [&](std::uint32_t p) {
+                return p / MapPageBits < slots && mapPages[p / MapPageBits] != 0;
+            }))
+            return;
+        for (std::size_t k = 0; k < slots; ++k) {
+            if (mapPages[k] == 0) continue;
+            const std::uint8_t* m = image.Page(mapPages[k]);
+            for (std::size_t i = 0; i < MapPageBits; ++i)
+                if (m[4 + i / 8] >> (i % 8) & 1) free.insert(static_cast<std::uint32_t>(k * MapPageBits + i));
+        }
+    }
+    // Map pages for every range that holds a page of the file, themselves pages of the file.
+    for (std::size_t k = 0; k * MapPageBits < image.PageCount(); ++k) {
+        if (k >= slots) Refuse("The database file '" + image.Path() + "' is too large for its map of free pages.");
+        if (mapPages[k] != 0) continue;
+        mapPages[k] = image.AppendPage();
+        std::uint8_t* m = image.Page(mapPages[k]);
+        m[0] = 0x05;
+        m[1] = 0x01;
+        free.erase(mapPages[k]);
+    }
+    const std::size_t total = image.PageCount();
+    for (std::size_t k = 0; k < slots; ++k) {
+        if (mapPages[k] == 0) continue;
+        std::uint8_t* m = image.Page(mapPages[k]);
+        std::fill(m + 4, m + PageSize, std::uint8_t{0});
+        for (std::size_t i = 0; i < MapPageBits; ++i) {
+            const std::size_t page = k * MapPageBits + i;
+            if (page >= total || free.count(static_cast<std::uint32_t>(page)))
+                m[4 + i / 8] |= static_cast<std::uint8_t>(1u << (i % 8));
+        }
+    }
+    const auto rows = PageRows(image, 1);
+    std::uint8_t* r = image.Page(1) + rows.at(0).Start;
+    r[0] = 1;
+    for (std::size_t k = 0; k < slots; ++k) Put32(r + 1 + 4 * k, mapPages[k]);
+}
+
 void MarkPagesInUse(TImage& image, const std::vector<std::uint32_t>& pages, bool inUse)
 {
     if (pages.empty()) return;
+    if (inUse) WidenGlobalMap(image, pages);
     const TBytes row = RowBytes(image, (1u << 8) | 0);
     if (row.empty()) image.Damaged();
     const auto rows = PageRows(image, 1);

@@ -370,6 +370,26 @@ TEST(WriteRefusals, ATableWithARecordMovedToAnotherSlotIsLeftAsItIs)
     EXPECT_EQ(ReadBytes(db), bytes);
 }
 
+// In a file of more than 512 pages a new page lies beyond what an inline page map can mark:
+// the table's map of pages with room becomes one of map pages.
+TEST(WriteRoundTrip, PagesBeyondTheReachOfAnInlineMap)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    std::string bytes = ReadBytes(db);
+    bytes.append(std::size_t{430} * 4096, '\0');  // pages no one owns, as a larger file has
+    WriteBytes(db, bytes);
+    const std::size_t before = ReadFresh(db, "Stations").size();
+    for (int i = 0; i < 12; ++i)
+        ApplyRecordChange(db, "Stations", Change(K::Insert, 0, {{0, std::string(255, static_cast<char>('a' + i))}, {1, "1"}}));
+    EXPECT_GT(ReadBytes(db).size(), bytes.size());
+    const TChecked checked = CheckFormat(db, "Stations");
+    EXPECT_THAT(checked.Problems, IsEmpty());
+    EXPECT_EQ(checked.Rows.size(), before + 12);
+    EXPECT_EQ(ReadFresh(db, "Stations").size(), before + 12);
+    EXPECT_EQ(ExportedRecords(db, "Stations"), before + 12);
+}
+
 // Keyed's key turned into (x1 descending, ID): entries of two fields, one of them inverted.
 TEST(WriteRoundTrip, TwoFieldKeyWithADescendingFieldStaysInOrder)
 {
