@@ -32,7 +32,7 @@ namespace {
 constexpr std::size_t PageSize = 4096;
 constexpr std::size_t DataHeader = 14;        // data page: type, 1, free space, tdef, 4 more, row count
 constexpr std::size_t MaxRowsPerPage = 255;   // a row pointer keeps the row number in one byte
-constexpr std::size_t IndexMaskStart = 0x1B;  // index pages: entry-start bits
+constexpr std::size_t IndexMaskStart = 0x1B;  // index pages: a bit where each entry ends
 constexpr std::size_t IndexEntriesStart = 0x1E0;
 constexpr std::size_t MapPageBits = (PageSize - 4) * 8;  // pages covered by one usage-map page
 constexpr std::uint16_t DeletedRow = 0x8000;
@@ -1106,7 +1106,6 @@ std::string DecodeText(const TBytes& data, const TImage& image)
 
 // Live rows of a table, in the order a scan reads them: ascending page, then row number.
 struct TStoredRow {
-    std::uint32_t Pointer = 0;
     std::size_t Offset = 0;  // in the file
     std::size_t Length = 0;
     // The row's bytes in the file's bytes (or in a copy of them taken before any change).
@@ -1130,7 +1129,6 @@ std::vector<TStoredRow> ScanRows(TImage& image, const TTableDef& def, const std:
                 continue;
             }
             TStoredRow row;
-            row.Pointer = (page << 8) | static_cast<std::uint32_t>(r);
             row.Offset = std::size_t{page} * PageSize + spans[r].Start;
             row.Length = spans[r].End - spans[r].Start;
             rows.push_back(std::move(row));
