@@ -300,19 +300,10 @@ void TMdbQuery::Open()
         },
                 [&](TWireReader& r) { data = ReadTableStream(r); },
                 "The table '" + tableName + "' cannot be read: the database file '" + path + "' is damaged");
-    std::string readOnly;
-    if (view) {
-        readOnly = "The view '" + tableName + "' cannot be changed: its records are computed from other tables.";
-    } else {
-        try {
-            readOnly = WriteRefusal(path, tableName);
-        } catch (const EProviderError& e) {
-            readOnly = e.what();
-        }
-    }
     FData = std::move(data);
     FTableName = tableName;
-    FReadOnlyReason = std::move(readOnly);
+    FView = view;
+    FReadOnlyReason.reset();
     FEditState = TDataSetState::Browse;
     FModified = false;
     FActive = true;
@@ -340,6 +331,7 @@ void TMdbQuery::Close()
 void TMdbQuery::CloseQuietly() noexcept
 {
     FActive = false;
+    FReadOnlyReason.reset();
     FEditState = TDataSetState::Browse;
     FModified = false;
     FEditTexts.clear();
@@ -483,13 +475,26 @@ std::int32_t TMdbQuery::MoveBy(std::int32_t distance)
     return moved;
 }
 
+const std::string& TMdbQuery::ReadOnlyReason() const
+{
+    if (!FReadOnlyReason) {
+        if (!FActive)
+            FReadOnlyReason = "Operation is not allowed when the object is closed.";
+        else if (FView)
+            FReadOnlyReason = "The view '" + FTableName + "' cannot be changed: its records are computed from other tables.";
+        else
+            FReadOnlyReason = WriteRefusal(FConnection.FileName(), FTableName);
+    }
+    return *FReadOnlyReason;
+}
+
 TDataSetState TMdbQuery::State() const noexcept { return FActive ? FEditState : TDataSetState::Inactive; }
 
 void TMdbQuery::Edit()
 {
     if (!FActive) throw EProviderError("Operation is not allowed when the object is closed.");
     if (FEditState != TDataSetState::Browse) return;
-    if (!FReadOnlyReason.empty()) throw EProviderError(FReadOnlyReason);
+    if (!CanModify()) throw EProviderError(ReadOnlyReason());
     if (FData.RecordCount == 0) {
         // Editing an empty table begins its first record.
         Append();
@@ -507,7 +512,7 @@ void TMdbQuery::Append()
 {
     if (!FActive) throw EProviderError("Operation is not allowed when the object is closed.");
     CheckBrowseMode();
-    if (!FReadOnlyReason.empty()) throw EProviderError(FReadOnlyReason);
+    if (!CanModify()) throw EProviderError(ReadOnlyReason());
     FEditTexts.assign(FData.Columns.size(), std::string());
     FEditChanged.assign(FEditTexts.size(), false);
     FModified = false;
@@ -570,7 +575,7 @@ void TMdbQuery::Delete()
         return;
     }
     if (FEditState == TDataSetState::Edit) EndEditing();
-    if (!FReadOnlyReason.empty()) throw EProviderError(FReadOnlyReason);
+    if (!CanModify()) throw EProviderError(ReadOnlyReason());
     if (FData.RecordCount == 0) throw EDatabaseError("No current record");
     TRecordChange change;
     change.Kind = TRecordChange::TKind::Delete;

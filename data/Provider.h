@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -148,8 +149,9 @@ public:
     TDataSetState State() const noexcept;
     // False for a view, or when the file or table cannot be written (ReadOnlyReason says why),
     // as far as that is known when the table is opened.
-    bool CanModify() const noexcept { return FActive && FReadOnlyReason.empty(); }
-    const std::string& ReadOnlyReason() const noexcept { return FReadOnlyReason; }
+    bool CanModify() const { return FActive && ReadOnlyReason().empty(); }
+    // Worked out when first asked, since it reads the whole file and computing never asks.
+    const std::string& ReadOnlyReason() const;
     void Edit();
     // A new record is added after the last one; while it is being entered it is the current
     // record and shows as one more row after the stored ones (row RecordCount()).
@@ -187,7 +189,8 @@ private:
     std::int32_t FDisableCount = 0;
     std::vector<TDataSetListener*> FListeners;
     std::string FTableName;
-    std::string FReadOnlyReason;
+    bool FView = false;
+    mutable std::optional<std::string> FReadOnlyReason;
     TDataSetState FEditState = TDataSetState::Browse;  // when active
     std::vector<std::string> FEditTexts;               // of the record being edited
     std::vector<bool> FEditChanged;
