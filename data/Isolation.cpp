@@ -1,4 +1,6 @@
 #include "Isolation.h"
+#include "MdbAccess.h"
+#include "ViewEngine.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -152,6 +154,21 @@ void RunIsolated(const std::function<void(TWireWriter&, const std::function<void
     // Everything arrived; the reading process must also have ended well for it to count.
     char extra;
     if (child.Read(&extra, 1) != 0 || !child.Finish(false)) throw EProviderError(failureMessage);
+}
+
+TTableData ReadRecordsIsolated(const std::string& path, const std::string& name, bool view)
+{
+    TTableData data;
+    RunIsolated(
+        [&](TWireWriter& w, const std::function<void()>& heartbeat) {
+            if (view)
+                StreamViewRecords(path, name, w, heartbeat);
+            else
+                StreamTableRecords(path, name, w, heartbeat);
+        },
+        [&](TWireReader& r) { data = ReadTableStream(r); },
+        "The table '" + name + "' cannot be read: the database file '" + path + "' is damaged");
+    return data;
 }
 
 }  // namespace quorlin

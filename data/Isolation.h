@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 
+#include "TableData.h"
 #include "Wire.h"
 
 namespace quorlin {
@@ -17,6 +18,9 @@ namespace quorlin {
 // allowed gives EProviderError(failureMessage).
 void RunIsolated(const std::function<void(TWireWriter&, const std::function<void()>& heartbeat)>& work,
                  const std::function<void(TWireReader&)>& consume, const std::string& failureMessage);
+
+// Every record of a table or view, read in a reading process of its own.
+TTableData ReadRecordsIsolated(const std::string& path, const std::string& name, bool view);
 
 // Seconds of silence after which a reading process is taken to hang (default 30); the
 // QUORLIN_READ_TIMEOUT environment variable may set it, for tests that provoke hangs.

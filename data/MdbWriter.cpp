@@ -21,9 +21,7 @@
 #include "../statistics/FileWrite.h"
 #include "../statistics/TextCodec.h"
 #include "Isolation.h"
-#include "MdbAccess.h"
 #include "ProviderError.h"
-#include "Wire.h"
 
 namespace quorlin {
 
@@ -1232,16 +1230,7 @@ private:
 };
 
 // ---------------------------------------------------------------------------------------------
-// Reading the table back through a fresh reading process, as every other part reads it.
-
-TTableData ReadBack(const std::string& path, const std::string& table)
-{
-    TTableData data;
-    RunIsolated([&](TWireWriter& w, const std::function<void()>& heartbeat) { StreamTableRecords(path, table, w, heartbeat); },
-                [&](TWireReader& r) { data = ReadTableStream(r); },
-                "The table '" + table + "' cannot be read: the database file '" + path + "' is damaged");
-    return data;
-}
+// Comparing the table as read through a fresh reading process, as every other part reads it.
 
 bool SameCell(const TColumnData& a, std::size_t i, const TColumnData& b, std::size_t j)
 {
@@ -1454,7 +1443,7 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     const TBytes original = image.Bytes();
     TTableDef def = FindTable(image, table);
     if (!def.Refusal.empty()) Refuse(def.Refusal);
-    const TTableData before = ReadBack(path, def.Name);
+    const TTableData before = ReadRecordsIsolated(path, def.Name, false);
     if (readEarlier && !SameTable(*readEarlier, before))
         Refuse("The table '" + def.Name +
                "' was changed by another program since it was read; refresh it and make the change again.");
@@ -1600,7 +1589,7 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
         Refuse("The database file '" + path + "' cannot be written: " + e.what());
     }
     try {
-        TTableData after = ReadBack(path, def.Name);
+        TTableData after = ReadRecordsIsolated(path, def.Name, false);
         CheckReadBack(before, after, change, assigned, def.Name);
         Step("verified");
         return after;

@@ -6,7 +6,6 @@
 #include <filesystem>
 
 #include "Isolation.h"
-#include "ViewEngine.h"
 
 namespace quorlin {
 
@@ -290,16 +289,7 @@ void TMdbQuery::Open()
     const std::string path = FConnection.FileName();
     const std::string tableName = object->Name;
     const bool view = object->Kind == TObjectKind::View;
-    TTableData data;
-    RunIsolated(
-        [&](TWireWriter& w, const std::function<void()>& heartbeat) {
-            if (view)
-                StreamViewRecords(path, tableName, w, heartbeat);
-            else
-                StreamTableRecords(path, tableName, w, heartbeat);
-        },
-                [&](TWireReader& r) { data = ReadTableStream(r); },
-                "The table '" + tableName + "' cannot be read: the database file '" + path + "' is damaged");
+    TTableData data = ReadRecordsIsolated(path, tableName, view);
     FData = std::move(data);
     FTableName = tableName;
     FView = view;
