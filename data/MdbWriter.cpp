@@ -513,21 +513,13 @@ TTableDef ReadTableDef(TImage& image, std::uint32_t page, const std::string& nam
         if (index.CountOffset + 4 > PageSize) image.Damaged();
         for (const TIndexColumn& ic : index.Columns) {
             const TColumnDef& col = def.Columns[ic.Column];
-            switch (col.Type) {
-            case TColumnType::Byte:
-            case TColumnType::Integer:
-            case TColumnType::Long:
-            case TColumnType::Currency:
-            case TColumnType::Single:
-            case TColumnType::Double:
-            case TColumnType::DateTime:
-                if (col.Fixed()) continue;
-                [[fallthrough]];
-            default:
-                def.Refusal = "The table '" + name + "' has an index ('" + index.Name + "') on the " +
-                              ColumnTypeName(col.Type) + " field '" + col.Name +
-                              "', which this program cannot keep in order; the table is read-only here.";
-            }
+            // Keys we can build: numbers kept in the record's fixed part (not Decimal, not text).
+            const bool numeric = HasNumericReading(col.Type) && col.Type != TColumnType::Decimal &&
+                                 col.Type != TColumnType::Text && col.Fixed();
+            if (numeric) continue;
+            def.Refusal = "The table '" + name + "' has an index ('" + index.Name + "') on the " +
+                          ColumnTypeName(col.Type) + " field '" + col.Name +
+                          "', which this program cannot keep in order; the table is read-only here.";
             break;
         }
     }
@@ -665,6 +657,46 @@ long long DaysFromCivil(long long y, unsigned m, unsigned d) noexcept
     return era * 146097 + static_cast<long long>(doe) - 719468;
 }
 
+__extension__ using TWide = unsigned __int128;
+
+// Plain decimal text: an optional sign, then digits with at most one "." among them.
+struct TDecimalText {
+    bool Negative = false;
+    std::string Whole;
+    std::string Fraction;
+};
+
+std::optional<TDecimalText> SplitDecimal(std::string_view text)
+{
+    std::string t = Trimmed(text);
+    TDecimalText d;
+    if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
+        d.Negative = t[0] == '-';
+        t.erase(0, 1);
+    }
+    const auto dot = t.find('.');
+    d.Whole = t.substr(0, dot);
+    d.Fraction = dot == std::string::npos ? "" : t.substr(dot + 1);
+    const auto digits = [](const std::string& s) {
+        return std::all_of(s.begin(), s.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+    };
+    if ((d.Whole.empty() && d.Fraction.empty()) || !digits(d.Whole) || !digits(d.Fraction)) return std::nullopt;
+    return d;
+}
+
+// The magnitude in units of 10^-scale, rounded half away from zero at the next digit; none when
+// it is beyond any column's reach.
+std::optional<TWide> ScaledUnits(const TDecimalText& d, std::size_t scale)
+{
+    TWide units = 0;
+    for (char ch : d.Whole + (d.Fraction + std::string(scale, '0')).substr(0, scale)) {
+        units = units * 10 + static_cast<unsigned>(ch - '0');
+        if (units >> 100) return std::nullopt;
+    }
+    if (d.Fraction.size() > scale && d.Fraction[scale] >= '5') ++units;
+    return units;
+}
+
 // The parsed value of a field: what to store, and what reading it back must give.
 struct TParsedValue {
     bool Present = false;
@@ -782,38 +814,19 @@ private:
     // zero at the fifth decimal.
     void StoreCurrency(TParsedValue& v, const std::string& text) const
     {
-        std::string t = Trimmed(text);
-        bool negative = false;
-        if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
-            negative = t[0] == '-';
-            t.erase(0, 1);
-        }
-        const auto dot = t.find('.');
-        const std::string whole = t.substr(0, dot);
-        const std::string fraction = dot == std::string::npos ? "" : t.substr(dot + 1);
-        const auto digits = [](const std::string& s) {
-            return std::all_of(s.begin(), s.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
-        };
-        if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction)) {
+        const std::optional<TDecimalText> d = SplitDecimal(text);
+        if (!d) {
             // Exponents and the like: through the float reading, then rounded to the unit.
-            const double d = Number(text);
-            if (std::fabs(d) >= 9.2e14) OutOfRange(text);
-            StoreUnits(v, static_cast<long long>(std::llround(d * 10000.0)));
+            const double number = Number(text);
+            if (std::fabs(number) >= 9.2e14) OutOfRange(text);
+            StoreUnits(v, static_cast<long long>(std::llround(number * 10000.0)));
             return;
         }
-        unsigned long long units = 0;
-        const std::string padded = (fraction + "0000").substr(0, 4);
-        const std::string all = (whole.empty() ? "0" : whole) + padded;
-        const std::string significant = all.substr(std::min(all.find_first_not_of('0'), all.size()));
-        if (significant.size() > 19) OutOfRange(text);
-        if (!significant.empty()) {
-            const auto [end, ec] = std::from_chars(significant.data(), significant.data() + significant.size(), units);
-            if (ec != std::errc() || end != significant.data() + significant.size()) OutOfRange(text);
-        }
-        if (fraction.size() > 4 && fraction[4] >= '5') ++units;
-        const unsigned long long limit = negative ? 9223372036854775808ull : 9223372036854775807ull;
-        if (units > limit) OutOfRange(text);
-        StoreUnits(v, negative ? static_cast<long long>(0 - units) : static_cast<long long>(units));
+        const auto units = ScaledUnits(*d, 4);
+        const TWide limit = d->Negative ? TWide{9223372036854775808ull} : TWide{9223372036854775807ull};
+        if (!units || *units > limit) OutOfRange(text);
+        const auto magnitude = static_cast<unsigned long long>(*units);
+        StoreUnits(v, d->Negative ? static_cast<long long>(0 - magnitude) : static_cast<long long>(magnitude));
     }
 
     static void StoreUnits(TParsedValue& v, long long units)
@@ -849,32 +862,13 @@ private:
     // 32-bit words, the most significant first, each little-endian.
     void StoreDecimal(TParsedValue& v, const std::string& text) const
     {
-        __extension__ using TWide = unsigned __int128;
-        std::string t = Trimmed(text);
-        bool negative = false;
-        if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
-            negative = t[0] == '-';
-            t.erase(0, 1);
-        }
-        const auto dot = t.find('.');
-        std::string whole = t.substr(0, dot);
-        std::string fraction = dot == std::string::npos ? "" : t.substr(dot + 1);
-        const auto digits = [](const std::string& s) {
-            return std::all_of(s.begin(), s.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
-        };
-        if ((whole.empty() && fraction.empty()) || !digits(whole) || !digits(fraction))
-            Invalid(text, "a decimal number such as -12.345");
+        const std::optional<TDecimalText> d = SplitDecimal(text);
+        if (!d) Invalid(text, "a decimal number such as -12.345");
+        const bool negative = d->Negative;
         const std::size_t scale = FColumn.Scale;
-        const bool roundUp = fraction.size() > scale && fraction[scale] >= '5';
-        fraction = (fraction + std::string(scale, '0')).substr(0, scale);
-        whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size()));
-        const std::string all = whole + fraction;
-        TWide units = 0;
-        for (char ch : all) {
-            units = units * 10 + static_cast<unsigned>(ch - '0');
-            if (units >> 100) OutOfRange(text);
-        }
-        if (roundUp) ++units;
+        const auto scaled = ScaledUnits(*d, scale);
+        if (!scaled) OutOfRange(text);
+        const TWide units = *scaled;
         TWide limit = 1;
         for (unsigned i = 0; i < FColumn.Precision; ++i) limit *= 10;
         if (units >= limit) OutOfRange(text);
