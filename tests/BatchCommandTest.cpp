@@ -336,22 +336,10 @@ TEST(BatchAccess, ViewsOpenLikeTables)
     EXPECT_EQ(RunCommand({"compute", db, "--table", "AskTemp", "--y", "Rain"}).Status, 2);
 }
 
-namespace {
-
-std::string WritableDatabase(const TempFolder& folder)
-{
-    const auto path = folder / "stations.mdb";
-    std::filesystem::copy_file(DataFile("regression.mdb"), path);
-    std::filesystem::permissions(path, std::filesystem::perms(0644));
-    return path.string();
-}
-
-}  // namespace
-
 TEST(BatchEdits, UpdateInsertDeleteChangeTheFileAsComputeThenSeesIt)
 {
     TempFolder folder;
-    const std::string db = WritableDatabase(folder);
+    const std::string db = WritableCopy(folder);
     const auto equation = [&] { return RunCommand({"compute", db, "--table", "Sample", "--y", "y", "--method", "full"}).Out; };
     const std::string before = equation();
 
@@ -372,7 +360,7 @@ TEST(BatchEdits, UpdateInsertDeleteChangeTheFileAsComputeThenSeesIt)
 TEST(BatchEdits, RefusalsExitOneAndLeaveTheFileUnchanged)
 {
     TempFolder folder;
-    const std::string db = WritableDatabase(folder);
+    const std::string db = WritableCopy(folder);
     const std::string original = ReadBytes(db);
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
         {{"update", db, "--table", "Types", "--record", "1", "--set", "I=40000"}, "'I'"},

@@ -78,15 +78,24 @@ TChecked CheckFormat(const std::string& db, const std::string& table)
     return checked;
 }
 
+// A table opened through a connection of its own, as the program opens it.
+struct EditedTable {
+    explicit EditedTable(const std::string& db, const std::string& table) : Query(Connection)
+    {
+        Connection.SetConnectionString(TConnectionString::Build(JetProvider, db));
+        Connection.Open();
+        Query.SQL().Add("SELECT * FROM [" + table + "]");
+        Query.Open();
+    }
+    TMdbConnection Connection;
+    TMdbQuery Query;
+};
+
 // The rows through a fresh connection, as the program reads them.
 std::vector<TRow> ReadFresh(const std::string& db, const std::string& table)
 {
-    TMdbConnection connection;
-    TMdbQuery query(connection);
-    connection.SetConnectionString(TConnectionString::Build(JetProvider, db));
-    connection.Open();
-    query.SQL().Add("SELECT * FROM [" + table + "]");
-    query.Open();
+    EditedTable t(db, table);
+    TMdbQuery& query = t.Query;
     std::vector<TRow> rows;
     for (query.First(); !query.Eof(); query.Next()) {
         TRow row;
@@ -131,14 +140,6 @@ void ExpectTable(const std::string& db, const std::string& table, const std::vec
     EXPECT_TRUE(SameRows(checked.Rows, expected)) << table << ": the independent reader differs";
     EXPECT_TRUE(SameRows(ReadFresh(db, table), expected)) << table << ": a fresh reading differs";
     EXPECT_EQ(ExportedRecords(db, table), expected.size()) << table;
-}
-
-std::string WritableCopy(const TempFolder& folder, const std::string& name = "r.mdb")
-{
-    const auto path = folder / name;
-    std::filesystem::copy_file(DataFile("regression.mdb"), path);
-    std::filesystem::permissions(path, std::filesystem::perms(0644));
-    return path.string();
 }
 
 TRecordChange Change(TRecordChange::TKind kind, std::int32_t record, std::vector<TFieldText> values = {})
@@ -212,19 +213,10 @@ TEST(WriteRoundTrip, EveryNumberKindDateAndYesNoStoreExactly)
 
     // Text in and out, Chinese included, and the memo of the record kept.
     ApplyRecordChange(db, "Stations", Change(K::Update, 0, {{0, "北京 54511"}}));
-    TMdbConnection connection;
-    TMdbQuery query(connection);
-    connection.SetConnectionString(TConnectionString::Build(JetProvider, db));
-    connection.Open();
-    query.SQL().Add("SELECT * FROM Stations");
-    query.Open();
-    EXPECT_EQ(query.Text(0), "北京 54511");
-    query.Close();
-    query.SQL().Clear();
-    query.SQL().Add("SELECT * FROM Types");
-    query.Open();
-    query.MoveBy(1);
-    EXPECT_EQ(query.Text(8), "second");
+    EXPECT_EQ(EditedTable(db, "Stations").Query.Text(0), "北京 54511");
+    EditedTable types(db, "Types");
+    types.Query.MoveBy(1);
+    EXPECT_EQ(types.Query.Text(8), "second");
 }
 
 // Enough records to need new data pages and an index tree of more than one page, then enough
@@ -457,14 +449,9 @@ TEST(WriteRefusals, FilesThatCannotBeWrittenAreKnownWhenTheTableOpens)
     EXPECT_THAT(WriteRefusal(newer, "Plain"), HasSubstr("Access 2007"));
 
     // A view is never written; the query knows it when it opens.
-    TMdbConnection connection;
-    TMdbQuery query(connection);
-    connection.SetConnectionString(TConnectionString::Build(JetProvider, db));
-    connection.Open();
-    query.SQL().Add("SELECT * FROM WarmDays");
-    query.Open();
-    EXPECT_FALSE(query.CanModify());
-    EXPECT_THAT(RefusalOf([&] { query.Edit(); }), HasSubstr("view"));
+    EditedTable view(db, "WarmDays");
+    EXPECT_FALSE(view.Query.CanModify());
+    EXPECT_THAT(RefusalOf([&] { view.Query.Edit(); }), HasSubstr("view"));
 }
 
 TEST(WriteRefusals, IndexesWeCannotMaintainInFilesWrittenByAccess)
@@ -552,18 +539,6 @@ TEST_F(WriteSafety, AFileThatDoesNotReadBackAsMeantIsPutBack)
 
 // ---------------------------------------------------------------------------------------------
 // The query's editing, as the grid and the batch command use it.
-
-struct EditedTable {
-    explicit EditedTable(const std::string& db, const std::string& table) : Query(Connection)
-    {
-        Connection.SetConnectionString(TConnectionString::Build(JetProvider, db));
-        Connection.Open();
-        Query.SQL().Add("SELECT * FROM [" + table + "]");
-        Query.Open();
-    }
-    TMdbConnection Connection;
-    TMdbQuery Query;
-};
 
 TEST(QueryEditing, PostCancelAndMovingOnFromANewRecord)
 {

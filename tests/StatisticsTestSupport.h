@@ -76,6 +76,15 @@ private:
 
 inline std::string DataFile(const std::string& name) { return std::string(QUORLIN_TEST_DATA) + "/" + name; }
 
+// A copy of the test database that may be written, whatever mode the original has.
+inline std::string WritableCopy(const TempFolder& folder, const std::string& name = "r.mdb")
+{
+    const auto path = folder / name;
+    std::filesystem::copy_file(DataFile("regression.mdb"), path);
+    std::filesystem::permissions(path, std::filesystem::perms(0644));
+    return path.string();
+}
+
 // Every value of one field, read through the cursor from the first record to the last.
 inline std::vector<double> ColumnValues(TDataSet& data, const std::string& field)
 {
