@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <functional>
 #include <stdexcept>
 
 namespace quorlin {
@@ -36,42 +37,14 @@ std::size_t SequenceLength(unsigned char lead) noexcept
     return 1;
 }
 
-}  // namespace
-
-std::string Utf8ToCp936(std::string_view utf8)
+// Runs the whole input through the converter. At a sequence it cannot convert (EILSEQ), or one
+// cut off at the end (EINVAL), invalid either raises or adds a replacement to out and moves the
+// input past the sequence.
+std::string RunConverter(TIconv& cd, const char* data, std::size_t size,
+                         const std::function<void(std::string& out, char*& in, std::size_t& inLeft)>& invalid)
 {
-    TIconv cd("CP936", "UTF-8");
     std::string out;
-    out.reserve(utf8.size());
-    char buffer[256];
-    auto* in = const_cast<char*>(utf8.data());
-    std::size_t inLeft = utf8.size();
-    while (inLeft > 0) {
-        char* dst = buffer;
-        std::size_t dstLeft = sizeof buffer;
-        const std::size_t rc = iconv(cd.Get(), &in, &inLeft, &dst, &dstLeft);
-        out.append(buffer, static_cast<std::size_t>(dst - buffer));
-        if (rc != static_cast<std::size_t>(-1)) break;
-        if (errno == E2BIG) continue;
-        // EILSEQ (no such character in the code page, or bad UTF-8) or EINVAL (cut-off
-        // sequence at the end): one "?" for the character, then go on after it.
-        out.push_back('?');
-        const std::size_t skip = std::min(SequenceLength(static_cast<unsigned char>(*in)), inLeft);
-        std::size_t valid = 1;
-        while (valid < skip && (static_cast<unsigned char>(in[valid]) & 0xC0) == 0x80) ++valid;
-        in += valid;
-        inLeft -= valid;
-        cd.Reset();
-    }
-    return out;
-}
-
-namespace {
-
-std::string ConvertWhole(const char* to, const char* from, const char* data, std::size_t size)
-{
-    TIconv cd(to, from);
-    std::string out;
+    out.reserve(size);
     char buffer[512];
     auto* in = const_cast<char*>(data);
     std::size_t inLeft = size;
@@ -81,12 +54,36 @@ std::string ConvertWhole(const char* to, const char* from, const char* data, std
         const std::size_t rc = iconv(cd.Get(), &in, &inLeft, &dst, &dstLeft);
         out.append(buffer, static_cast<std::size_t>(dst - buffer));
         if (rc != static_cast<std::size_t>(-1)) break;
-        if (errno != E2BIG) throw std::invalid_argument(std::string("Text is not valid ") + from);
+        if (errno == E2BIG) continue;
+        invalid(out, in, inLeft);
+        cd.Reset();
     }
     return out;
 }
 
+std::string ConvertWhole(const char* to, const char* from, const char* data, std::size_t size)
+{
+    TIconv cd(to, from);
+    return RunConverter(cd, data, size, [from](std::string&, char*&, std::size_t&) {
+        throw std::invalid_argument(std::string("Text is not valid ") + from);
+    });
+}
+
 }  // namespace
+
+std::string Utf8ToCp936(std::string_view utf8)
+{
+    TIconv cd("CP936", "UTF-8");
+    // One "?" for each character the code page lacks (or each bad UTF-8 sequence), then on.
+    return RunConverter(cd, utf8.data(), utf8.size(), [](std::string& out, char*& in, std::size_t& inLeft) {
+        out.push_back('?');
+        const std::size_t skip = std::min(SequenceLength(static_cast<unsigned char>(*in)), inLeft);
+        std::size_t valid = 1;
+        while (valid < skip && (static_cast<unsigned char>(in[valid]) & 0xC0) == 0x80) ++valid;
+        in += valid;
+        inLeft -= valid;
+    });
+}
 
 std::u16string Utf8ToUtf16(std::string_view utf8)
 {
