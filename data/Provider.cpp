@@ -295,7 +295,6 @@ void TMdbQuery::Open()
     FView = view;
     FReadOnlyReason.reset();
     FEditState = TDataSetState::Browse;
-    FModified = false;
     FActive = true;
     FCurrent = 0;
     FBof = true;
@@ -323,7 +322,6 @@ void TMdbQuery::CloseQuietly() noexcept
     FActive = false;
     FReadOnlyReason.reset();
     FEditState = TDataSetState::Browse;
-    FModified = false;
     FEditTexts.clear();
     FEditChanged.clear();
     FData = TTableData();
@@ -493,7 +491,6 @@ void TMdbQuery::Edit()
     FEditTexts.clear();
     for (std::int32_t f = 0; f < FieldCount(); ++f) FEditTexts.push_back(DisplayText(FCurrent, f));
     FEditChanged.assign(FEditTexts.size(), false);
-    FModified = false;
     FEditState = TDataSetState::Edit;
     Notify(&TDataSetListener::StateChanged);
 }
@@ -505,7 +502,6 @@ void TMdbQuery::Append()
     if (!CanModify()) throw EProviderError(ReadOnlyReason());
     FEditTexts.assign(FData.Columns.size(), std::string());
     FEditChanged.assign(FEditTexts.size(), false);
-    FModified = false;
     FEditState = TDataSetState::Insert;
     FCurrent = FData.RecordCount;  // the new row, after the stored ones
     FEof = true;
@@ -522,7 +518,6 @@ void TMdbQuery::SetFieldText(std::int32_t field, std::string text)
     if (FEditTexts[f] == text) return;
     FEditTexts[f] = std::move(text);
     FEditChanged[f] = true;
-    FModified = true;
     Notify(&TDataSetListener::DataSetChanged);
 }
 
@@ -576,7 +571,7 @@ void TMdbQuery::Delete()
 void TMdbQuery::CheckBrowseMode()
 {
     if (!FActive || FEditState == TDataSetState::Browse) return;
-    if (FModified)
+    if (Modified())
         Post();
     else
         Cancel();
@@ -591,7 +586,8 @@ void TMdbQuery::ApplyChange(const TRecordChange& change, std::int32_t currentAft
     FEof = FData.RecordCount == 0;
     const bool editing = FEditState != TDataSetState::Browse;
     FEditState = TDataSetState::Browse;
-    FModified = false;
+    FEditTexts.clear();
+    FEditChanged.clear();
     if (editing) Notify(&TDataSetListener::StateChanged);
     Notify(&TDataSetListener::DataSetChanged);
 }
@@ -599,7 +595,6 @@ void TMdbQuery::ApplyChange(const TRecordChange& change, std::int32_t currentAft
 void TMdbQuery::EndEditing()
 {
     FEditState = TDataSetState::Browse;
-    FModified = false;
     FEditTexts.clear();
     FEditChanged.clear();
     Notify(&TDataSetListener::StateChanged);

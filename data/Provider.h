@@ -4,6 +4,7 @@
 // client-side cursor does. It stands in for the database engine and its components, which this
 // platform does not have, and offers what the data module and its users need of them.
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -159,7 +160,7 @@ public:
     void Insert() { Append(); }
     // The value of a field of the record being edited, as text; an empty text is NULL.
     void SetFieldText(std::int32_t field, std::string text);
-    bool Modified() const noexcept { return FModified; }
+    bool Modified() const noexcept { return std::find(FEditChanged.begin(), FEditChanged.end(), true) != FEditChanged.end(); }
     // Writes the record being edited. On failure raises EProviderError and stays in editing.
     void Post();
     void Cancel();
@@ -194,7 +195,6 @@ private:
     TDataSetState FEditState = TDataSetState::Browse;  // when active
     std::vector<std::string> FEditTexts;               // of the record being edited
     std::vector<bool> FEditChanged;
-    bool FModified = false;
 };
 
 // The link between a dataset and the data-aware views bound to it.
