@@ -1,6 +1,7 @@
 #pragma once
-// Reading Access database files through libmdb. These functions run inside the reading process
-// (see Isolation.h): libmdb trusts the file it reads, and a damaged file may crash it.
+// Reading Access database files: catalogs, table records and saved queries. These functions run
+// inside the reading process (see Isolation.h), so that whatever a damaged file does to the
+// reader, the program goes on.
 
 #include <functional>
 #include <string>
@@ -24,13 +25,7 @@ struct TCatalogObject {
 // Called now and then while a long read goes on, so that the caller can tell progress from a hang.
 using TProgress = std::function<void()>;
 
-struct TCellValue {
-    TCellKind Kind = TCellKind::Null;
-    double Number = 0.0;
-    std::string Text;
-};
-
-// An Access database file opened through libmdb.
+// An Access database file opened for reading.
 class TMdbFile {
 public:
     // Raises EProviderError when the file is no readable Access database.
@@ -42,7 +37,8 @@ public:
     const std::string& Path() const noexcept;
     // Tables, system tables and views, in the file's own order.
     std::vector<TCatalogObject> Catalog();
-    // The columns of a table (with a guess of its record count), then its records one by one.
+    // The columns of a table (with its record count), then its records one by one. A damaged
+    // table raises EProviderError before any record is passed on.
     void ReadTable(const std::string& tableName,
                    const std::function<void(const std::vector<TColumnInfo>&, std::int32_t)>& onColumns,
                    const std::function<void(const std::vector<TCellValue>&)>& onRecord, const TProgress& progress);

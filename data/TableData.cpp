@@ -20,6 +20,8 @@ bool HasNumericReading(TColumnType type) noexcept
     }
 }
 
+bool HasExactText(TColumnType type) noexcept { return type == TColumnType::Currency || type == TColumnType::Decimal; }
+
 bool IsTextual(TColumnType type) noexcept { return type == TColumnType::Text || type == TColumnType::Memo; }
 
 const char* ColumnTypeName(TColumnType type) noexcept

@@ -39,11 +39,22 @@ struct TColumnInfo {
 // (text, memo, and a description of binary data).
 enum class TCellKind : std::uint8_t { Null = 0, Number = 1, Text = 2 };
 
+// One value as read from a file, before it is stored column by column. A Currency or Decimal
+// value carries its exact decimal text beside the number (a float cannot hold every one).
+struct TCellValue {
+    TCellKind Kind = TCellKind::Null;
+    double Number = 0.0;
+    std::string Text;
+};
+
+// Types whose Number cells keep their exact decimal text in Texts too.
+bool HasExactText(TColumnType type) noexcept;
+
 struct TColumnData {
     TColumnInfo Info;
     std::vector<TCellKind> Kinds;
     std::vector<double> Numbers;     // for TCellKind::Number, else 0
-    std::vector<std::string> Texts;  // for TCellKind::Text, else empty; unused for numeric columns
+    std::vector<std::string> Texts;  // for TCellKind::Text and exact numbers, else empty; unused for other numeric columns
 };
 
 struct TTableData {

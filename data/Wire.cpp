@@ -4,6 +4,13 @@
 
 namespace quorlin {
 
+namespace {
+
+// On the stream only: a Number cell followed by its exact decimal text.
+constexpr std::uint8_t ExactNumber = 3;
+
+}  // namespace
+
 void TWireReader::Refill(void* destination, std::size_t n)
 {
     auto* out = static_cast<char*>(destination);
@@ -23,6 +30,7 @@ void TWireReader::Refill(void* destination, std::size_t n)
 
 void WriteColumns(TWireWriter& w, const std::vector<TColumnInfo>& columns, std::int32_t expectedRecords)
 {
+    w.U8(static_cast<std::uint8_t>(TWireMark::Columns));
     w.I32(static_cast<std::int32_t>(columns.size()));
     w.I32(expectedRecords);
     for (const auto& c : columns) {
@@ -42,9 +50,21 @@ void WriteCell(TWireWriter& w, TCellKind kind, double number, std::string_view t
     if (kind == TCellKind::Text) w.Str(text);
 }
 
+void WriteCell(TWireWriter& w, const TCellValue& value)
+{
+    if (value.Kind != TCellKind::Number || value.Text.empty()) return WriteCell(w, value.Kind, value.Number, value.Text);
+    w.U8(ExactNumber);
+    w.F64(value.Number);
+    w.Str(value.Text);
+}
+
 TTableData ReadTableStream(TWireReader& r)
 {
     TTableData table;
+    for (auto mark = static_cast<TWireMark>(r.U8()); mark != TWireMark::Columns; mark = static_cast<TWireMark>(r.U8())) {
+        if (mark == TWireMark::Failure) throw EProviderError(r.Str());
+        if (mark != TWireMark::Progress) throw EWireError();
+    }
     const std::int32_t columns = r.I32();
     const std::int32_t expected = r.I32();
     if (columns < 0 || columns > 4096) throw EWireError();
@@ -68,8 +88,14 @@ TTableData ReadTableStream(TWireReader& r)
         if (mark == TWireMark::Failure) throw EProviderError(r.Str());
         if (mark != TWireMark::Record) throw EWireError();
         for (auto& c : table.Columns) {
-            const auto kind = static_cast<TCellKind>(r.U8());
-            if (kind == TCellKind::Number) {
+            const std::uint8_t byte = r.U8();
+            const auto kind = static_cast<TCellKind>(byte);
+            if (byte == ExactNumber) {
+                c.Texts.resize(c.Kinds.size());
+                c.Kinds.push_back(TCellKind::Number);
+                c.Numbers.push_back(r.F64());
+                c.Texts.push_back(r.Str());
+            } else if (kind == TCellKind::Number) {
                 c.Kinds.push_back(kind);
                 c.Numbers.push_back(r.F64());
                 if (!c.Texts.empty()) c.Texts.emplace_back();

@@ -108,12 +108,15 @@ private:
 };
 
 // Records follow the column descriptions one by one; Progress may stand between them.
-enum class TWireMark : std::uint8_t { Start = 'S', Record = 'R', Progress = '.', End = 'Z', Failure = 'E' };
+enum class TWireMark : std::uint8_t { Start = 'S', Columns = 'C', Record = 'R', Progress = '.', End = 'Z', Failure = 'E' };
 
 // expectedRecords only sizes the reader's storage in advance.
 void WriteColumns(TWireWriter& w, const std::vector<TColumnInfo>& columns, std::int32_t expectedRecords);
 void WriteCell(TWireWriter& w, TCellKind kind, double number, std::string_view text);
-// Reads what the writer sent: columns, records, then the end mark. A failure mark raises
+// A number with its exact decimal text goes as a number followed by the text.
+void WriteCell(TWireWriter& w, const TCellValue& value);
+// Reads what the writer sent: columns, records, then the end mark. A failure mark (before the
+// columns, or between records) raises
 // EProviderError with the message the reading process sent.
 TTableData ReadTableStream(TWireReader& r);
 

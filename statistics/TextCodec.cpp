@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <map>
+#include <memory>
 #include <stdexcept>
 
 namespace quorlin {
@@ -69,7 +71,40 @@ std::string ConvertWhole(const char* to, const char* from, const char* data, std
     });
 }
 
+// Replaces an undecodable unit of the source (two bytes of UTF-16, one byte of a code page).
+auto ReplaceUnit(std::size_t unit)
+{
+    return [unit](std::string& out, char*& in, std::size_t& inLeft) {
+        out += "\xEF\xBF\xBD";
+        const std::size_t skip = std::min(unit, inLeft);
+        in += skip;
+        inLeft -= skip;
+    };
+}
+
+TIconv& CachedConverter(const std::string& from)
+{
+    thread_local std::map<std::string, std::unique_ptr<TIconv>> converters;
+    auto& cd = converters[from];
+    if (!cd) cd = std::make_unique<TIconv>("UTF-8", from.c_str());
+    cd->Reset();
+    return *cd;
+}
+
 }  // namespace
+
+std::string Utf16LeToUtf8Lenient(std::string_view bytes)
+{
+    return RunConverter(CachedConverter("UTF-16LE"), bytes.data(), bytes.size(), ReplaceUnit(2));
+}
+
+std::string CodePageToUtf8Lenient(std::string_view bytes, unsigned codePage)
+{
+    // Plain ASCII is the same in every code page and needs no converter.
+    if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(bytes);
+    return RunConverter(CachedConverter("CP" + std::to_string(codePage)), bytes.data(), bytes.size(), ReplaceUnit(1));
+}
 
 std::string Utf8ToCp936(std::string_view utf8)
 {

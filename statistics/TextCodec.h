@@ -15,4 +15,10 @@ std::string Utf8ToCp936(std::string_view utf8);
 std::u16string Utf8ToUtf16(std::string_view utf8);
 std::string Utf16ToUtf8(std::u16string_view utf16);
 
+// Text as a database file stores it, to UTF-8: UTF-16 little-endian bytes, or bytes in a Windows
+// code page (Access 97). What cannot be decoded becomes U+FFFD, so that a damaged value still
+// reads; the converters are kept per thread, since a table may hold millions of values.
+std::string Utf16LeToUtf8Lenient(std::string_view bytes);
+std::string CodePageToUtf8Lenient(std::string_view bytes, unsigned codePage);
+
 }  // namespace quorlin

@@ -1,0 +1,111 @@
+#include "Database.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "../../statistics/DataSet.h"
+#include "../ProviderError.h"
+#include "Text.h"
+
+namespace quorlin::jet {
+
+namespace {
+
+// The file mapped read-only: pages are read where they lie, without a copy.
+class TMapping {
+public:
+    explicit TMapping(const std::string& path)
+    {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw EProviderError("Cannot open the database file '" + path + "'");
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+            void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            if (p != MAP_FAILED) {
+                FData = static_cast<const std::uint8_t*>(p);
+                FSize = static_cast<std::size_t>(st.st_size);
+            }
+        }
+        ::close(fd);
+    }
+    ~TMapping()
+    {
+        if (FData) ::munmap(const_cast<std::uint8_t*>(FData), FSize);
+    }
+    TMapping(const TMapping&) = delete;
+    TMapping& operator=(const TMapping&) = delete;
+    TView Bytes() const noexcept { return TView(FData, FSize); }
+
+private:
+    const std::uint8_t* FData = nullptr;
+    std::size_t FSize = 0;
+};
+
+const TFormat& FormatOfFile(TView bytes, const std::string& path)
+{
+    const TFormat* format = bytes.size() > database_page::Version ? FormatOf(bytes[database_page::Version]) : nullptr;
+    if (!format || bytes[0] != static_cast<std::uint8_t>(TPageType::Database) ||
+        bytes.size() < format->PageSize * (database_page::CatalogPage + 1))
+        throw EProviderError("Unrecognized database format '" + path + "'");
+    return *format;
+}
+
+}  // namespace
+
+struct TDatabase::TImpl {
+    explicit TImpl(const std::string& path) : Mapping(path), Pages(Mapping.Bytes(), FormatOfFile(Mapping.Bytes(), path))
+    {
+        CodePage = Pages.Format().Version == TVersion::Jet3 ? DatabaseCodePage(Pages) : 0;
+        Catalog = ReadCatalog(Pages, CodePage);
+    }
+    TMapping Mapping;
+    TPages Pages;
+    unsigned CodePage = 0;
+    std::vector<TCatalogEntry> Catalog;
+};
+
+TDatabase::TDatabase(const std::string& path) : FImpl(std::make_unique<TImpl>(path)) {}
+TDatabase::~TDatabase() = default;
+
+const TPages& TDatabase::Pages() const noexcept { return FImpl->Pages; }
+unsigned TDatabase::CodePage() const noexcept { return FImpl->CodePage; }
+const std::vector<TCatalogEntry>& TDatabase::Catalog() const noexcept { return FImpl->Catalog; }
+
+const TCatalogEntry* TDatabase::FindTable(const std::string& name) const
+{
+    const TCatalogEntry* folded = nullptr;
+    for (const auto& entry : FImpl->Catalog) {
+        if (entry.Type != TObjectType::Table) continue;
+        if (entry.Name == name) return &entry;
+        if (!folded && SameFieldName(entry.Name, name)) folded = &entry;
+    }
+    return folded;
+}
+
+TTableDef TDatabase::TableDef(const TCatalogEntry& table) const
+{
+    return ReadTableDef(FImpl->Pages, table.Page(), table.Name, FImpl->CodePage);
+}
+
+void ReadTableRecords(const TDatabase& db, const TTableDef& def,
+                      const std::function<void(const std::vector<TColumnInfo>&)>& onColumns,
+                      const std::function<void(const std::vector<TCellValue>&)>& onRecord,
+                      const std::function<void()>& progress)
+{
+    std::vector<TColumnInfo> columns;
+    for (const auto& c : def.Columns) columns.push_back(ColumnInfo(c));
+    onColumns(columns);
+    const TValueDecoder decoder = db.Decoder();
+    std::vector<TCellValue> values(def.Columns.size());
+    ScanTable(
+        db.Pages(), def,
+        [&](const TRowFields& row) {
+            for (std::size_t i = 0; i < values.size(); ++i) decoder.Decode(def.Columns[i], row.Present[i], row.Data[i], values[i]);
+            onRecord(values);
+        },
+        progress);
+}
+
+}  // namespace quorlin::jet

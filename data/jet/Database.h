@@ -1,0 +1,44 @@
+#pragma once
+// An Access file opened for reading: mapped into memory, its version known, its catalog read.
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Catalog.h"
+#include "TableScan.h"
+#include "Values.h"
+
+namespace quorlin::jet {
+
+class TDatabase {
+public:
+    // Raises EProviderError when the file cannot be read or is no Access database, EDamaged
+    // when its catalog is damaged.
+    explicit TDatabase(const std::string& path);
+    ~TDatabase();
+    TDatabase(const TDatabase&) = delete;
+    TDatabase& operator=(const TDatabase&) = delete;
+
+    const TPages& Pages() const noexcept;
+    const TFormat& Format() const noexcept { return Pages().Format(); }
+    unsigned CodePage() const noexcept;
+    const std::vector<TCatalogEntry>& Catalog() const noexcept;
+    // The table of that name (exactly, else ignoring letter case); none when there is none.
+    const TCatalogEntry* FindTable(const std::string& name) const;
+    TTableDef TableDef(const TCatalogEntry& table) const;
+    TValueDecoder Decoder() const noexcept { return TValueDecoder(Pages(), CodePage()); }
+
+private:
+    struct TImpl;
+    std::unique_ptr<TImpl> FImpl;
+};
+
+// Every record of the table as values in column order, with the columns first.
+void ReadTableRecords(const TDatabase& db, const TTableDef& def,
+                      const std::function<void(const std::vector<TColumnInfo>&)>& onColumns,
+                      const std::function<void(const std::vector<TCellValue>&)>& onRecord,
+                      const std::function<void()>& progress);
+
+}  // namespace quorlin::jet

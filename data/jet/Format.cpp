@@ -1,0 +1,131 @@
+#include "Format.h"
+
+namespace quorlin::jet {
+
+namespace {
+
+constexpr TFormat Jet3{
+    .Version = TVersion::Jet3,
+    .PageSize = 2048,
+    .DataFreeSpace = 2,
+    .DataOwner = 4,
+    .DataRowCount = 8,
+    .DataRowOffsets = 10,
+    .TdefNextPage = 4,
+    .TdefContinuation = 8,
+    .TdefRowCount = 12,
+    .TdefAutoNumber = 16,
+    .TdefTableType = 20,
+    .TdefMaxColumns = 21,
+    .TdefVarColumns = 23,
+    .TdefColumnCount = 25,
+    .TdefLogicalIndexCount = 27,
+    .TdefRealIndexCount = 31,
+    .TdefOwnedPages = 35,
+    .TdefFreePages = 39,
+    .TdefRealIndexCounts = 43,
+    .RealIndexCountSize = 8,
+    .RealIndexCountRows = 4,
+    .ColumnSize = 18,
+    .ColumnType = 0,
+    .ColumnNumber = 1,
+    .ColumnVarIndex = 3,
+    .ColumnCodePage = 9,
+    .ColumnPrecision = 9,
+    .ColumnScale = 10,
+    .ColumnFlags = 13,
+    .ColumnFixedOffset = 14,
+    .ColumnLength = 16,
+    .NameLengthSize = 1,
+    .RealIndexSize = 39,
+    .RealIndexColumns = 0,
+    .RealIndexOwnedPages = 30,
+    .RealIndexRoot = 34,
+    .RealIndexFlags = 38,
+    .LogicalIndexSize = 20,
+    .LogicalIndexReal = 4,
+    .LogicalIndexRelated = 9,
+    .LogicalIndexType = 19,
+    .RowNumberSize = 1,
+};
+
+constexpr TFormat Jet4{
+    .Version = TVersion::Jet4,
+    .PageSize = 4096,
+    .DataFreeSpace = 2,
+    .DataOwner = 4,
+    .DataRowCount = 12,
+    .DataRowOffsets = 14,
+    .TdefNextPage = 4,
+    .TdefContinuation = 8,
+    .TdefRowCount = 16,
+    .TdefAutoNumber = 20,
+    .TdefTableType = 40,
+    .TdefMaxColumns = 41,
+    .TdefVarColumns = 43,
+    .TdefColumnCount = 45,
+    .TdefLogicalIndexCount = 47,
+    .TdefRealIndexCount = 51,
+    .TdefOwnedPages = 55,
+    .TdefFreePages = 59,
+    .TdefRealIndexCounts = 63,
+    .RealIndexCountSize = 12,
+    .RealIndexCountRows = 4,
+    .ColumnSize = 25,
+    .ColumnType = 0,
+    .ColumnNumber = 5,
+    .ColumnVarIndex = 7,
+    .ColumnCodePage = 0,  // Jet 4 text is UTF-16
+    .ColumnPrecision = 11,
+    .ColumnScale = 12,
+    .ColumnFlags = 15,
+    .ColumnFixedOffset = 21,
+    .ColumnLength = 23,
+    .NameLengthSize = 2,
+    .RealIndexSize = 52,
+    .RealIndexColumns = 4,
+    .RealIndexOwnedPages = 34,
+    .RealIndexRoot = 38,
+    .RealIndexFlags = 46,
+    .LogicalIndexSize = 28,
+    .LogicalIndexReal = 8,
+    .LogicalIndexRelated = 13,
+    .LogicalIndexType = 23,
+    .RowNumberSize = 2,
+};
+
+// ACE keeps the Jet 4 layout; what differs (complex columns, sort orders) is in the contents.
+constexpr TFormat Ace = [] {
+    TFormat f = Jet4;
+    f.Version = TVersion::Ace;
+    return f;
+}();
+
+}  // namespace
+
+const TFormat* FormatOf(std::uint8_t versionByte) noexcept
+{
+    switch (versionByte) {
+    case 0: return &Jet3;
+    case 1: return &Jet4;
+    case 2:
+    case 3:
+    case 4:
+    case 5: return &Ace;
+    default: return nullptr;
+    }
+}
+
+const TFormat& Jet4Format() noexcept { return Jet4; }
+
+const char* VersionName(TVersion version) noexcept
+{
+    switch (version) {
+    case TVersion::Jet3: return "Access 97";
+    case TVersion::Jet4: return "Access 2000-2003";
+    case TVersion::Ace: return "Access 2007 or later";
+    }
+    return "Access";
+}
+
+}  // namespace quorlin::jet

@@ -1,0 +1,198 @@
+#pragma once
+// The Access database format, as the reader and the writer both see it. Every position of a
+// structure in the file is named here and nowhere else.
+//
+// Facts about the format that the code relies on:
+//  1. A file is a sequence of pages of one size (2048 bytes in Jet 3, 4096 in Jet 4 and ACE);
+//     the first byte of a page says what it holds. Page 0 describes the database; byte 0x14 of
+//     it names the version.
+//  2. Numbers in pages are little-endian. A row is addressed by a row pointer: the page number
+//     in the high 24 bits, the row's slot on that page in the low 8.
+//  3. A data page lists its rows in a table of 16-bit row offsets after its header. Rows are
+//     stored from the end of the page backwards: row 0 ends at the end of the page, row i ends
+//     where row i - 1 starts. The top bits of an offset are flags (see TRowFlag).
+//  4. A record lives in one row. When Access moves a record that grew, its first row (the header
+//     row) keeps only a row pointer to the record's new place and the overflow flag; the row it
+//     points at is flagged deleted, so that a scan of the pages does not meet the record twice.
+//     A deleted record keeps its header row with the deleted flag.
+//  5. A table is described by its definition (TDEF) page, which may go on over further TDEF pages
+//     chained through their next-page field; the contents of the continuation pages follow the
+//     first page's after their own short header.
+//  6. The pages a table owns are listed by a usage map: a row holding either a bitmap of pages
+//     from a start page (inline map) or pointers to bitmap pages (reference map), each of which
+//     covers a fixed range of pages from page 0.
+//  7. Memo and OLE values longer than a few bytes live in long-value rows on pages whose owner
+//     field holds the text "LVAL" instead of a TDEF page; a long value may be a chain of such rows.
+//  8. The catalog of tables and queries is the table MSysObjects, whose definition is always at
+//     page 2.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace quorlin::jet {
+
+enum class TVersion : std::uint8_t { Jet3, Jet4, Ace };
+
+enum class TPageType : std::uint8_t {
+    Database = 0x00,
+    Data = 0x01,
+    TableDefinition = 0x02,
+    IndexNode = 0x03,
+    IndexLeaf = 0x04,
+    UsageMap = 0x05,
+};
+
+// The database page (page 0).
+namespace database_page {
+constexpr std::size_t Version = 0x14;         // 0: Jet 3, 1: Jet 4, 2 and later: ACE
+constexpr std::uint32_t CatalogPage = 2;      // the TDEF page of MSysObjects
+constexpr std::uint32_t GlobalMapPage = 1;    // the page whose row 0 maps the free pages of the file
+}  // namespace database_page
+
+// The flags in the top bits of a row offset.
+struct TRowFlag {
+    static constexpr std::uint16_t Deleted = 0x8000;   // deleted, or the moved copy of a record (fact 4)
+    static constexpr std::uint16_t Overflow = 0x4000;  // a header row holding only a row pointer
+    static constexpr std::uint16_t OffsetMask = 0x1FFF;
+};
+
+// A row pointer (fact 2).
+struct TRowId {
+    std::uint32_t Page = 0;
+    std::uint32_t Row = 0;
+    static TRowId Unpack(std::uint32_t packed) noexcept { return {packed >> 8, packed & 0xFF}; }
+    std::uint32_t Packed() const noexcept { return Page << 8 | Row; }
+    friend bool operator==(const TRowId&, const TRowId&) = default;
+    friend auto operator<=>(const TRowId&, const TRowId&) = default;
+};
+constexpr std::size_t RowIdSize = 4;
+constexpr std::uint32_t MaxRowsPerPage = 255;  // the slot is one byte of a row pointer
+
+// A column's flag byte in the table definition.
+struct TColumnFlag {
+    static constexpr std::uint8_t Fixed = 0x01;     // stored in the fixed part of the row
+    static constexpr std::uint8_t AutoLong = 0x04;  // AutoNumber (Long)
+    static constexpr std::uint8_t AutoGuid = 0x40;  // AutoNumber (replication ID)
+};
+
+// An index's flag byte.
+struct TIndexFlag {
+    static constexpr std::uint8_t Unique = 0x01;
+    static constexpr std::uint8_t IgnoreNulls = 0x02;
+};
+// Access keeps the record count of its own tables loosely; only user tables are held to it.
+constexpr std::uint8_t SystemTableType = 0x53;
+
+constexpr std::uint8_t PrimaryKeyIndex = 0x01;  // a logical index's type
+constexpr std::uint32_t NoRelatedIndex = 0xFFFFFFFF;
+constexpr std::size_t IndexColumnSlots = 10;     // columns a real index can name
+constexpr std::uint16_t NoIndexColumn = 0xFFFF;
+constexpr std::uint8_t AscendingIndexColumn = 0x01;
+
+// A long value's 12-byte reference in the row (fact 7): its length with two flags in the top
+// bits, then the row pointer of its first long-value row.
+struct TLongValue {
+    static constexpr std::size_t ReferenceSize = 12;
+    static constexpr std::size_t Pointer = 4;
+    static constexpr std::uint32_t Inline = 0x80000000;  // the value follows the reference in the row
+    static constexpr std::uint32_t SingleRow = 0x40000000;  // the value is one long-value row
+    static constexpr std::uint32_t LengthMask = 0x3FFFFFFF;
+    static constexpr std::uint8_t Owner[4] = {'L', 'V', 'A', 'L'};
+};
+
+// Text in Jet 4 may be compressed: after this mark, runs of one-byte characters alternate with
+// runs of two-byte ones, a zero byte switching between them.
+constexpr std::uint8_t CompressedTextMark[2] = {0xFF, 0xFE};
+
+// Where a Decimal keeps its sign (a set bit: negative) and its 16-byte magnitude: four 32-bit
+// words, the most significant first, each little-endian.
+constexpr std::size_t DecimalSize = 17;
+
+// Usage maps (fact 6).
+struct TUsageMapLayout {
+    static constexpr std::uint8_t InlineMap = 0x00;
+    static constexpr std::uint8_t ReferenceMap = 0x01;
+    static constexpr std::size_t InlineStart = 1;   // the first page the bitmap covers
+    static constexpr std::size_t InlineBits = 5;    // the bitmap of an inline map
+    static constexpr std::size_t References = 1;    // the page pointers of a reference map
+    static constexpr std::size_t MapPageBits = 4;   // the bitmap on a usage-map page
+};
+
+// Everything that differs between the versions.
+struct TFormat {
+    TVersion Version;
+    std::size_t PageSize;
+
+    // Data pages (fact 3).
+    std::size_t DataFreeSpace;   // 16 bits: bytes free on the page
+    std::size_t DataOwner;       // 32 bits: the owner's TDEF page, or "LVAL"
+    std::size_t DataRowCount;    // 16 bits: entries in the row-offset table
+    std::size_t DataRowOffsets;  // the row-offset table
+
+    // Table definition (fact 5), positions in the definition's bytes.
+    std::size_t TdefNextPage;        // 32 bits, on every TDEF page
+    std::size_t TdefContinuation;    // where a continuation page's contents begin
+    std::size_t TdefRowCount;        // 32 bits: records in the table
+    std::size_t TdefAutoNumber;      // 32 bits: the last AutoNumber handed out
+    std::size_t TdefTableType;       // 8 bits: SystemTableType for Access's own tables
+    std::size_t TdefMaxColumns;      // 16 bits: columns a row may hold, deleted ones included
+    std::size_t TdefVarColumns;      // 16 bits
+    std::size_t TdefColumnCount;     // 16 bits
+    std::size_t TdefLogicalIndexCount;  // 32 bits
+    std::size_t TdefRealIndexCount;     // 32 bits
+    std::size_t TdefOwnedPages;      // row pointer of the usage map of the table's pages
+    std::size_t TdefFreePages;       // row pointer of the map of its pages with room
+    std::size_t TdefRealIndexCounts; // the first block: one entry a real index
+    std::size_t RealIndexCountSize;  // size of one entry of that block
+    std::size_t RealIndexCountRows;  // within it, 32 bits: the index's entry count
+
+    // A column's descriptor.
+    std::size_t ColumnSize;
+    std::size_t ColumnType;          // 8 bits
+    std::size_t ColumnNumber;        // 16 bits: its place in the null mask
+    std::size_t ColumnVarIndex;      // 16 bits: its place in the variable-length offset table
+    std::size_t ColumnCodePage;      // 16 bits, Jet 3 text only: the code page of its bytes
+    std::size_t ColumnPrecision;     // 8 bits, Decimal
+    std::size_t ColumnScale;         // 8 bits, Decimal
+    std::size_t ColumnFlags;         // 8 bits: TColumnFlag
+    std::size_t ColumnFixedOffset;   // 16 bits: its place in the fixed part of the row
+    std::size_t ColumnLength;        // 16 bits: bytes in the row
+
+    // Names of columns and indexes: a length of this many bytes, then the name (Jet 3: bytes in
+    // the file's code page; later: UTF-16).
+    std::size_t NameLengthSize;
+
+    // A real index's descriptor.
+    std::size_t RealIndexSize;
+    std::size_t RealIndexColumns;    // IndexColumnSlots of (16-bit column number, 8-bit order)
+    std::size_t RealIndexOwnedPages; // row pointer of the index's usage map
+    std::size_t RealIndexRoot;       // 32 bits: the index's root page
+    std::size_t RealIndexFlags;      // 8 bits: TIndexFlag
+
+    // A logical index's descriptor.
+    std::size_t LogicalIndexSize;
+    std::size_t LogicalIndexReal;    // 32 bits: the real index behind it
+    std::size_t LogicalIndexRelated; // 32 bits: the related table's index, or NoRelatedIndex
+    std::size_t LogicalIndexType;    // 8 bits: PrimaryKeyIndex, foreign key, plain
+
+    // Rows: the size of the column count, of a variable-length offset and of the count of them.
+    std::size_t RowNumberSize;
+};
+
+// Index pages (Jet 4 and ACE; Jet 3 files are never written).
+struct TIndexPageLayout {
+    static constexpr std::size_t Owner = 4;         // 32 bits: the table's TDEF page
+    static constexpr std::size_t Previous = 8;      // 32 bits: the page before, on this level
+    static constexpr std::size_t Next = 12;         // 32 bits: the page after, on this level
+    static constexpr std::size_t Tail = 16;         // 32 bits: a node's last child
+    static constexpr std::size_t PrefixLength = 20; // 16 bits: bytes every entry shares
+    static constexpr std::size_t EntryMask = 0x1B;  // a bit where each entry ends
+    static constexpr std::size_t Entries = 0x1E0;
+};
+
+// The format of a file from its first page; none when byte 0x14 names no version we know.
+const TFormat* FormatOf(std::uint8_t versionByte) noexcept;
+const TFormat& Jet4Format() noexcept;
+const char* VersionName(TVersion version) noexcept;
+
+}  // namespace quorlin::jet

@@ -1,0 +1,72 @@
+#include "Pages.h"
+
+#include <algorithm>
+#include <string>
+
+#include "Damage.h"
+
+namespace quorlin::jet {
+
+const std::uint8_t* TPages::Page(std::uint32_t n) const
+{
+    if (n >= Count()) Damaged("page " + std::to_string(n) + " lies beyond the end of the file");
+    return FBytes.data() + std::size_t{n} * FFormat->PageSize;
+}
+
+void ReadRowSlots(const TPages& pages, std::uint32_t page, std::vector<TRowSlot>& slots)
+{
+    const TFormat& f = pages.Format();
+    const std::uint8_t* p = pages.Page(page);
+    if (static_cast<TPageType>(p[0]) != TPageType::Data)
+        Damaged("page " + std::to_string(page) + " is not a data page");
+    const std::size_t count = Get16(p + f.DataRowCount);
+    const std::size_t tableEnd = f.DataRowOffsets + 2 * count;
+    if (count > MaxRowsPerPage + 1 || tableEnd > f.PageSize)
+        Damaged("the row-offset table of page " + std::to_string(page) + " is too long");
+    slots.resize(count);
+    std::size_t end = f.PageSize;
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint16_t raw = Get16(p + f.DataRowOffsets + 2 * i);
+        TRowSlot& s = slots[i];
+        s.Flags = raw & (TRowFlag::Deleted | TRowFlag::Overflow);
+        std::size_t start = raw & TRowFlag::OffsetMask;
+        if (start < tableEnd || start >= end) {
+            if (!s.Deleted())
+                Damaged("row " + std::to_string(i) + " of page " + std::to_string(page) +
+                        " lies outside its page or out of order");
+            start = end;
+        }
+        s.Start = static_cast<std::uint16_t>(start);
+        s.End = static_cast<std::uint16_t>(end);
+        end = start;
+    }
+}
+
+std::vector<TRowSlot> RowSlots(const TPages& pages, std::uint32_t page)
+{
+    std::vector<TRowSlot> slots;
+    ReadRowSlots(pages, page, slots);
+    return slots;
+}
+
+TView RowBytes(const TPages& pages, TRowId row)
+{
+    const auto slots = RowSlots(pages, row.Page);
+    if (row.Row >= slots.size())
+        Damaged("row " + std::to_string(row.Row) + " of page " + std::to_string(row.Page) + " does not exist");
+    const TRowSlot& s = slots[row.Row];
+    return TView(pages.Page(row.Page) + s.Start, s.End - s.Start);
+}
+
+bool IsLongValuePage(const TPages& pages, std::uint32_t page)
+{
+    const std::uint8_t* p = pages.Page(page) + pages.Format().DataOwner;
+    return std::equal(std::begin(TLongValue::Owner), std::end(TLongValue::Owner), p);
+}
+
+std::uint32_t DataPageOwner(const TPages& pages, std::uint32_t page)
+{
+    return IsLongValuePage(pages, page) ? 0 : Get32(pages.Page(page) + pages.Format().DataOwner);
+}
+
+}  // namespace quorlin::jet

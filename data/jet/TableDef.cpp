@@ -1,0 +1,165 @@
+#include "TableDef.h"
+
+#include <algorithm>
+#include <set>
+
+#include "Damage.h"
+#include "Text.h"
+
+namespace quorlin::jet {
+
+namespace {
+
+// Reads the definition's bytes in order; running past their end is damage.
+class TDefinitionCursor {
+public:
+    TDefinitionCursor(const TBytes& bytes, const TFormat& format, unsigned codePage, const std::string& table)
+        : FBytes(bytes), FFormat(format), FCodePage(codePage), FTable(table)
+    {
+    }
+    const std::uint8_t* Take(std::size_t n)
+    {
+        if (FPos + n > FBytes.size()) Damaged("the definition of the table '" + FTable + "' is cut short");
+        const std::uint8_t* p = FBytes.data() + FPos;
+        FPos += n;
+        return p;
+    }
+    std::string Name()
+    {
+        const std::uint8_t* lengthField = Take(FFormat.NameLengthSize);
+        const std::size_t n = FFormat.NameLengthSize == 1 ? lengthField[0] : Get16(lengthField);
+        return DecodeText(TView(Take(n), n), FFormat, FCodePage);
+    }
+
+private:
+    const TBytes& FBytes;
+    const TFormat& FFormat;
+    unsigned FCodePage;
+    const std::string& FTable;
+    std::size_t FPos = 0;
+};
+
+// Fact 5: the first page whole, then each continuation page after its header.
+TBytes DefinitionBytes(const TPages& pages, std::uint32_t first, const std::string& name, std::vector<std::uint32_t>& chain)
+{
+    const TFormat& f = pages.Format();
+    TBytes block;
+    std::set<std::uint32_t> seen;
+    for (std::uint32_t p = first; p != 0; p = Get32(pages.Page(p) + f.TdefNextPage)) {
+        if (!seen.insert(p).second) Damaged("the definition of the table '" + name + "' runs in a loop");
+        if (pages.Type(p) != TPageType::TableDefinition)
+            Damaged("page " + std::to_string(p) + " of the definition of the table '" + name + "' is no definition page");
+        const std::uint8_t* bytes = pages.Page(p);
+        block.insert(block.end(), p == first ? bytes : bytes + f.TdefContinuation, bytes + f.PageSize);
+        chain.push_back(p);
+    }
+    return block;
+}
+
+TColumnDef ReadColumn(const std::uint8_t* d, const TFormat& f)
+{
+    TColumnDef col;
+    col.Type = static_cast<TColumnType>(d[f.ColumnType]);
+    col.Number = Get16(d + f.ColumnNumber);
+    col.VarIndex = Get16(d + f.ColumnVarIndex);
+    if (f.Version == TVersion::Jet3 && col.Type == TColumnType::Text) col.CodePage = Get16(d + f.ColumnCodePage);
+    col.Precision = d[f.ColumnPrecision];
+    col.Scale = d[f.ColumnScale];
+    col.Flags = d[f.ColumnFlags];
+    col.FixedOffset = Get16(d + f.ColumnFixedOffset);
+    col.Length = Get16(d + f.ColumnLength);
+    return col;
+}
+
+TRealIndex ReadRealIndex(const std::uint8_t* d, const TFormat& f, const TTableDef& def)
+{
+    TRealIndex index;
+    for (std::size_t k = 0; k < IndexColumnSlots; ++k) {
+        const std::uint8_t* slot = d + f.RealIndexColumns + 3 * k;
+        const std::uint16_t number = Get16(slot);
+        if (number == NoIndexColumn) continue;
+        const auto it = std::find_if(def.Columns.begin(), def.Columns.end(),
+                                     [&](const TColumnDef& c) { return c.Number == number; });
+        if (it == def.Columns.end()) Damaged("an index of the table '" + def.Name + "' names no column of it");
+        index.Columns.push_back({static_cast<std::size_t>(it - def.Columns.begin()), slot[2] == AscendingIndexColumn});
+    }
+    index.OwnedPages = TRowId::Unpack(Get32(d + f.RealIndexOwnedPages));
+    index.RootPage = Get32(d + f.RealIndexRoot);
+    index.Flags = d[f.RealIndexFlags];
+    return index;
+}
+
+struct TLogicalIndex {
+    std::uint32_t Real = 0;
+    bool Related = false;
+    bool Primary = false;
+};
+
+constexpr std::size_t MaxIndexes = 1000;  // beyond what Access allows: a count this large is damage
+
+}  // namespace
+
+TTableDef ReadTableDef(const TPages& pages, std::uint32_t page, const std::string& name, unsigned codePage)
+{
+    const TFormat& f = pages.Format();
+    TTableDef def;
+    def.Page = page;
+    def.Name = name;
+    const TBytes block = DefinitionBytes(pages, page, name, def.DefinitionPages);
+    TDefinitionCursor c(block, f, codePage, name);
+    const std::uint8_t* head = c.Take(f.TdefRealIndexCounts);
+    def.RowCount = Get32(head + f.TdefRowCount);
+    def.AutoNumber = Get32(head + f.TdefAutoNumber);
+    def.System = head[f.TdefTableType] == SystemTableType;
+    def.MaxColumns = Get16(head + f.TdefMaxColumns);
+    def.VarColumns = Get16(head + f.TdefVarColumns);
+    const std::size_t columnCount = Get16(head + f.TdefColumnCount);
+    const std::size_t logicalCount = Get32(head + f.TdefLogicalIndexCount);
+    const std::size_t realCount = Get32(head + f.TdefRealIndexCount);
+    if (realCount > MaxIndexes || logicalCount > MaxIndexes)
+        Damaged("the definition of the table '" + name + "' claims too many indexes");
+    def.OwnedPages = TRowId::Unpack(Get32(head + f.TdefOwnedPages));
+    def.FreePages = TRowId::Unpack(Get32(head + f.TdefFreePages));
+
+    c.Take(f.RealIndexCountSize * realCount);
+    for (std::size_t i = 0; i < columnCount; ++i) {
+        def.Columns.push_back(ReadColumn(c.Take(f.ColumnSize), f));
+        if (def.Columns.back().Number >= def.MaxColumns)
+            Damaged("a column of the table '" + name + "' lies beyond the table's columns");
+    }
+    for (auto& col : def.Columns) col.Name = c.Name();
+
+    for (std::size_t i = 0; i < realCount; ++i) {
+        def.Indexes.push_back(ReadRealIndex(c.Take(f.RealIndexSize), f, def));
+        def.Indexes.back().CountOffset = f.TdefRealIndexCounts + f.RealIndexCountSize * i + f.RealIndexCountRows;
+    }
+    std::vector<TLogicalIndex> logicals;
+    for (std::size_t i = 0; i < logicalCount; ++i) {
+        const std::uint8_t* d = c.Take(f.LogicalIndexSize);
+        logicals.push_back({Get32(d + f.LogicalIndexReal), Get32(d + f.LogicalIndexRelated) != NoRelatedIndex,
+                            d[f.LogicalIndexType] == PrimaryKeyIndex});
+    }
+    for (const TLogicalIndex& l : logicals) {
+        const std::string indexName = c.Name();
+        if (l.Real >= def.Indexes.size()) Damaged("an index of the table '" + name + "' has no tree");
+        TRealIndex& index = def.Indexes[l.Real];
+        if (index.Name.empty()) index.Name = indexName;
+        if (l.Primary) index.Primary = true;
+        if (l.Related && index.RelatedName.empty()) index.RelatedName = indexName;
+    }
+    return def;
+}
+
+TColumnInfo ColumnInfo(const TColumnDef& column)
+{
+    TColumnInfo info;
+    info.Name = column.Name;
+    info.Type = column.Type;
+    info.Size = column.Length;
+    info.Precision = column.Precision;
+    info.Scale = column.Scale;
+    info.AutoNumber = column.AutoLong();
+    return info;
+}
+
+}  // namespace quorlin::jet

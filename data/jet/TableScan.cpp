@@ -1,0 +1,107 @@
+#include "TableScan.h"
+
+#include <set>
+#include <string>
+
+#include "Damage.h"
+#include "UsageMap.h"
+
+namespace quorlin::jet {
+
+namespace {
+
+// A record moved again and again is still reached in a few steps; more is a loop.
+constexpr int MaxMoves = 16;
+
+std::string PageText(std::uint32_t page) { return "page " + std::to_string(page); }
+
+// The data pages of the table, checked to be its own.
+std::vector<std::uint32_t> DataPages(const TPages& pages, const TTableDef& def)
+{
+    std::vector<std::uint32_t> result;
+    for (std::uint32_t page : ReadUsageMap(pages, def.OwnedPages)) {
+        if (pages.Type(page) != TPageType::Data || IsLongValuePage(pages, page)) continue;
+        if (DataPageOwner(pages, page) != def.Page) Damaged(PageText(page) + " belongs to another table");
+        result.push_back(page);
+    }
+    return result;
+}
+
+// Follows a header row's pointer to the row that holds the record now.
+TRowId FollowMoves(const TPages& pages, const TTableDef& def, TRowId header, TView pointerRow)
+{
+    TView row = pointerRow;
+    for (int moves = 0; moves < MaxMoves; ++moves) {
+        if (row.size() < RowIdSize) Damaged("a moved record's pointer on " + PageText(header.Page) + " is cut short");
+        const TRowId target = TRowId::Unpack(Get32(row.data()));
+        if (pages.Type(target.Page) != TPageType::Data || DataPageOwner(pages, target.Page) != def.Page)
+            Damaged("a record on " + PageText(header.Page) + " points to " + PageText(target.Page) +
+                    ", which is not the table's");
+        const auto slots = RowSlots(pages, target.Page);
+        if (target.Row >= slots.size())
+            Damaged("a record on " + PageText(header.Page) + " points to a row that does not exist");
+        const TRowSlot& slot = slots[target.Row];
+        if (!slot.Overflow()) return target;
+        row = TView(pages.Page(target.Page) + slot.Start, slot.End - slot.Start);
+    }
+    Damaged("the moved records on " + PageText(header.Page) + " point to each other in a loop");
+}
+
+void CheckCount(const TTableDef& def, std::size_t found)
+{
+    if (found != def.RowCount && !def.System)
+        Damaged("it holds " + std::to_string(found) + " records where its definition counts " +
+                std::to_string(def.RowCount));
+}
+
+}  // namespace
+
+std::vector<TRecordPlace> RecordPlaces(const TPages& pages, const TTableDef& def)
+{
+    std::vector<TRecordPlace> places;
+    std::vector<TRowSlot> slots;
+    std::set<TRowId> targets;
+    for (std::uint32_t page : DataPages(pages, def)) {
+        ReadRowSlots(pages, page, slots);
+        for (std::uint32_t r = 0; r < slots.size(); ++r) {
+            const TRowSlot& slot = slots[r];
+            if (slot.Deleted()) continue;
+            const TRowId header{page, r};
+            TRowId data = header;
+            if (slot.Overflow()) {
+                data = FollowMoves(pages, def, header, TView(pages.Page(page) + slot.Start, slot.End - slot.Start));
+                if (!targets.insert(data).second) Damaged("two records on " + PageText(page) + " share one row");
+            }
+            places.push_back({header, data});
+        }
+    }
+    // A moved copy not flagged deleted would otherwise be met twice.
+    if (!targets.empty())
+        std::erase_if(places, [&](const TRecordPlace& p) { return p.Header == p.Data && targets.count(p.Data) != 0; });
+    CheckCount(def, places.size());
+    return places;
+}
+
+std::size_t ScanTable(const TPages& pages, const TTableDef& def, const TRecordSink& onRecord,
+                      const std::function<void()>& progress)
+{
+    const std::vector<TRecordPlace> places = RecordPlaces(pages, def);
+    const TFormat& f = pages.Format();
+    TRowFields fields;
+    std::vector<TRowSlot> slots;
+    std::uint32_t slotsOf = 0;
+    std::size_t count = 0;
+    for (const TRecordPlace& place : places) {
+        if (slotsOf != place.Data.Page || slots.empty()) {
+            ReadRowSlots(pages, place.Data.Page, slots);
+            slotsOf = place.Data.Page;
+        }
+        const TRowSlot& slot = slots.at(place.Data.Row);
+        SplitRow(def, f, TView(pages.Page(place.Data.Page) + slot.Start, slot.End - slot.Start), fields);
+        onRecord(fields);
+        if (++count % 4096 == 0 && progress) progress();
+    }
+    return count;
+}
+
+}  // namespace quorlin::jet

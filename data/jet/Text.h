@@ -1,0 +1,19 @@
+#pragma once
+// Text as the file stores it, to UTF-8.
+
+#include <string>
+
+#include "Bytes.h"
+#include "Format.h"
+#include "Pages.h"
+
+namespace quorlin::jet {
+
+// Jet 3: bytes in codePage. Jet 4 and ACE: UTF-16, possibly compressed (see CompressedTextMark).
+std::string DecodeText(TView bytes, const TFormat& format, unsigned codePage);
+
+// The code page a Jet 3 file's text is in, from its database page (whose start is scrambled
+// with a fixed key); 1252 when the page names none.
+unsigned DatabaseCodePage(const TPages& pages);
+
+}  // namespace quorlin::jet

@@ -1,0 +1,54 @@
+#include "UsageMap.h"
+
+#include <string>
+
+#include "Damage.h"
+
+namespace quorlin::jet {
+
+namespace {
+
+using L = TUsageMapLayout;
+
+void AddBits(const std::uint8_t* bits, std::size_t count, std::uint64_t first, std::vector<std::uint32_t>& out)
+{
+    for (std::size_t byte = 0; byte < count / 8; ++byte) {
+        if (bits[byte] == 0) continue;
+        for (unsigned bit = 0; bit < 8; ++bit)
+            if (bits[byte] >> bit & 1) {
+                const std::uint64_t page = first + byte * 8 + bit;
+                if (page > UINT32_MAX) Damaged("a usage map reaches beyond any file");
+                out.push_back(static_cast<std::uint32_t>(page));
+            }
+    }
+}
+
+}  // namespace
+
+std::size_t PagesPerMapPage(const TFormat& format) noexcept { return (format.PageSize - L::MapPageBits) * 8; }
+
+std::vector<std::uint32_t> ReadUsageMap(const TPages& pages, TRowId map)
+{
+    const TView row = RowBytes(pages, map);
+    if (row.size() < L::InlineBits) Damaged("the usage map in row " + std::to_string(map.Row) + " of page " +
+                                            std::to_string(map.Page) + " is too short");
+    std::vector<std::uint32_t> owned;
+    if (row[0] == L::InlineMap) {
+        AddBits(row.data() + L::InlineBits, (row.size() - L::InlineBits) * 8, Get32(row.data() + L::InlineStart), owned);
+    } else if (row[0] == L::ReferenceMap) {
+        const std::size_t perPage = PagesPerMapPage(pages.Format());
+        for (std::size_t k = 0; L::References + 4 * (k + 1) <= row.size(); ++k) {
+            const std::uint32_t mapPage = Get32(row.data() + L::References + 4 * k);
+            if (mapPage == 0) continue;
+            if (pages.Type(mapPage) != TPageType::UsageMap)
+                Damaged("page " + std::to_string(mapPage) + " is named as a usage map but is none");
+            AddBits(pages.Page(mapPage) + L::MapPageBits, perPage, std::uint64_t{k} * perPage, owned);
+        }
+    } else {
+        Damaged("the usage map in row " + std::to_string(map.Row) + " of page " + std::to_string(map.Page) +
+                " is of an unknown kind");
+    }
+    return owned;
+}
+
+}  // namespace quorlin::jet

@@ -1,0 +1,28 @@
+#pragma once
+// A column's stored bytes as a value: numbers as numbers (with Currency and Decimal also as
+// exact decimal text), text and memo as UTF-8, binary data as upper-case hex.
+
+#include "../TableData.h"
+#include "TableDef.h"
+
+namespace quorlin::jet {
+
+class TValueDecoder {
+public:
+    TValueDecoder(const TPages& pages, unsigned databaseCodePage) noexcept
+        : FPages(pages), FCodePage(databaseCodePage)
+    {
+    }
+    // present is the column's null-mask bit (for Yes/No its value); data its bytes.
+    void Decode(const TColumnDef& column, bool present, TView data, TCellValue& out) const;
+
+private:
+    void DecodeText(const TColumnDef& column, TView data, TCellValue& out) const;
+    const TPages& FPages;
+    unsigned FCodePage;
+};
+
+// The exact decimal text of a count of units of 10^-scale.
+std::string ScaledDecimalText(bool negative, unsigned __int128 units, unsigned scale);
+
+}  // namespace quorlin::jet

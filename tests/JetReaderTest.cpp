@@ -1,0 +1,219 @@
+// Reading tables the way Access leaves them: deleted records, records moved to another place,
+// and damage. Each case changes bytes of a copy of regression.mdb the way Access (or a failing
+// disk) would, then reads the table as the program does, in a reading process, and through the
+// batch command.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "StatisticsTestSupport.h"
+#include "batch/BatchCommand.h"
+#include "data/Isolation.h"
+#include "data/jet/Database.h"
+#include "data/jet/UsageMap.h"
+
+using namespace quorlin;
+using namespace quorlin::testing;
+
+namespace {
+
+// Where Plain keeps its records, found through the reader on the untouched copy.
+struct TLayout {
+    jet::TFormat Format;
+    std::uint32_t TdefPage = 0;
+    std::uint32_t OtherTdefPage = 0;  // Keyed's
+    std::uint32_t DataPage = 0;       // the first data page of Plain
+    std::vector<jet::TRowSlot> Slots;
+};
+
+TLayout PlainLayout(const std::string& path)
+{
+    const jet::TDatabase db(path);
+    TLayout layout{db.Format(), 0, 0, 0, {}};
+    const jet::TTableDef def = db.TableDef(*db.FindTable("Plain"));
+    layout.TdefPage = def.Page;
+    layout.OtherTdefPage = db.FindTable("Keyed")->Page();
+    for (std::uint32_t page : jet::ReadUsageMap(db.Pages(), def.OwnedPages))
+        if (db.Pages().Type(page) == jet::TPageType::Data) {
+            layout.DataPage = page;
+            break;
+        }
+    layout.Slots = jet::RowSlots(db.Pages(), layout.DataPage);
+    return layout;
+}
+
+// The copy's bytes, changed in place and written back.
+class TEditedCopy {
+public:
+    explicit TEditedCopy(const TempFolder& folder) : FPath(WritableCopy(folder)), FLayout(PlainLayout(FPath))
+    {
+        FBytes = ReadBytes(FPath);
+    }
+    const TLayout& Layout() const noexcept { return FLayout; }
+    const std::string& Path() const noexcept { return FPath; }
+    std::uint8_t* Page(std::uint32_t n) { return reinterpret_cast<std::uint8_t*>(FBytes.data()) + n * FLayout.Format.PageSize; }
+    std::uint8_t* Slot(std::uint32_t row) { return Page(FLayout.DataPage) + FLayout.Format.DataRowOffsets + 2 * row; }
+    std::uint8_t* Row(std::uint32_t row) { return Page(FLayout.DataPage) + FLayout.Slots.at(row).Start; }
+    void SetFlags(std::uint32_t row, std::uint16_t flags) { jet::Put16(Slot(row), jet::Get16(Slot(row)) | flags); }
+    void SetRecordCount(std::uint32_t n) { jet::Put32(Page(FLayout.TdefPage) + FLayout.Format.TdefRowCount, n); }
+    // Row `from` becomes a header row pointing to row `to` of the same page.
+    void Move(std::uint32_t from, std::uint32_t to)
+    {
+        SetFlags(from, jet::TRowFlag::Overflow);
+        jet::Put32(Row(from), jet::TRowId{FLayout.DataPage, to}.Packed());
+    }
+    void Save() { WriteBytes(FPath, FBytes); }
+    std::string& Bytes() { return FBytes; }
+
+private:
+    std::string FPath;
+    TLayout FLayout;
+    std::string FBytes;
+};
+
+std::vector<double> Column(const TTableData& t, const std::string& name)
+{
+    for (const auto& c : t.Columns)
+        if (c.Info.Name == name) return c.Numbers;
+    return {};
+}
+
+std::vector<double> PlainY(const std::string& path) { return Column(ReadRecordsIsolated(path, "Plain", false), "y"); }
+
+struct TBatchResult {
+    int Status;
+    std::string Err;
+};
+
+TBatchResult Compute(const std::string& path)
+{
+    const std::vector<std::string> args = {"quorlin-batch", "compute", path, "--table", "Plain", "--y", "y", "--method", "full"};
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
+    return {status, err.str()};
+}
+
+}  // namespace
+
+TEST(JetReader, DeletedRecordsAreLeftOutAndTheCountMustAgree)
+{
+    TempFolder folder;
+    TEditedCopy copy(folder);
+    std::vector<double> expected = PlainY(copy.Path());
+    ASSERT_EQ(expected.size(), 15u);
+    expected.erase(expected.begin() + 3);
+
+    copy.SetFlags(3, jet::TRowFlag::Deleted);
+    copy.SetRecordCount(14);
+    copy.Save();
+    EXPECT_EQ(PlainY(copy.Path()), expected);
+
+    // A deleted flag the definition does not know of is damage, not a shorter table.
+    copy.SetRecordCount(15);
+    copy.Save();
+    EXPECT_THROW(PlainY(copy.Path()), EProviderError);
+    const TBatchResult r = Compute(copy.Path());
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_NE(r.Err.find("The table 'Plain' of '" + copy.Path() + "' is damaged: it holds 14 records where its "
+                         "definition counts 15"),
+              std::string::npos)
+        << r.Err;
+}
+
+TEST(JetReader, AMovedRecordIsReadOnceAtItsNewPlace)
+{
+    TempFolder folder;
+    TEditedCopy copy(folder);
+    const std::vector<double> original = PlainY(copy.Path());
+    // Record 2 moved to row 9's place: read where record 2 stood, and not again at row 9.
+    std::vector<double> expected = original;
+    expected[2] = original[9];
+    expected.erase(expected.begin() + 9);
+
+    copy.Move(2, 9);
+    copy.SetFlags(9, jet::TRowFlag::Deleted);  // as Access flags the moved copy
+    copy.SetRecordCount(14);
+    copy.Save();
+    EXPECT_EQ(PlainY(copy.Path()), expected);
+
+    // A writer that leaves the moved copy unflagged still has each record read once.
+    TempFolder other;
+    TEditedCopy second(other);
+    second.Move(2, 9);
+    second.SetRecordCount(14);
+    second.Save();
+    EXPECT_EQ(PlainY(second.Path()), expected);
+}
+
+TEST(JetReader, DamageEndsTheReadNamingTheTable)
+{
+    struct TCase {
+        const char* Name;
+        std::function<void(TEditedCopy&)> Damage;
+    };
+    const std::vector<TCase> cases = {
+        {"row offsets out of order",
+         [](TEditedCopy& c) {
+             const std::uint16_t a = jet::Get16(c.Slot(1)), b = jet::Get16(c.Slot(2));
+             jet::Put16(c.Slot(1), b);
+             jet::Put16(c.Slot(2), a);
+         }},
+        {"a row offset outside the page", [](TEditedCopy& c) { jet::Put16(c.Slot(4), 3); }},
+        {"a data page owned by another table",
+         [](TEditedCopy& c) {
+             jet::Put32(c.Page(c.Layout().DataPage) + c.Layout().Format.DataOwner, c.Layout().OtherTdefPage);
+         }},
+        {"a definition chain that loops",
+         [](TEditedCopy& c) { jet::Put32(c.Page(c.Layout().TdefPage) + c.Layout().Format.TdefNextPage, c.Layout().TdefPage); }},
+        {"moved records pointing at each other",
+         [](TEditedCopy& c) {
+             c.Move(5, 6);
+             c.Move(6, 5);
+         }},
+        {"a row-offset table longer than its page",
+         [](TEditedCopy& c) { jet::Put16(c.Page(c.Layout().DataPage) + c.Layout().Format.DataRowCount, 0x7FFF); }},
+    };
+    for (const TCase& k : cases) {
+        SCOPED_TRACE(k.Name);
+        TempFolder folder;
+        TEditedCopy copy(folder);
+        k.Damage(copy);
+        copy.Save();
+        const TBatchResult r = Compute(copy.Path());
+        EXPECT_EQ(r.Status, 2);
+        EXPECT_NE(r.Err.find("The table 'Plain' of '" + copy.Path() + "' is damaged: "), std::string::npos) << r.Err;
+        // The other tables of the file still read.
+        EXPECT_EQ(Column(ReadRecordsIsolated(copy.Path(), "Keyed", false), "y").size(), 15u);
+    }
+}
+
+// Whatever single byte of a data page's row-offset table or of the record count changes, the
+// table never reads shorter than it is: it reads whole, or not at all.
+TEST(JetReader, NoChangedByteMakesATableSilentlyShorter)
+{
+    TempFolder folder;
+    TEditedCopy copy(folder);
+    const std::vector<double> original = PlainY(copy.Path());
+    const std::string pristine = copy.Bytes();
+    const jet::TFormat& f = copy.Layout().Format;
+    std::vector<std::size_t> offsets;
+    const std::size_t dataPage = std::size_t{copy.Layout().DataPage} * f.PageSize;
+    for (std::size_t i = f.DataRowCount; i < f.DataRowOffsets + 2 * copy.Layout().Slots.size(); ++i) offsets.push_back(dataPage + i);
+    for (std::size_t i = 0; i < 4; ++i) offsets.push_back(std::size_t{copy.Layout().TdefPage} * f.PageSize + f.TdefRowCount + i);
+    int refused = 0;
+    for (std::size_t at : offsets)
+        for (std::uint8_t flip : {0x01, 0x02, 0x10, 0x40, 0x80, 0xFF}) {
+            copy.Bytes() = pristine;
+            copy.Bytes()[at] = static_cast<char>(copy.Bytes()[at] ^ flip);
+            copy.Save();
+            try {
+                EXPECT_EQ(PlainY(copy.Path()).size(), original.size()) << "byte " << at << " ^ " << int(flip);
+            } catch (const EProviderError&) {
+                ++refused;
+            }
+        }
+    EXPECT_GT(refused, 0);
+}
