@@ -1,24 +1,26 @@
 // What computing from an Access table costs, against the plain reading of the same table by
-// libmdb's own exporter. Table Big of ../shared/fixtures/bench.mdb (100 000 records, F00..F19
+// mdbtools' exporter. Table Big of ../shared/fixtures/bench.mdb (100 000 records, F00..F19
 // and Y, all Double):
 //
 //   ComputeFullMethod   TCustomerData::OpenTable (catalog and records read in the isolated
 //                       reading process and sent over the pipe), TStatistics with the full
 //                       method over F00..F19 against Y, MakeEquationText: the whole compute
 //                       command but starting the program and parsing its arguments
-//   MdbExport           `mdb-export bench.mdb Big > /dev/null` run as a child process: what
-//                       reading and formatting every record costs libmdb alone
+//   MdbExportToNull     `mdb-export bench.mdb Big > /dev/null` run as a child process: what
+//                       reading and formatting every record costs another reader of the
+//                       format (the yardstick)
+//   ExportToNull        `quorlin-batch export bench.mdb --table Big > /dev/null`: the same work
+//                       through our reader, its reading process and the CSV writer
 //   PostOneChange       one changed field of one record of Big written back, as a post from
 //                       the grid does it (on a copy in the temporary folder): the table read
 //                       as it stands, the file rebuilt in memory, written beside the old one,
 //                       synced and renamed over it, then the table read back and compared
 //
-// Both are wall-clock times, since most of the work happens in child processes. After the
-// runs the ratio compute/mdb-export is printed: it says how much the isolation, the transfer
-// and the statistics add to (or save over) a plain export.
+// All are wall-clock times, since most of the work happens in child processes. After the
+// runs the ratios compute/mdb-export and export/mdb-export are printed.
 //
 // Run: build/bench/access_bench  (built by default, not run by the test suite). Without
-// ../shared/fixtures/bench.mdb both benchmarks report an error and nothing is measured.
+// ../shared/fixtures/bench.mdb every benchmark reports an error and nothing is measured.
 
 #include <benchmark/benchmark.h>
 
@@ -85,6 +87,34 @@ void ComputeFullMethod(benchmark::State& state)
     state.counters["records"] = records;
 }
 
+// Runs program with its arguments, its output to /dev/null, and waits for it; false (with the
+// benchmark skipped) when it cannot be started or fails.
+bool RunToNull(benchmark::State& state, const std::vector<std::string>& args)
+{
+    std::vector<std::string> words = args;
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = 0;
+    const int spawned = ::posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (spawned != 0) {
+        state.SkipWithError(("cannot start " + args[0] + ": " + std::strerror(spawned)).c_str());
+        return false;
+    }
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        state.SkipWithError((args[0] + " failed").c_str());
+        return false;
+    }
+    return true;
+}
+
 void MdbExportToNull(benchmark::State& state)
 {
     if (!HaveDatabase(state)) return;
@@ -92,27 +122,15 @@ void MdbExportToNull(benchmark::State& state)
         state.SkipWithError("/usr/bin/mdb-export not found (package mdbtools)");
         return;
     }
-    std::string program = MdbExport, database = BenchDatabase(), table = BenchTable;
-    char* argv[] = {program.data(), database.data(), table.data(), nullptr};
-    for (auto _ : state) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-        pid_t pid = 0;
-        const int spawned = ::posix_spawn(&pid, MdbExport, &actions, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&actions);
-        if (spawned != 0) {
-            state.SkipWithError(("cannot start mdb-export: " + std::string(std::strerror(spawned))).c_str());
-            break;
-        }
-        int status = 0;
-        while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-        }
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            state.SkipWithError("mdb-export failed");
-            break;
-        }
-    }
+    for (auto _ : state)
+        if (!RunToNull(state, {MdbExport, BenchDatabase(), BenchTable})) break;
+}
+
+void ExportToNull(benchmark::State& state)
+{
+    if (!HaveDatabase(state)) return;
+    for (auto _ : state)
+        if (!RunToNull(state, {QUORLIN_BATCH_EXE, "export", BenchDatabase(), "--table", BenchTable})) break;
 }
 
 void PostOneChange(benchmark::State& state)
@@ -140,6 +158,7 @@ void PostOneChange(benchmark::State& state)
 
 BENCHMARK(ComputeFullMethod)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 BENCHMARK(MdbExportToNull)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
+BENCHMARK(ExportToNull)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 BENCHMARK(PostOneChange)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
 
 // The console output, and the mean wall time of each benchmark kept for the ratio.
@@ -180,10 +199,12 @@ int main(int argc, char** argv)
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
 
-    const double compute = reporter.Seconds("ComputeFullMethod");
-    const double exporter = reporter.Seconds("MdbExportToNull");
-    if (compute > 0 && exporter > 0)
-        std::printf("compute/mdb-export wall-time ratio: %.3f (%.1f ms / %.1f ms)\n", compute / exporter,
-                    compute * 1e3, exporter * 1e3);
+    const double yardstick = reporter.Seconds("MdbExportToNull");
+    for (const char* name : {"ComputeFullMethod", "ExportToNull"}) {
+        const double seconds = reporter.Seconds(name);
+        if (seconds > 0 && yardstick > 0)
+            std::printf("%s/mdb-export wall-time ratio: %.3f (%.1f ms / %.1f ms)\n", name, seconds / yardstick,
+                        seconds * 1e3, yardstick * 1e3);
+    }
     return 0;
 }

@@ -34,8 +34,8 @@ bool WriteAll(int fd, const char* p, std::size_t n) noexcept
 [[noreturn]] void ChildMain(int out,
                             const std::function<void(TWireWriter&, const std::function<void()>&)>& work) noexcept
 {
-    // libmdb talks about what it finds wrong, on stderr and (page dumps) on stdout, which are
-    // this program's own; the program reports failures itself.
+    // Nothing the reading process might print may reach this program's own output; failures
+    // come back through the stream.
     const int devnull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (devnull >= 0) {
         ::dup2(devnull, STDOUT_FILENO);

@@ -1,7 +1,7 @@
 #pragma once
-// Runs a read of a database file in a separate process. libmdb trusts the files it reads; on a
-// damaged file it may crash, loop or exhaust memory. Whatever happens there, this program goes
-// on: the failure comes back as EProviderError.
+// Runs a read of a database file in a separate process. A file may be damaged in any way, and
+// a reader that missed one way may crash, loop or exhaust memory on it. Whatever happens there,
+// this program goes on: the failure comes back as EProviderError.
 
 #include <functional>
 #include <string>

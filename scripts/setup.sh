@@ -8,7 +8,6 @@ packages=(
   build-essential cmake ninja-build pkg-config   # compiler and build
   libgtest-dev libgmock-dev libbenchmark-dev      # tests and benchmarks
   nlohmann-json3-dev libcli11-dev                 # the batch command's JSON and arguments
-  mdbtools-dev                                    # reading Access databases (libmdb)
   libsqlite3-dev                                  # evaluating saved queries (views)
   mdbtools                                        # mdb-export: the benchmarks' yardstick, a reader in the tests
   python3                                         # the tests' independent reader of Access files

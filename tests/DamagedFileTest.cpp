@@ -1,4 +1,4 @@
-// Damaged database files. libmdb believes what a file says about itself, and a file damaged on
+// Damaged database files. A reader that believes what a file says about itself, on a file damaged on
 // disk, cut short by a failed copy or grown by a bad transfer must cost the forecaster an error
 // message, never the program: every read runs in a child process (data/Isolation.h) that may
 // crash or be killed for hanging. These tests damage the bundled regression.mdb a thousand ways
@@ -52,9 +52,8 @@ constexpr int CopiesPerCase = 250;
 // Every BatchSampleStep-th copy also goes through the batch command: 100 copies in all.
 constexpr int BatchSampleStep = 10;
 // Under AddressSanitizer each reading process lives several times longer (the sanitizer's
-// allocator and shadow memory come along into it), and libmdb in the child is not
-// instrumented anyway: what the sanitizer checks is this process's side (the stream reader,
-// the data module), which every fourth copy exercises well enough. That leaves 250 copies,
+// allocator and shadow memory come along into it); every fourth copy exercises both the reader
+// in the child and this process's side (the stream reader, the data module) well enough. That leaves 250 copies,
 // 50 of them through the batch command; the normal build runs all thousand.
 #if defined(__SANITIZE_ADDRESS__)
 constexpr int CopyStride = 4;
@@ -133,7 +132,7 @@ TDamagedCopy MakeDamagedCopy(const std::string& original, int index)
         what << (zero ? "zero" : "randomise") << " page " << page << "; ";
     };
     // The counts and offsets at the head of a page (page type, free space, owner, row count,
-    // the row offset table) are what libmdb follows blindly; extreme values test its bounds.
+    // the row offset table) are what a reader must not follow blindly; extreme values test its bounds.
     auto headerFields = [&](std::size_t page) {
         static const std::uint32_t extremes[] = {0,      1,      0x7F,   0x80,       0xFF,
                                                  0x7FFF, 0x8000, 0xFFFF, 0x7FFFFFFF, 0xFFFFFFFF};
@@ -584,7 +583,7 @@ TEST_F(DamagedFile, UndamagedCopyReadsCompletely)
     EXPECT_EQ(nlohmann::json::parse(e.Out, nullptr, false).value("equation", ""), "y=0.517+2.383*x1-0.083*x2");
 }
 
-// Copy 911 makes libmdb 1.0 itself crash (a segmentation fault, mdb-export's as well) when
+// Copy 911 makes the reading library of earlier versions crash (a segmentation fault, mdb-export's as well) when
 // table Stepwise2 is read: the reading process dies, and this process reports the table as
 // damaged and goes on with the others.
 TEST_F(DamagedFile, CrashOfTheReaderIsContained)
@@ -628,7 +627,7 @@ TEST_F(DamagedFile, CrashOfTheReaderIsContained)
     }
     // Under AddressSanitizer the fault ends the process with the sanitizer's report and status 1.
     if (WIFEXITED(status) && WEXITSTATUS(status) == 0)
-        GTEST_SKIP() << "libmdb no longer crashes on " << where << "; the containment went untried";
+        GTEST_SKIP() << "the reader no longer crashes on " << where << "; the containment went untried";
 }
 
 TEST_F(DamagedFile, ZeroLengthFileIsRefused)

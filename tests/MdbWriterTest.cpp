@@ -1,5 +1,5 @@
 // The write path, checked from outside: after every change the file is read by a fresh reading
-// process (libmdb), by mdb-export, and by an independent reader of the file format
+// process (our reader), by mdb-export, and by an independent reader of the file format
 // (tests/tools/jet4_check.py) that also walks every index and usage map.
 
 #include <gmock/gmock.h>

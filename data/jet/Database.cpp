@@ -22,7 +22,8 @@ public:
         if (fd < 0) throw EProviderError("Cannot open the database file '" + path + "'");
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fd, 0);
+            // Every page is read, so they are all mapped at once rather than one fault at a time.
+            void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
             if (p != MAP_FAILED) {
                 FData = static_cast<const std::uint8_t*>(p);
                 FSize = static_cast<std::size_t>(st.st_size);
