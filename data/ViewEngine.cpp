@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <memory>
 #include <set>
 
@@ -28,12 +30,77 @@ using TStmt = std::unique_ptr<sqlite3_stmt, TStmtFinalize>;
     throw EProviderError("The query '" + view + "' cannot be opened: " + why);
 }
 
+// One statement, and nothing after it: text built from a file could otherwise smuggle in a
+// second statement behind a ";".
 TStmt Prepare(sqlite3* db, const std::string& sql, const std::string& view)
 {
     sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK)
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail) != SQLITE_OK)
         Fail(view, sqlite3_errmsg(db));
-    return TStmt(raw);
+    TStmt statement(raw);
+    for (; tail && *tail; ++tail)
+        if (!std::isspace(static_cast<unsigned char>(*tail)))
+            Fail(view, "the saved query '" + view + "' holds more than one statement");
+    if (!statement) Fail(view, "the saved query '" + view + "' holds no statement");
+    return statement;
+}
+
+// What SQL built from a file may do: read the tables and views this program made, call
+// functions, and (when asked to) create one view. Our own statements, which create and fill
+// the tables from quoted names, are trusted.
+struct TGuard {
+    bool Trusted = true;
+    bool CreatingView = false;
+};
+
+bool IsSchemaTable(const char* name)
+{
+    return name && (std::strcmp(name, "sqlite_master") == 0 || std::strcmp(name, "sqlite_schema") == 0 ||
+                    std::strcmp(name, "sqlite_temp_master") == 0);
+}
+
+int Authorize(void* data, int action, const char* first, const char* second, const char*, const char*)
+{
+    const TGuard& guard = *static_cast<const TGuard*>(data);
+    if (guard.Trusted) return SQLITE_OK;
+    switch (action) {
+    case SQLITE_SELECT:
+    case SQLITE_READ: return SQLITE_OK;
+    case SQLITE_FUNCTION: return second && sqlite3_stricmp(second, "load_extension") == 0 ? SQLITE_DENY : SQLITE_OK;
+    case SQLITE_CREATE_VIEW: return guard.CreatingView ? SQLITE_OK : SQLITE_DENY;
+    case SQLITE_INSERT: return guard.CreatingView && IsSchemaTable(first) ? SQLITE_OK : SQLITE_DENY;
+    default: return SQLITE_DENY;  // writing, pragmas, attaching, transactions, recursion
+    }
+}
+
+// Runs one statement built from a file under the guard, which is trusted again afterwards.
+void RunGuarded(sqlite3* db, TGuard& guard, const std::string& sql, const std::string& view)
+{
+    guard.Trusted = false;
+    guard.CreatingView = true;
+    const TStmt statement = Prepare(db, sql, view);
+    const int rc = sqlite3_step(statement.get());
+    guard = TGuard{};
+    if (rc != SQLITE_DONE) Fail(view, sqlite3_errmsg(db));
+}
+
+// An in-memory database that cannot reach any file: no attached databases, no extensions,
+// defensive mode (no writes to its own schema by SQL).
+TDb OpenEngine(TGuard& guard, const std::string& view)
+{
+    sqlite3* raw = nullptr;
+    if (sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr) != SQLITE_OK) {
+        sqlite3_close(raw);
+        Fail(view, "no SQL engine");
+    }
+    TDb db(raw);
+    sqlite3_db_config(raw, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
+    sqlite3_db_config(raw, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
+    sqlite3_db_config(raw, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
+    sqlite3_limit(raw, SQLITE_LIMIT_ATTACHED, 0);
+    sqlite3_set_authorizer(raw, Authorize, &guard);
+    return db;
 }
 
 void Exec(sqlite3* db, const std::string& sql, const std::string& view)
@@ -157,7 +224,8 @@ namespace {
 
 class TViewBuilder {
 public:
-    TViewBuilder(TMdbFile& file, sqlite3* db, const TProgress& progress) : FFile(file), FDb(db), FProgress(progress)
+    TViewBuilder(TMdbFile& file, sqlite3* db, TGuard& guard, const TProgress& progress)
+        : FFile(file), FDb(db), FGuard(guard), FProgress(progress)
     {
         for (const auto& o : FFile.Catalog()) FObjects.push_back(o);
     }
@@ -174,7 +242,7 @@ public:
             if (object->Kind == TObjectKind::View) {
                 const TQueryDefinition inner = FFile.QueryDefinition(object->Name);
                 Provide(inner, depth + 1);
-                Exec(FDb, "CREATE VIEW " + Quote(input) + " AS " + Translate(inner), query.Name);
+                RunGuarded(FDb, FGuard, "CREATE VIEW " + Quote(input) + " AS " + Translate(inner), inner.Name);
             } else if (object->Kind == TObjectKind::Table) {
                 Load(object->Name, input, query.Name);
             } else {
@@ -238,6 +306,7 @@ private:
 
     TMdbFile& FFile;
     sqlite3* FDb;
+    TGuard& FGuard;
     const TProgress& FProgress;
     std::vector<TCatalogObject> FObjects;
     std::set<std::string> FProvided;
@@ -251,18 +320,15 @@ void StreamViewRecords(const std::string& path, const std::string& viewName, TWi
     const TQueryDefinition query = file.QueryDefinition(viewName);
     if (!query.IsSelectWithoutParameters()) Fail(viewName, "it is not a select query without parameters");
 
-    sqlite3* raw = nullptr;
-    if (sqlite3_open(":memory:", &raw) != SQLITE_OK) {
-        sqlite3_close(raw);
-        Fail(viewName, "no SQL engine");
-    }
-    TDb db(raw);
+    TGuard guard;
+    TDb db = OpenEngine(guard, viewName);
     RegisterAccessFunctions(db.get());
     Exec(db.get(), "BEGIN", viewName);
-    TViewBuilder builder(file, db.get(), progress);
+    TViewBuilder builder(file, db.get(), guard, progress);
     builder.Provide(query, 0);
     Exec(db.get(), "COMMIT", viewName);
 
+    guard.Trusted = false;  // from here on, only the query itself runs
     TStmt select = Prepare(db.get(), TViewBuilder::Translate(query), viewName);
     const int count = sqlite3_column_count(select.get());
     std::vector<TColumnInfo> columns(static_cast<std::size_t>(count));

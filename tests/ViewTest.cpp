@@ -212,3 +212,36 @@ TEST(Views, SelectQueryWithJoinsOfAnAccessFile)
     EXPECT_THAT(d.DataQuery.FieldNames(), ElementsAre("Table1.col1", "Table1.col2", "Table1.col3", "Table2.col1",
                                                       "Table2.col2", "Table3.col3"));
 }
+
+// A saved query is data from whoever sent the file: SQL smuggled into one of its expressions
+// must be refused, not run, and must reach no file.
+TEST(Views, SmuggledStatementsAreRefusedAndTouchNoFile)
+{
+    TempFolder folder;
+    const std::string path = WritableCopy(folder);
+    std::string bytes = ReadBytes(path);
+    auto utf16 = [](const std::string& ascii) {
+        std::string s;
+        for (char c : ascii) s += std::string{c, '\0'};
+        return s;
+    };
+    const std::string where = utf16("(((Weather.Temp)>18))");
+    const std::size_t at = bytes.find(where);
+    ASSERT_NE(at, std::string::npos);
+    for (const std::string& smuggled : {std::string("1;ATTACH'x.db'AS x--"), std::string("1;DROP TABLE Weather"),
+                                         std::string("1;PRAGMA writable_schema=1")}) {
+        SCOPED_TRACE(smuggled);
+        std::string text = smuggled.substr(0, 21);
+        text.resize(21, ' ');
+        bytes.replace(at, where.size(), utf16(text));
+        WriteBytes(path, bytes);
+        const auto cwd = std::filesystem::current_path();
+        std::filesystem::current_path(folder.Path());
+        TCustomerData d;
+        const int opened = d.OpenTable(path, "WarmDays");
+        std::filesystem::current_path(cwd);
+        EXPECT_EQ(opened, 1);
+        EXPECT_THAT(d.LastError(), HasSubstr("holds more than one statement"));
+        EXPECT_THAT(folder.Entries(), ElementsAre("r.mdb"));
+    }
+}
