@@ -209,6 +209,8 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
         return 0;
     } catch (const EUsage& e) {
         return fail(ExitUsage, e.what());
+    } catch (const ETooManyFactors& e) {
+        return fail(ExitUsage, e.what());
     } catch (const std::exception& e) {
         // Floating-point faults, unreadable values, a report that cannot be written.
         return fail(ExitFailed, e.what());

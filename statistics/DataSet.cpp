@@ -85,4 +85,11 @@ bool SameFieldName(std::string_view a, std::string_view b) noexcept
     return true;
 }
 
+std::string FieldNameKey(std::string_view name)
+{
+    std::string key(name);
+    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return key;
+}
+
 }  // namespace quorlin

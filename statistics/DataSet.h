@@ -53,5 +53,7 @@ std::string InvalidFloatMessage(std::string_view text);
 
 // Letter case ignored for ASCII letters, as field lookup does.
 bool SameFieldName(std::string_view a, std::string_view b) noexcept;
+// The key under which SameFieldName finds a name: equal keys for names it takes as the same.
+std::string FieldNameKey(std::string_view name);
 
 }  // namespace quorlin

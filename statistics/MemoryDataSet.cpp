@@ -11,7 +11,8 @@ TMemoryDataSet::TMemoryDataSet(std::vector<std::string> fieldNames)
 
 std::int32_t TMemoryDataSet::AddField(std::string name)
 {
-    if (FindField(name) >= 0) throw EDatabaseError("Duplicate field name '" + name + "'");
+    if (!FFieldIndex.emplace(FieldNameKey(name), FieldCount()).second)
+        throw EDatabaseError("Duplicate field name '" + name + "'");
     FNames.push_back(std::move(name));
     Column column;
     column.Values.assign(static_cast<std::size_t>(FRecordCount), 0.0);
@@ -49,9 +50,12 @@ void TMemoryDataSet::AppendRecord(const std::vector<TCell>& cells)
 
 std::int32_t TMemoryDataSet::FindField(std::string_view name) const noexcept
 {
-    for (std::size_t f = 0; f < FNames.size(); ++f)
-        if (SameFieldName(FNames[f], name)) return static_cast<std::int32_t>(f);
-    return -1;
+    try {
+        const auto it = FFieldIndex.find(FieldNameKey(name));
+        return it == FFieldIndex.end() ? -1 : it->second;
+    } catch (const std::bad_alloc&) {
+        return -1;
+    }
 }
 
 std::int32_t TMemoryDataSet::RecNo() const { return FRecordCount == 0 ? 0 : FCurrent + 1; }

@@ -52,6 +52,7 @@ private:
     };
 
     std::vector<std::string> FNames;
+    std::unordered_map<std::string, std::int32_t> FFieldIndex;  // by FieldNameKey: lookups stay fast for wide tables
     std::vector<Column> FColumns;
     std::int32_t FRecordCount = 0;
     std::int32_t FCurrent = 0;  // 0-based

@@ -70,14 +70,33 @@ private:
     bool FActive = true;
 };
 
+// Refuses a factor count whose matrices would not fit, so that a table of a hundred thousand
+// columns costs a message instead of all the machine's memory.
+std::int32_t CheckedFactorCount(std::size_t factors)
+{
+    if (MatrixBytes(factors) <= MatrixMemoryLimit) return static_cast<std::int32_t>(factors);
+    char need[32];
+    std::snprintf(need, sizeof need, "%.1f GiB", static_cast<double>(MatrixBytes(factors)) / double(1 << 30));
+    throw ETooManyFactors("Too many factors: " + std::to_string(factors) + " of them need " + need + " of memory");
+}
+
 }  // namespace
+
+std::uint64_t MatrixBytes(std::uint64_t factors) noexcept
+{
+    // Covariances and correlations (m x m each), the equation's copy of the correlations and
+    // its augmented matrix ((m + 1) x (m + 1)): four squares of doubles, near enough.
+    const std::uint64_t side = factors + 1;
+    if (side > (std::uint64_t{1} << 28)) return UINT64_MAX;
+    return 4 * side * side * sizeof(double);
+}
 
 TStatistics::TStatistics(TDataSet& query, const std::vector<std::string>& factorNames,
                          const std::string& yFieldName, double fa, std::int32_t method, TRemovalNotifier onRemoval)
     : FQuery(query),
       FFactorNames(factorNames),
       FYFieldName(yFieldName),
-      FFactorCount(static_cast<std::int32_t>(factorNames.size())),
+      FFactorCount(CheckedFactorCount(factorNames.size())),
       FSampleSize(query.RecordCount()),
       FCovariance(FFactorCount, FFactorCount),
       FCovarianceXY(FFactorCount, 1),

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,18 @@
 namespace quorlin {
 
 enum TMethod : std::int32_t { MethodStepwise = 1, MethodFull = 2 };
+
+// More factors than the matrices of one computation may take memory for; raised before any of
+// them is made.
+class ETooManyFactors : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// What the matrices of one computation with m factors take, the statistics' and the equation
+// object's together, and the most they may take.
+std::uint64_t MatrixBytes(std::uint64_t factors) noexcept;
+constexpr std::uint64_t MatrixMemoryLimit = std::uint64_t{2} << 30;
 
 class TStatistics {
 public:

@@ -1,5 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 #include <nlohmann/json.hpp>
 
 #include <sys/stat.h>
@@ -197,6 +199,28 @@ TEST(BatchFailures, BadUsageOrInputExitsTwo)
     EXPECT_EQ(RunCommand({"compute", Sample}).Status, 2);
     EXPECT_EQ(RunCommand({}).Status, 2);
     EXPECT_EQ(RunCommand({"frobnicate"}).Status, 2);
+}
+
+// A table of a hundred thousand columns is listed whole, and computing with all of them as
+// factors is refused at once as bad input, with what they would need.
+TEST(BatchFailures, TooManyFactorsExitTwoAndSayWhy)
+{
+    TempFolder folder;
+    constexpr int Wide = 100000;
+    std::string header, record;
+    for (int i = 0; i < Wide; ++i) {
+        header += (i ? ",c" : "c") + std::to_string(i);
+        record += i ? ",1" : "1";
+    }
+    const std::string path = (folder / "wide.csv").string();
+    WriteBytes(path, header + "\n" + record + "\n" + record + "\n");
+    const RunResult fields = RunCommand({"fields", path});
+    EXPECT_EQ(fields.Status, 0);
+    EXPECT_EQ(std::count(fields.Out.begin(), fields.Out.end(), '\n'), Wide);
+    const RunResult r = RunCommand({"compute", path, "--y", "c0", "--method", "full", "--json"});
+    EXPECT_EQ(r.Status, 2);
+    EXPECT_THAT(r.Err, ::testing::HasSubstr("Too many factors: 99999 of them need"));
+    EXPECT_THAT(r.Out, ::testing::HasSubstr("\"error\":\"Too many factors"));
 }
 
 TEST(BatchHelp, DescribesTheCommands)

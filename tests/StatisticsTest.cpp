@@ -281,3 +281,25 @@ TEST(SampleStatisticsFailures, NonFiniteStoredValuesNeverEnterTheArithmetic)
     TMemoryDataSet data = TableOf({"x", "y"}, {{1.0, 1.0}, {std::nan(""), 2.0}, {3.0, 4.0}});
     EXPECT_EQ(FailureOf(data, {"x"}, "y"), "Invalid floating point operation");
 }
+
+// A table of very many columns costs a message, not the machine's memory: the count is
+// checked before any matrix is made, and the message says what the factors would need.
+TEST(StatisticsLimits, TooManyFactorsAreRefusedBeforeAnyMatrixIsMade)
+{
+    constexpr std::size_t Wide = 100000;
+    std::vector<std::string> names;
+    for (std::size_t i = 0; i < Wide; ++i) names.push_back("x" + std::to_string(i));
+    names.push_back("y");
+    TMemoryDataSet table(names);
+    table.AppendRecord(std::vector<TCell>(names.size(), 1.0));
+    const std::vector<std::string> factors(names.begin(), names.end() - 1);
+    try {
+        TStatistics stats(table, factors, "y", 4.0, MethodFull);
+        FAIL() << "100 000 factors were accepted";
+    } catch (const ETooManyFactors& e) {
+        EXPECT_THAT(e.what(), ::testing::StartsWith("Too many factors: 100000 of them need 298.0 GiB of memory"));
+    }
+    // Below the limit the same table computes as usual (and fails only on its data).
+    EXPECT_LE(MatrixBytes(2000), MatrixMemoryLimit);
+    EXPECT_GT(MatrixBytes(Wide), MatrixMemoryLimit);
+}
