@@ -99,7 +99,7 @@ std::string ResolveField(const TSource& source, const std::string& name)
 {
     for (const auto& field : source.FieldNames())
         if (SameFieldName(field, name)) return field;
-    throw EUsage("Unknown field '" + name + "'");
+    throw EUsage("Unknown field '" + EchoedText(name) + "'");
 }
 
 std::vector<std::string> ResolveFactors(const TSource& table, const TComputeOptions& options,
@@ -266,7 +266,7 @@ int EditRecords(TRecordChange::TKind kind, const TEditOptions& options, std::ost
         std::vector<std::pair<std::int32_t, std::string>> values;
         for (const auto& set : options.Sets) {
             const auto eq = set.find('=');
-            if (eq == std::string::npos) throw std::runtime_error("--set needs FIELD=VALUE, not '" + set + "'");
+            if (eq == std::string::npos) throw std::runtime_error("--set needs FIELD=VALUE, not '" + EchoedText(set) + "'");
             const std::int32_t field = query.FieldByName(ResolveField(source, set.substr(0, eq)));
             for (const auto& earlier : values)
                 if (earlier.first == field) throw std::runtime_error("Field '" + query.Field(field).Name + "' is set twice");

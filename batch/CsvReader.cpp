@@ -120,7 +120,7 @@ TMemoryDataSet ParseCsv(std::string_view text, const std::string& sourceName)
     for (auto& cell : raw) {
         if (cell.Text.empty()) parser.Fail("a field has no name", parser.RecordLine());
         if (table.FindField(cell.Text) >= 0)
-            parser.Fail("the field name '" + cell.Text + "' appears twice", parser.RecordLine());
+            parser.Fail("the field name '" + EchoedText(cell.Text) + "' appears twice", parser.RecordLine());
         table.AddField(std::move(cell.Text));
     }
 

@@ -1,5 +1,7 @@
 #include "DataSet.h"
 
+#include <cstdio>
+
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -62,9 +64,29 @@ bool TryTextToFloat(std::string_view text, double& value) noexcept
     return true;
 }
 
+std::string EchoedText(std::string_view text)
+{
+    constexpr std::size_t Shown = 60;  // characters
+    std::string out;
+    std::size_t characters = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const bool starts = (c & 0xC0) != 0x80;  // not a UTF-8 continuation byte
+        if (starts && characters++ == Shown) return out + "\u2026";
+        if (c < 0x20 || c == 0x7F) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02X", c);
+            out += hex;
+        } else {
+            out.push_back(static_cast<char>(c));
+        }
+    }
+    return out;
+}
+
 std::string InvalidFloatMessage(std::string_view text)
 {
-    return "'" + std::string(text) + "' is not a valid floating point value";
+    return "'" + EchoedText(text) + "' is not a valid floating point value";
 }
 
 double TextToFloat(std::string_view text)

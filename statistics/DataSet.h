@@ -49,6 +49,9 @@ public:
 double TextToFloat(std::string_view text);
 // The same, without raising: false when the text is no number.
 bool TryTextToFloat(std::string_view text, double& value) noexcept;
+// Text from a file or a command line, fit to be quoted in a message: cut to about 60
+// characters with "…", control characters (NUL included) shown as \xNN.
+std::string EchoedText(std::string_view text);
 std::string InvalidFloatMessage(std::string_view text);
 
 // Letter case ignored for ASCII letters, as field lookup does.

@@ -12,7 +12,7 @@ TMemoryDataSet::TMemoryDataSet(std::vector<std::string> fieldNames)
 std::int32_t TMemoryDataSet::AddField(std::string name)
 {
     if (!FFieldIndex.emplace(FieldNameKey(name), FieldCount()).second)
-        throw EDatabaseError("Duplicate field name '" + name + "'");
+        throw EDatabaseError("Duplicate field name '" + EchoedText(name) + "'");
     FNames.push_back(std::move(name));
     Column column;
     column.Values.assign(static_cast<std::size_t>(FRecordCount), 0.0);
@@ -93,7 +93,7 @@ void TMemoryDataSet::EnableControls()
 std::int32_t TMemoryDataSet::FieldByName(std::string_view name) const
 {
     const std::int32_t f = FindField(name);
-    if (f < 0) throw EDatabaseError("Field '" + std::string(name) + "' not found");
+    if (f < 0) throw EDatabaseError("Field '" + EchoedText(name) + "' not found");
     return f;
 }
 

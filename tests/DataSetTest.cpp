@@ -110,3 +110,18 @@ TEST(MemoryDataSet, ControlsNest)
     t.EnableControls();
     EXPECT_FALSE(t.ControlsDisabled());
 }
+
+// What a file holds is echoed in messages only in part and only printable: a 10 MB cell is not
+// printed whole, a NUL does not cut the message short.
+TEST(Messages, EchoedTextIsCutAndEscaped)
+{
+    const std::string huge(10'000'000, '7');
+    const std::string message = InvalidFloatMessage(huge + "x");
+    EXPECT_EQ(message, "'" + std::string(60, '7') + "\u2026' is not a valid floating point value");
+    EXPECT_EQ(EchoedText(std::string("1\0" "2\n", 4)), "1\\x002\\x0A");
+    // Characters, not bytes, are counted: a Chinese name is never cut inside a character.
+    std::string chinese;
+    for (int i = 0; i < 70; ++i) chinese += "降";
+    EXPECT_EQ(EchoedText(chinese), chinese.substr(0, 60 * 3) + "\u2026");
+    EXPECT_EQ(EchoedText("short"), "short");
+}
