@@ -1,70 +1,52 @@
 #include "Isolation.h"
-#include "MdbAccess.h"
-#include "ViewEngine.h"
 
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+
+extern char** environ;
 
 namespace quorlin {
 
 namespace {
 
-bool WriteAll(int fd, const char* p, std::size_t n) noexcept
+// The reading program: beside the running program once installed, else where the build put it.
+std::string ReaderProgram()
 {
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        const std::filesystem::path beside = std::filesystem::path(std::string(self, static_cast<std::size_t>(n))).parent_path() / "quorlin-reader";
+        if (::access(beside.c_str(), X_OK) == 0) return beside.string();
     }
-    return true;
+    return QUORLIN_READER_BUILD_PATH;
 }
 
-[[noreturn]] void ChildMain(int out,
-                            const std::function<void(TWireWriter&, const std::function<void()>&)>& work) noexcept
+// Starts the reading program with its standard output on the pipe's writing end and its
+// error output discarded; its environment is this program's but for nothing it needs.
+pid_t StartReader(const std::vector<std::string>& request, int out)
 {
-    // Nothing the reading process might print may reach this program's own output; failures
-    // come back through the stream.
-    const int devnull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (devnull >= 0) {
-        ::dup2(devnull, STDOUT_FILENO);
-        ::dup2(devnull, STDERR_FILENO);
-    }
-#if !defined(__SANITIZE_ADDRESS__)
-    // A damaged chain of pages can make a read allocate without end.
-    const rlimit limit{rlim_t{4} << 30, rlim_t{4} << 30};
-    ::setrlimit(RLIMIT_AS, &limit);
-#endif
-    bool ok = true;
-    TWireWriter w([&](const char* p, std::size_t n) {
-        if (!WriteAll(out, p, n)) ok = false;
-    });
-    try {
-        w.U8(static_cast<std::uint8_t>(TWireMark::Start));
-        work(w, [&w] {
-            if (w.Empty()) w.U8(static_cast<std::uint8_t>(TWireMark::Progress));
-            w.Flush();
-        });
-    } catch (const std::exception& e) {
-        w.U8(static_cast<std::uint8_t>(TWireMark::Failure));
-        w.Str(e.what());
-    } catch (...) {
-        w.U8(static_cast<std::uint8_t>(TWireMark::Failure));
-        w.Str("The database file could not be read");
-    }
-    w.Flush();
-    ::_exit(ok ? 0 : 3);
+    const std::string program = ReaderProgram();
+    std::vector<std::string> words{program};
+    words.insert(words.end(), request.begin(), request.end());
+    std::vector<char*> argv;
+    for (auto& w : words) argv.push_back(w.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return rc == 0 ? pid : -1;
 }
 
 // The program's end of the pipe: reads with a limit on silence, and ends the reading process
@@ -122,24 +104,17 @@ int IsolatedReadTimeout()
     return 30;
 }
 
-void RunIsolated(const std::function<void(TWireWriter&, const std::function<void()>&)>& work,
-                 const std::function<void(TWireReader&)>& consume, const std::string& failureMessage)
+void RunReader(const std::vector<std::string>& request, const std::function<void(TWireReader&)>& consume,
+               const std::string& failureMessage)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw EProviderError(failureMessage);
-    std::fflush(nullptr);
-    const pid_t pid = ::fork();
+    const pid_t pid = StartReader(request, fds[1]);
+    ::close(fds[1]);
     if (pid < 0) {
         ::close(fds[0]);
-        ::close(fds[1]);
-        throw EProviderError(failureMessage);
+        throw EProviderError(failureMessage + " (the reading program " + ReaderProgram() + " cannot be started)");
     }
-    if (pid == 0) {
-        ::close(fds[0]);
-        ChildMain(fds[1], work);
-    }
-    ::close(fds[1]);
-
     TChild child(pid, fds[0]);
     TWireReader reader([&](char* p, std::size_t n) { return child.Read(p, n); });
     try {
@@ -159,14 +134,8 @@ void RunIsolated(const std::function<void(TWireWriter&, const std::function<void
 TTableData ReadRecordsIsolated(const std::string& path, const std::string& name, bool view)
 {
     TTableData data;
-    RunIsolated(
-        [&](TWireWriter& w, const std::function<void()>& heartbeat) {
-            if (view)
-                StreamViewRecords(path, name, w, heartbeat);
-            else
-                StreamTableRecords(path, name, w, heartbeat);
-        },
-        [&](TWireReader& r) { data = ReadTableStream(r); },
+    RunReader(
+        {view ? "view" : "table", path, name}, [&](TWireReader& r) { data = ReadTableStream(r); },
         "The table '" + name + "' cannot be read: the database file '" + path + "' is damaged");
     return data;
 }

@@ -201,15 +201,8 @@ void TMdbConnection::Open()
         throw EProviderError("Could not find file '" + path + "'.");
 
     std::vector<TCatalogObject> catalog;
-    RunIsolated(
-        [&](TWireWriter& w, const std::function<void()>&) {
-            const auto objects = ReadCatalog(path);
-            w.I32(static_cast<std::int32_t>(objects.size()));
-            for (const auto& o : objects) {
-                w.U8(static_cast<std::uint8_t>(o.Kind));
-                w.Str(o.Name);
-            }
-        },
+    RunReader(
+        {"catalog", path},
         [&](TWireReader& r) {
             const std::int32_t count = r.I32();
             if (count < 0 || count > (1 << 20)) throw EWireError();

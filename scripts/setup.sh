@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev      # tests and benchmarks
   nlohmann-json3-dev libcli11-dev                 # the batch command's JSON and arguments
   libsqlite3-dev                                  # evaluating saved queries (views)
+  libseccomp-dev                                  # confining the reading process to the calls reading needs
   mdbtools                                        # mdb-export: the benchmarks' yardstick, a reader in the tests
   python3                                         # the tests' independent reader of Access files
   qt6-base-dev libgl-dev                          # the desktop program (Qt 6 Widgets)

@@ -4,8 +4,6 @@
 #include <QApplication>
 #include <QMessageBox>
 
-#include <cstdlib>
-
 #include "EquForm.h"
 #include "data/CustomerData.h"
 #include "data/Dbbrower01.h"
@@ -13,9 +11,6 @@
 
 int main(int argc, char** argv)
 {
-    // Tables are read in a forked process; glib's own allocator is not safe across a fork
-    // from a program with threads, the system allocator is.
-    ::setenv("G_SLICE", "always-malloc", 1);
     QApplication app(argc, argv);
     try {
         quorlin::TQtUserInterface ui;

@@ -1,0 +1,20 @@
+#pragma once
+// What the reading process may do once it has started: read the one database file, and write
+// its result to the pipe it was given. It gains no privileges, opens nothing for writing,
+// creates no file, opens no socket and starts no program.
+
+#include <string>
+
+namespace quorlin {
+
+// What each mechanism achieved; a kernel without one leaves the others in force.
+struct TConfinement {
+    bool NoNewPrivileges = false;
+    bool FileAccess = false;   // Landlock: only the database file (and the text converters) readable
+    bool SystemCalls = false;  // seccomp: a list of the calls reading needs
+};
+
+// Confines the calling process for good. Call it before the file is opened.
+TConfinement Confine(const std::string& databasePath);
+
+}  // namespace quorlin

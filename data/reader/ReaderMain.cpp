@@ -1,0 +1,127 @@
+// quorlin-reader: reads one thing from an Access file and streams it to its standard output,
+// confined first (Confinement.h). The program starts it for every read, so that whatever a
+// damaged or hostile file does to the reader ends with this process.
+//
+//   quorlin-reader catalog FILE         the file's tables, system tables and views
+//   quorlin-reader table FILE NAME      a table's columns and records
+//   quorlin-reader view FILE NAME       a view's columns and records
+//   quorlin-reader probe WHAT FILE      (tests) confined, tries WHAT: write, socket or exec,
+//                                       and prints whether it was denied; crash: dies of a
+//                                       fault, as a reader that missed some damage would
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "../MdbAccess.h"
+#include "../ViewEngine.h"
+#include "../Wire.h"
+#include "Confinement.h"
+
+extern char** environ;
+
+namespace {
+
+using namespace quorlin;
+
+bool WriteAll(int fd, const char* p, std::size_t n) noexcept
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+void StreamCatalog(const std::string& path, TWireWriter& w)
+{
+    const auto objects = ReadCatalog(path);
+    w.I32(static_cast<std::int32_t>(objects.size()));
+    for (const auto& o : objects) {
+        w.U8(static_cast<std::uint8_t>(o.Kind));
+        w.Str(o.Name);
+    }
+}
+
+// What one request writes after the start mark.
+void Serve(const std::vector<std::string>& args, TWireWriter& w)
+{
+    const auto heartbeat = [&w] {
+        if (w.Empty()) w.U8(static_cast<std::uint8_t>(TWireMark::Progress));
+        w.Flush();
+    };
+    const std::string& what = args.at(0);
+    if (what == "catalog" && args.size() == 2) return StreamCatalog(args[1], w);
+    if (what == "table" && args.size() == 3) return StreamTableRecords(args[1], args[2], w, heartbeat);
+    if (what == "view" && args.size() == 3) return StreamViewRecords(args[1], args[2], w, heartbeat);
+    throw std::invalid_argument("unknown request");
+}
+
+// Each forbidden act, tried once the process is confined; true when it was refused.
+bool Refused(const std::string& act, const std::string& path)
+{
+    if (act == "write") {
+        const int fd = ::open((path + ".written").c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0600);
+        if (fd >= 0) ::close(fd);
+        const int same = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+        if (same >= 0) ::close(same);
+        return fd < 0 && same < 0;
+    }
+    if (act == "socket") {
+        const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (s >= 0) ::close(s);
+        return s < 0;
+    }
+    if (act == "crash") ::raise(SIGSEGV);
+    if (act == "exec") {
+        char* argv[] = {const_cast<char*>("/bin/true"), nullptr};
+        ::execve("/bin/true", argv, environ);
+        return true;  // still here: the program did not start
+    }
+    return false;
+}
+
+int Probe(const std::string& act, const std::string& path)
+{
+    const TConfinement c = Confine(path);
+    const bool refused = Refused(act, path);
+    std::printf("%s %s (no new privileges %d, files %d, calls %d)\n", act.c_str(), refused ? "denied" : "allowed",
+                c.NoNewPrivileges, c.FileAccess, c.SystemCalls);
+    return refused ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 3 && args[0] == "probe") return Probe(args[1], args[2]);
+    if (args.size() < 2) {
+        std::fprintf(stderr, "quorlin-reader: this program is started by Quorlin for each read of a file\n");
+        return 2;
+    }
+    bool written = true;
+    TWireWriter w([&](const char* p, std::size_t n) { written = WriteAll(STDOUT_FILENO, p, n) && written; });
+    try {
+        Confine(args[1]);
+        w.U8(static_cast<std::uint8_t>(TWireMark::Start));
+        Serve(args, w);
+    } catch (const std::exception& e) {
+        w.U8(static_cast<std::uint8_t>(TWireMark::Failure));
+        w.Str(e.what());
+    }
+    w.Flush();
+    return written ? 0 : 3;
+}
