@@ -18,8 +18,8 @@
 #include <span>
 
 #include "../statistics/DataSet.h"
-#include "../statistics/FileWrite.h"
-#include "../statistics/TextCodec.h"
+#include "../support/FileWrite.h"
+#include "../support/TextCodec.h"
 #include "Isolation.h"
 #include "ProviderError.h"
 
