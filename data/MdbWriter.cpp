@@ -18,6 +18,7 @@
 #include <span>
 
 #include "../statistics/DataSet.h"
+#include "../support/Calendar.h"
 #include "../support/FileWrite.h"
 #include "../support/TextCodec.h"
 #include "Isolation.h"
@@ -647,16 +648,6 @@ std::string Lowered(std::string s)
     return s;
 }
 
-long long DaysFromCivil(long long y, unsigned m, unsigned d) noexcept
-{
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
 __extension__ using TWide = unsigned __int128;
 
 // Plain decimal text: an optional sign, then digits with at most one "." among them.
@@ -852,7 +843,7 @@ private:
         if (y < 100 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > monthDays[mo - 1] || (mo == 2 && d == 29 && !leap) ||
             h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
             OutOfRange(text);
-        const long long days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) + 25569;
+        const long long days = DayNumberFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
         const double fraction = (h * 3600.0 + mi * 60.0 + s) / 86400.0;
         // Before 1899-12-30 the time still counts forward from the day's start, stored away from zero.
         return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
