@@ -12,6 +12,7 @@
 #include "../statistics/Statistics01.h"
 #include "../data/CustomerData.h"
 #include "../data/MdbWriter.h"
+#include "../support/AsciiText.h"
 #include "CsvReader.h"
 
 namespace quorlin {
@@ -50,8 +51,7 @@ struct TRemoval {
 
 bool IsAccessDatabase(const std::string& path)
 {
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = LowerAscii(std::filesystem::path(path).extension().string());
     return ext == ".mdb" || ext == ".accdb";
 }
 

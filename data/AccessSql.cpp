@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <map>
 
+#include "../support/AsciiText.h"
 #include "../support/Calendar.h"
 
 namespace quorlin {
@@ -14,13 +15,6 @@ namespace {
 
 bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || (c & 0x80); }
 bool IsIdentChar(char c) { return IsIdentStart(c) || std::isdigit(static_cast<unsigned char>(c)); }
-
-std::string Upper(std::string_view s)
-{
-    std::string u(s);
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
-}
 
 std::string SqlString(std::string_view text)
 {
@@ -87,9 +81,9 @@ double AccessDateLiteral(std::string_view text)
         if (n < 2) {
             if (std::sscanf(rest.c_str(), " %d:%d %2s", &h, &mi, ampm) < 2) fail();
         }
-        const std::string suffix = Upper(ampm);
-        if (suffix == "PM" && h < 12) h += 12;
-        if (suffix == "AM" && h == 12) h = 0;
+        const std::string suffix = LowerAscii(ampm);
+        if (suffix == "pm" && h < 12) h += 12;
+        if (suffix == "am" && h == 12) h = 0;
         secondOfDay = h * 3600 + mi * 60 + se;
     }
     return DayNumberFromDateTime({y, m, d}, secondOfDay);
@@ -155,16 +149,16 @@ std::string TranslateExpression(std::string_view e)
             const std::size_t start = i;
             while (i < e.size() && IsIdentChar(e[i])) ++i;
             const std::string word(e.substr(start, i - start));
-            const std::string upper = Upper(word);
-            if (upper == "TRUE")
+            const std::string keyword = LowerAscii(word);
+            if (keyword == "true")
                 out += "(-1)";
-            else if (upper == "FALSE")
+            else if (keyword == "false")
                 out += "0";
-            else if (upper == "MOD")
+            else if (keyword == "mod")
                 out += "%";
             else {
-                if (upper == "LIKE") likePending = true;
-                if (upper == "DISTINCTROW") throw EQueryTranslation("DISTINCTROW is not supported");
+                if (keyword == "like") likePending = true;
+                if (keyword == "distinctrow") throw EQueryTranslation("DISTINCTROW is not supported");
                 out += word;
             }
             continue;

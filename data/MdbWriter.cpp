@@ -18,6 +18,7 @@
 #include <span>
 
 #include "../statistics/DataSet.h"
+#include "../support/AsciiText.h"
 #include "../support/Calendar.h"
 #include "../support/FileWrite.h"
 #include "../support/TextCodec.h"
@@ -635,19 +636,6 @@ TBytes JoinRow(const TTableDef& def, const TRowFields& fields)
 // ---------------------------------------------------------------------------------------------
 // Values from text, by the field's type.
 
-std::string Trimmed(std::string_view s)
-{
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return std::string(s);
-}
-
-std::string Lowered(std::string s)
-{
-    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return s;
-}
-
 __extension__ using TWide = unsigned __int128;
 
 // Plain decimal text: an optional sign, then digits with at most one "." among them.
@@ -659,7 +647,7 @@ struct TDecimalText {
 
 std::optional<TDecimalText> SplitDecimal(std::string_view text)
 {
-    std::string t = Trimmed(text);
+    std::string t(Trim(text));
     TDecimalText d;
     if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
         d.Negative = t[0] == '-';
@@ -751,7 +739,7 @@ private:
 
     bool ParseBoolean(const std::string& text) const
     {
-        const std::string t = Lowered(Trimmed(text));
+        const std::string t = LowerAscii(Trim(text));
         if (t == "true" || t == "yes" || t == "on" || t == "1" || t == "-1") return true;
         if (t == "false" || t == "no" || t == "off" || t == "0" || t.empty()) return false;
         Invalid(text, "true or false");
@@ -760,14 +748,14 @@ private:
     double Number(const std::string& text) const
     {
         double d = 0.0;
-        if (!TryTextToFloat(text, d) || Trimmed(text).empty()) Invalid(text, "a number");
+        if (!TryTextToFloat(text, d) || Trim(text).empty()) Invalid(text, "a number");
         if (!std::isfinite(d)) OutOfRange(text);
         return d;
     }
 
     void StoreInteger(TParsedValue& v, const std::string& text, long long low, long long high, std::size_t size) const
     {
-        const std::string t = Trimmed(text);
+        const std::string t(Trim(text));
         long long n = 0;
         const char* first = t.data() + (t.size() > 1 && t[0] == '+' ? 1 : 0);
         const auto [end, ec] = std::from_chars(first, t.data() + t.size(), n);
@@ -830,7 +818,7 @@ private:
 
     double DayNumber(const std::string& text) const
     {
-        const std::string t = Trimmed(text);
+        const std::string t(Trim(text));
         int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
         char tail = 0;
         int fields = std::sscanf(t.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail);
@@ -1159,7 +1147,7 @@ TTableDef FindTable(TImage& image, const std::string& name)
 std::string LockFileOf(const std::string& path)
 {
     std::filesystem::path p(path);
-    const std::string ext = Lowered(p.extension().string());
+    const std::string ext = LowerAscii(p.extension().string());
     p.replace_extension(ext == ".accdb" ? ".laccdb" : ".ldb");
     return p.string();
 }

@@ -1,9 +1,10 @@
 #include "DataSet.h"
 
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+
+#include "../support/AsciiText.h"
 
 namespace quorlin {
 
@@ -74,15 +75,6 @@ double TextToFloat(std::string_view text)
     return v;
 }
 
-bool SameFieldName(std::string_view a, std::string_view b) noexcept
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[i]);
-        if (ca != cb && std::tolower(ca) != std::tolower(cb)) return false;
-    }
-    return true;
-}
+bool SameFieldName(std::string_view a, std::string_view b) noexcept { return EqualIgnoringCase(a, b); }
 
 }  // namespace quorlin
