@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -28,6 +30,28 @@ inline TMemoryDataSet SampleTable()
 }
 
 inline std::string DataFile(const std::string& name) { return std::string(QUORLIN_TEST_DATA) + "/" + name; }
+
+// One of the test data's tables of plain numbers, read without the batch command's CSV reader
+// so that the statistics tests need nothing beyond the statistics: a line of names, then lines
+// of numbers, comma-separated, nothing quoted.
+inline TMemoryDataSet NumberTable(const std::string& name)
+{
+    auto cellsOf = [](const std::string& line) {
+        std::vector<std::string> cells;
+        std::istringstream in(line);
+        for (std::string cell; std::getline(in, cell, ',');) cells.push_back(cell);
+        return cells;
+    };
+    std::ifstream in(DataFile(name));
+    std::string line;
+    std::getline(in, line);
+    TMemoryDataSet table(cellsOf(line));
+    while (std::getline(in, line)) {
+        const std::vector<std::string> cells = cellsOf(line);
+        table.AppendRecord(std::vector<TCell>(cells.begin(), cells.end()));
+    }
+    return table;
+}
 
 // A copy of the test database that may be written, whatever mode the original has.
 inline std::string WritableCopy(const TempFolder& folder, const std::string& name = "r.mdb")
