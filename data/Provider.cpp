@@ -289,13 +289,6 @@ void TMdbQuery::Open()
     Notify(&TDataSetListener::ActiveChanged);
 }
 
-void TMdbQuery::ExecSQL()
-{
-    if (!FConnection.Connected()) throw EProviderError("Operation is not allowed when the object is closed.");
-    ParseSelectAll(FSQL.Text());
-    throw EProviderError("The statement returns records and cannot be run as a command.");
-}
-
 void TMdbQuery::Close()
 {
     if (!FActive) return;

@@ -105,8 +105,6 @@ public:
     // Runs the statement as a query returning rows; raises EProviderError when it is rejected.
     // Accepted: SELECT * FROM followed by one table name, plain or in square brackets.
     void Open();
-    // Runs the statement as a command; our provider runs no commands and always refuses.
-    void ExecSQL();
     void Close();
     bool Active() const noexcept { return FActive; }
 
