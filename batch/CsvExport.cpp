@@ -43,6 +43,7 @@ std::string DateTimeText(double dayNumber)
     return buffer;
 }
 
+// The reader keeps a column's texts only once the column has one.
 const std::string& StoredText(const TColumnData& column, std::size_t row)
 {
     static const std::string none;
@@ -58,7 +59,7 @@ std::string FromNumber(const TColumnData& column, std::size_t row)
     case TColumnType::Long: return WholeNumberText(value);
     case TColumnType::Single: return Shortest(static_cast<float>(value));
     case TColumnType::Currency:
-    case TColumnType::Decimal: return StoredText(column, row);
+    case TColumnType::Decimal: return StoredText(column, row);  // the double may have lost digits
     case TColumnType::DateTime: return DateTimeText(value);
     case TColumnType::Boolean: return value != 0.0 ? "true" : "false";
     default: return Shortest(value);
