@@ -12,6 +12,8 @@
 #include "../statistics/Statistics01.h"
 #include "../data/CustomerData.h"
 #include "../data/MdbWriter.h"
+#include "../support/AsciiText.h"
+#include "CsvExport.h"
 #include "CsvReader.h"
 
 namespace quorlin {
@@ -50,8 +52,7 @@ struct TRemoval {
 
 bool IsAccessDatabase(const std::string& path)
 {
-    std::string ext = std::filesystem::path(path).extension().string();
-    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::string ext = LowerAscii(std::filesystem::path(path).extension().string());
     return ext == ".mdb" || ext == ".accdb";
 }
 
@@ -87,6 +88,13 @@ public:
         return FData->DataQuery;
     }
     const std::vector<std::string>& FieldNames() const noexcept { return FNames; }
+    void WriteCsvTo(std::ostream& out) const
+    {
+        if (FCsv)
+            WriteCsv(*FCsv, out);
+        else
+            WriteCsv(FData->DataQuery.Records(), out);
+    }
 
 private:
     std::unique_ptr<TMemoryDataSet> FCsv;
@@ -234,6 +242,22 @@ int ListFields(const std::string& source, const std::string& table, std::ostream
     }
 }
 
+int Export(const std::string& source, const std::string& table, std::ostream& out, std::ostream& err)
+{
+    try {
+        const TSource opened(source, table);
+        opened.WriteCsvTo(out);
+        out.flush();
+        if (!out) throw std::runtime_error("Cannot write the CSV text to standard output");
+        return 0;
+    } catch (const EUsage& e) {
+        return Report(err, e);
+    } catch (const std::exception& e) {
+        err << "quorlin-batch: " << e.what() << '\n';
+        return ExitFailed;
+    }
+}
+
 int ListTables(const std::string& database, std::ostream& out, std::ostream& err)
 {
     try {
@@ -340,6 +364,30 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     fieldsCmd->add_option("SOURCE", fieldsSource, "Access database or CSV file")->required();
     fieldsCmd->add_option("--table", fieldsTable, "The table or view of an Access database");
 
+    std::string exportSource, exportTable;
+    auto* exportCmd = app.add_subcommand("export", "Write the records of SOURCE as CSV on stdout");
+    exportCmd->add_option("SOURCE", exportSource, "Access database or CSV file")->required();
+    exportCmd->add_option("--table", exportTable, "The table or view of an Access database");
+    exportCmd->footer(
+        "The CSV text is UTF-8 with LF line ends: the field names in column order on the first line,\n"
+        "then the records in the order the table reads. Cells are quoted as RFC 4180 says (\"...\", an inner\n"
+        "quote doubled) when they hold a comma, a quote, CR or LF, begin or end with a space, or are an\n"
+        "empty text; NULL is an empty cell without quotes. Values:\n"
+        "  Byte, Integer, Long Integer  as integers\n"
+        "  Single, Double               the shortest text that reads back as the same Single or Double,\n"
+        "                               '.' as the decimal point, no exponent below 1e16 (1950, 0.1)\n"
+        "  Currency, Decimal            the exact decimal text (3.5000)\n"
+        "  Date/Time                    YYYY-MM-DD HH:MM:SS to the nearest second (days since 1899-12-30,\n"
+        "                               the time as the fraction, counted forward also before that day)\n"
+        "  Yes/No                       true or false\n"
+        "  Text, Memo                   as stored\n"
+        "  Binary, OLE Object           0x and upper-case hex digits\n"
+        "  Replication ID               {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}\n"
+        "A CSV SOURCE is written as it was read: every cell text, an unquoted empty cell NULL.\n"
+        "\n"
+        "Exit status: 0 done; 1 the text could not be written; 2 bad usage or input (missing file, a file\n"
+        "that is no database, unknown table, malformed CSV).");
+
     std::string tablesDatabase;
     auto* tablesCmd =
         app.add_subcommand("tables", "Print the tables, then the views, of an Access database, one a line");
@@ -380,6 +428,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     if (insertCmd->parsed()) return EditRecords(TRecordChange::TKind::Insert, insert, err);
     if (deleteCmd->parsed()) return EditRecords(TRecordChange::TKind::Delete, remove, err);
     if (tablesCmd->parsed()) return ListTables(tablesDatabase, out, err);
+    if (exportCmd->parsed()) return Export(exportSource, exportTable, out, err);
     return ListFields(fieldsSource, fieldsTable, out, err);
 }
 

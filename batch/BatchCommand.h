@@ -4,6 +4,7 @@
 //   quorlin-batch compute SOURCE --y FIELD [--x FIELD]... [--method stepwise|full] [--fa VALUE]
 //                 [--report FILE] [--json]
 //   quorlin-batch fields SOURCE
+//   quorlin-batch export SOURCE [--table NAME]
 //   quorlin-batch update|insert|delete DATABASE --table NAME [--record N] [--set FIELD=VALUE]...
 //
 // Exit status: 0 done; 1 the computation failed (a floating-point fault, a value that is no

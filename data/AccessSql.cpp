@@ -6,19 +6,15 @@
 #include <cstdio>
 #include <map>
 
+#include "../support/AsciiText.h"
+#include "../support/Calendar.h"
+
 namespace quorlin {
 
 namespace {
 
 bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_' || (c & 0x80); }
 bool IsIdentChar(char c) { return IsIdentStart(c) || std::isdigit(static_cast<unsigned char>(c)); }
-
-std::string Upper(std::string_view s)
-{
-    std::string u(s);
-    for (char& c : u) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return u;
-}
 
 std::string SqlString(std::string_view text)
 {
@@ -47,16 +43,6 @@ std::string LikePattern(std::string_view pattern)
     return out;
 }
 
-long DaysFromCivil(long y, unsigned m, unsigned d)
-{
-    y -= m <= 2;
-    const long era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long>(doe) - 719468;
-}
-
 std::string Number(double v)
 {
     char buffer[40];
@@ -77,7 +63,7 @@ double AccessDateLiteral(std::string_view text)
     auto fail = [&] { throw EQueryTranslation("Cannot read the date literal #" + std::string(text) + "#"); };
     std::string s(text);
     int a = 0, b = 0, c = 0, h = 0, mi = 0, se = 0, used = 0;
-    long y;
+    int y;
     unsigned m, d;
     if (std::sscanf(s.c_str(), "%d-%d-%d%n", &a, &b, &c, &used) == 3) {
         y = a, m = static_cast<unsigned>(b), d = static_cast<unsigned>(c);
@@ -86,22 +72,21 @@ double AccessDateLiteral(std::string_view text)
     } else {
         fail();
     }
-    if (m < 1 || m > 12 || d < 1 || d > 31) fail();
+    if (y < FirstYear || y > LastYear || m < 1 || m > 12 || d < 1 || d > 31) fail();
     std::string rest = s.substr(static_cast<std::size_t>(used));
-    double fraction = 0.0;
+    int secondOfDay = 0;
     if (rest.find_first_not_of(' ') != std::string::npos) {
         char ampm[3] = {};
         const int n = std::sscanf(rest.c_str(), " %d:%d:%d %2s", &h, &mi, &se, ampm);
         if (n < 2) {
             if (std::sscanf(rest.c_str(), " %d:%d %2s", &h, &mi, ampm) < 2) fail();
         }
-        const std::string suffix = Upper(ampm);
-        if (suffix == "PM" && h < 12) h += 12;
-        if (suffix == "AM" && h == 12) h = 0;
-        fraction = (h * 3600 + mi * 60 + se) / 86400.0;
+        const std::string suffix = LowerAscii(ampm);
+        if (suffix == "pm" && h < 12) h += 12;
+        if (suffix == "am" && h == 12) h = 0;
+        secondOfDay = h * 3600 + mi * 60 + se;
     }
-    const double days = static_cast<double>(DaysFromCivil(y, m, d) - DaysFromCivil(1899, 12, 30));
-    return days < 0 ? days - fraction : days + fraction;
+    return DayNumberFromDateTime({y, m, d}, secondOfDay);
 }
 
 std::string TranslateExpression(std::string_view e)
@@ -164,16 +149,16 @@ std::string TranslateExpression(std::string_view e)
             const std::size_t start = i;
             while (i < e.size() && IsIdentChar(e[i])) ++i;
             const std::string word(e.substr(start, i - start));
-            const std::string upper = Upper(word);
-            if (upper == "TRUE")
+            const std::string keyword = LowerAscii(word);
+            if (keyword == "true")
                 out += "(-1)";
-            else if (upper == "FALSE")
+            else if (keyword == "false")
                 out += "0";
-            else if (upper == "MOD")
+            else if (keyword == "mod")
                 out += "%";
             else {
-                if (upper == "LIKE") likePending = true;
-                if (upper == "DISTINCTROW") throw EQueryTranslation("DISTINCTROW is not supported");
+                if (keyword == "like") likePending = true;
+                if (keyword == "distinctrow") throw EQueryTranslation("DISTINCTROW is not supported");
                 out += word;
             }
             continue;

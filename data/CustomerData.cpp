@@ -69,17 +69,11 @@ int TCustomerData::OpenTable(const std::string& path, const std::string& table)
     DataQuery.SQL().Add(SelectStatement(table));
     try {
         DataQuery.Open();
-        result = 2;
+        return 2;
     } catch (const std::exception& e) {
         FLastError = e.what();
-        try {
-            DataQuery.ExecSQL();
-            result = 2;
-        } catch (const std::exception&) {
-            result = 1;
-        }
+        return 1;
     }
-    return result;
 }
 
 }  // namespace quorlin

@@ -18,8 +18,10 @@
 #include <span>
 
 #include "../statistics/DataSet.h"
-#include "../statistics/FileWrite.h"
-#include "../statistics/TextCodec.h"
+#include "../support/AsciiText.h"
+#include "../support/Calendar.h"
+#include "../support/FileWrite.h"
+#include "../support/TextCodec.h"
 #include "Isolation.h"
 #include "ProviderError.h"
 
@@ -634,29 +636,6 @@ TBytes JoinRow(const TTableDef& def, const TRowFields& fields)
 // ---------------------------------------------------------------------------------------------
 // Values from text, by the field's type.
 
-std::string Trimmed(std::string_view s)
-{
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return std::string(s);
-}
-
-std::string Lowered(std::string s)
-{
-    for (char& ch : s) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
-    return s;
-}
-
-long long DaysFromCivil(long long y, unsigned m, unsigned d) noexcept
-{
-    y -= m <= 2;
-    const long long era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
 __extension__ using TWide = unsigned __int128;
 
 // Plain decimal text: an optional sign, then digits with at most one "." among them.
@@ -668,7 +647,7 @@ struct TDecimalText {
 
 std::optional<TDecimalText> SplitDecimal(std::string_view text)
 {
-    std::string t = Trimmed(text);
+    std::string t(Trim(text));
     TDecimalText d;
     if (!t.empty() && (t[0] == '-' || t[0] == '+')) {
         d.Negative = t[0] == '-';
@@ -760,7 +739,7 @@ private:
 
     bool ParseBoolean(const std::string& text) const
     {
-        const std::string t = Lowered(Trimmed(text));
+        const std::string t = LowerAscii(Trim(text));
         if (t == "true" || t == "yes" || t == "on" || t == "1" || t == "-1") return true;
         if (t == "false" || t == "no" || t == "off" || t == "0" || t.empty()) return false;
         Invalid(text, "true or false");
@@ -769,14 +748,14 @@ private:
     double Number(const std::string& text) const
     {
         double d = 0.0;
-        if (!TryTextToFloat(text, d) || Trimmed(text).empty()) Invalid(text, "a number");
+        if (!TryTextToFloat(text, d) || Trim(text).empty()) Invalid(text, "a number");
         if (!std::isfinite(d)) OutOfRange(text);
         return d;
     }
 
     void StoreInteger(TParsedValue& v, const std::string& text, long long low, long long high, std::size_t size) const
     {
-        const std::string t = Trimmed(text);
+        const std::string t(Trim(text));
         long long n = 0;
         const char* first = t.data() + (t.size() > 1 && t[0] == '+' ? 1 : 0);
         const auto [end, ec] = std::from_chars(first, t.data() + t.size(), n);
@@ -839,7 +818,7 @@ private:
 
     double DayNumber(const std::string& text) const
     {
-        const std::string t = Trimmed(text);
+        const std::string t(Trim(text));
         int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
         char tail = 0;
         int fields = std::sscanf(t.c_str(), "%d-%d-%d %d:%d:%d%c", &y, &mo, &d, &h, &mi, &s, &tail);
@@ -852,7 +831,7 @@ private:
         if (y < 100 || y > 9999 || mo < 1 || mo > 12 || d < 1 || d > monthDays[mo - 1] || (mo == 2 && d == 29 && !leap) ||
             h < 0 || h > 23 || mi < 0 || mi > 59 || s < 0 || s > 59)
             OutOfRange(text);
-        const long long days = DaysFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d)) + 25569;
+        const long long days = DayNumberFromCivil(y, static_cast<unsigned>(mo), static_cast<unsigned>(d));
         const double fraction = (h * 3600.0 + mi * 60.0 + s) / 86400.0;
         // Before 1899-12-30 the time still counts forward from the day's start, stored away from zero.
         return days >= 0 ? static_cast<double>(days) + fraction : static_cast<double>(days) - fraction;
@@ -1168,7 +1147,7 @@ TTableDef FindTable(TImage& image, const std::string& name)
 std::string LockFileOf(const std::string& path)
 {
     std::filesystem::path p(path);
-    const std::string ext = Lowered(p.extension().string());
+    const std::string ext = LowerAscii(p.extension().string());
     p.replace_extension(ext == ".accdb" ? ".laccdb" : ".ldb");
     return p.string();
 }

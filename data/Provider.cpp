@@ -5,6 +5,7 @@
 #include <cctype>
 #include <filesystem>
 
+#include "../support/AsciiText.h"
 #include "Isolation.h"
 
 namespace quorlin {
@@ -13,15 +14,6 @@ namespace quorlin {
 // Connection strings
 
 namespace {
-
-std::string_view Trim(std::string_view s) noexcept
-{
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-char Lower(char c) noexcept { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
 
 [[noreturn]] void fail(const std::string& why) { throw EProviderError(why); }
 
@@ -67,11 +59,9 @@ TConnectionString TConnectionString::Parse(std::string_view text)
             i = end;
         }
         pos = i + 1;
-        std::string k(key);
-        std::transform(k.begin(), k.end(), k.begin(), Lower);
-        if (k == "provider")
+        if (EqualIgnoringCase(key, "provider"))
             result.Provider = value;
-        else if (k == "data source")
+        else if (EqualIgnoringCase(key, "data source"))
             result.DataSource = value;
     }
     return result;
@@ -99,8 +89,8 @@ bool NameLess(std::string_view a, std::string_view b) noexcept
 {
     const std::size_t n = std::min(a.size(), b.size());
     for (std::size_t i = 0; i < n; ++i) {
-        const auto ca = static_cast<unsigned char>(Lower(a[i]));
-        const auto cb = static_cast<unsigned char>(Lower(b[i]));
+        const auto ca = static_cast<unsigned char>(LowerAscii(a[i]));
+        const auto cb = static_cast<unsigned char>(LowerAscii(b[i]));
         if (ca != cb) return ca < cb;
     }
     return a.size() < b.size();
@@ -114,9 +104,7 @@ std::string ParseSelectAll(std::string_view statement)
     };
     auto keyword = [&](std::string_view word) {
         skipBlanks();
-        if (s.size() < word.size()) return false;
-        for (std::size_t i = 0; i < word.size(); ++i)
-            if (Lower(s[i]) != Lower(word[i])) return false;
+        if (!EqualIgnoringCase(s.substr(0, word.size()), word)) return false;
         if (s.size() > word.size()) {
             const char next = s[word.size()];
             if (std::isalnum(static_cast<unsigned char>(next)) || next == '_') return false;
@@ -191,9 +179,8 @@ void TMdbConnection::Open()
 {
     if (FConnected) return;
     const TConnectionString parts = TConnectionString::Parse(FConnectionString);
-    std::string provider = parts.Provider;
-    std::transform(provider.begin(), provider.end(), provider.begin(), Lower);
-    if (provider != "microsoft.jet.oledb.4.0" && provider != "microsoft.ace.oledb.12.0")
+    if (!EqualIgnoringCase(parts.Provider, "microsoft.jet.oledb.4.0") &&
+        !EqualIgnoringCase(parts.Provider, "microsoft.ace.oledb.12.0"))
         throw EProviderError("Provider cannot be found. It may not be properly installed.");
     const std::string& path = parts.DataSource;
     std::error_code ec;
@@ -293,13 +280,6 @@ void TMdbQuery::Open()
     FBof = true;
     FEof = FData.RecordCount == 0;
     Notify(&TDataSetListener::ActiveChanged);
-}
-
-void TMdbQuery::ExecSQL()
-{
-    if (!FConnection.Connected()) throw EProviderError("Operation is not allowed when the object is closed.");
-    ParseSelectAll(FSQL.Text());
-    throw EProviderError("The statement returns records and cannot be run as a command.");
 }
 
 void TMdbQuery::Close()

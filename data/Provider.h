@@ -105,14 +105,14 @@ public:
     // Runs the statement as a query returning rows; raises EProviderError when it is rejected.
     // Accepted: SELECT * FROM followed by one table name, plain or in square brackets.
     void Open();
-    // Runs the statement as a command; our provider runs no commands and always refuses.
-    void ExecSQL();
     void Close();
     bool Active() const noexcept { return FActive; }
 
     std::int32_t FieldCount() const noexcept { return static_cast<std::int32_t>(FData.Columns.size()); }
     const TColumnInfo& Field(std::int32_t i) const { return FData.Columns.at(static_cast<std::size_t>(i)).Info; }
     std::vector<std::string> FieldNames() const;
+    // Every record as read, without the edits of a record being edited.
+    const TTableData& Records() const noexcept { return FData; }
     // Any record's value as a grid shows it, without moving the cursor (row is 0-based); the
     // record being edited or entered shows its edited texts.
     std::string DisplayText(std::int32_t row, std::int32_t field) const;

@@ -52,52 +52,21 @@ const char* ColumnTypeName(TColumnType type) noexcept
 #include <cstdio>
 
 #include "../statistics/Statistics01.h"
+#include "../support/Calendar.h"
 
 namespace quorlin {
-
-namespace {
-
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void CivilFromDays(long long z, long long& y, unsigned& m, unsigned& d)
-{
-    z += 719468;
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    y = static_cast<long long>(yoe) + era * 400;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    d = doy - (153 * mp + 2) / 5 + 1;
-    m = mp < 10 ? mp + 3 : mp - 9;
-    if (m <= 2) ++y;
-}
-
-}  // namespace
-
-void CivilDate(double dayNumber, long long& year, unsigned& month, unsigned& day)
-{
-    CivilFromDays(static_cast<long long>(std::trunc(dayNumber)) - 25569, year, month, day);
-}
 
 std::string FormatDayNumber(double dayNumber)
 {
     if (!std::isfinite(dayNumber) || std::fabs(dayNumber) > 3e6) return FormatGeneral(dayNumber);
-    // The whole part counts days from 1899-12-30; the fraction is the time, whatever the sign.
-    const double whole = std::trunc(dayNumber);
-    long long seconds = std::llround(std::fabs(dayNumber - whole) * 86400.0);
-    long long days = static_cast<long long>(whole);
-    if (seconds >= 86400) {
-        seconds -= 86400;
-        days += dayNumber < 0 ? -1 : 1;
-    }
-    long long y;
-    unsigned m, d;
-    CivilFromDays(days - 25569, y, m, d);  // 1899-12-30 is 25569 days before 1970-01-01
+    const TCivilDateTime t = DateTimeFromDayNumber(dayNumber);
+    const auto [y, m, d] = t.Date;
+    const std::int32_t seconds = t.Second;
     char buffer[64];
     if (seconds == 0)
-        std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u", y, m, d);
+        std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u", y, m, d);
     else
-        std::snprintf(buffer, sizeof buffer, "%04lld-%02u-%02u %02lld:%02lld:%02lld", y, m, d, seconds / 3600,
+        std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d:%02d", y, m, d, seconds / 3600,
                       seconds / 60 % 60, seconds % 60);
     return buffer;
 }

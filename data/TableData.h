@@ -75,8 +75,6 @@ namespace quorlin {
 // "yyyy-mm-dd hh:mm:ss" (the time left out at midnight), Yes/No as "True"/"False", empty for
 // NULL.
 std::string FormatCell(const TColumnData& column, std::size_t row);
-// The calendar date of a day number's whole part (proleptic Gregorian).
-void CivilDate(double dayNumber, long long& year, unsigned& month, unsigned& day);
 // The calendar date and time of a day number (days since 1899-12-30, the time as the fraction
 // of the day, on either side of that day).
 std::string FormatDayNumber(double dayNumber);

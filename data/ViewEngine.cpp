@@ -10,6 +10,7 @@
 
 #include "../statistics/DataSet.h"
 #include "../statistics/Statistics01.h"
+#include "../support/Calendar.h"
 #include "ProviderError.h"
 
 namespace quorlin {
@@ -194,10 +195,9 @@ template <int Part>
 void DatePart(sqlite3_context* ctx, int, sqlite3_value** argv)
 {
     if (IsNull(argv[0])) return sqlite3_result_null(ctx);
-    long long y;
-    unsigned m, d;
-    CivilDate(sqlite3_value_double(argv[0]), y, m, d);
-    sqlite3_result_int64(ctx, Part == 0 ? y : Part == 1 ? m : d);
+    const TCivilDate date = CivilFromDayNumber(static_cast<std::int64_t>(std::trunc(sqlite3_value_double(argv[0]))));
+    const int part = Part == 0 ? date.Year : static_cast<int>(Part == 1 ? date.Month : date.Day);
+    sqlite3_result_int64(ctx, part);
 }
 
 }  // namespace

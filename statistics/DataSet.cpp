@@ -1,11 +1,11 @@
 #include "DataSet.h"
 
-#include <cstdio>
-
-#include <cctype>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
+
+#include "../support/AsciiText.h"
 
 namespace quorlin {
 
@@ -96,22 +96,8 @@ double TextToFloat(std::string_view text)
     return v;
 }
 
-bool SameFieldName(std::string_view a, std::string_view b) noexcept
-{
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[i]);
-        if (ca != cb && std::tolower(ca) != std::tolower(cb)) return false;
-    }
-    return true;
-}
+bool SameFieldName(std::string_view a, std::string_view b) noexcept { return EqualIgnoringCase(a, b); }
 
-std::string FieldNameKey(std::string_view name)
-{
-    std::string key(name);
-    for (char& c : key) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return key;
-}
+std::string FieldNameKey(std::string_view name) { return LowerAscii(name); }
 
 }  // namespace quorlin

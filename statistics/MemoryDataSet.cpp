@@ -36,10 +36,9 @@ void TMemoryDataSet::AppendRecord(const std::vector<TCell>& cells)
             value = *number;
         } else {
             const std::string& text = std::get<std::string>(cells[f]);
-            if (!TryTextToFloat(text, value)) {
-                kind = CellKind::BadText;
-                column.BadTexts.emplace(FRecordCount, text);
-            }
+            kind = TryTextToFloat(text, value) ? CellKind::Text : CellKind::BadText;
+            column.Texts.resize(static_cast<std::size_t>(FRecordCount) + 1);
+            column.Texts.back() = text;
         }
         column.Values.push_back(value);
         column.Kinds.push_back(kind);
@@ -104,11 +103,27 @@ double TMemoryDataSet::AsFloat(std::int32_t field) const
     const Column& column = FColumns[static_cast<std::size_t>(field)];
     const auto k = static_cast<std::size_t>(FCurrent);
     switch (column.Kinds[k]) {
-    case CellKind::Number: return column.Values[k];
+    case CellKind::Number:
+    case CellKind::Text: return column.Values[k];
     case CellKind::Null: return 0.0;
     case CellKind::BadText: break;
     }
-    throw EConvertError(InvalidFloatMessage(column.BadTexts.at(FCurrent)));
+    throw EConvertError(InvalidFloatMessage(column.Texts[k]));
+}
+
+TCell TMemoryDataSet::Cell(std::int32_t row, std::int32_t field) const
+{
+    if (field < 0 || field >= FieldCount() || row < 0 || row >= FRecordCount)
+        throw EDatabaseError("No such record or field");
+    const Column& column = FColumns[static_cast<std::size_t>(field)];
+    const auto k = static_cast<std::size_t>(row);
+    switch (column.Kinds[k]) {
+    case CellKind::Number: return column.Values[k];
+    case CellKind::Null: return std::monostate{};
+    case CellKind::Text:
+    case CellKind::BadText: break;
+    }
+    return column.Texts[k];
 }
 
 }  // namespace quorlin

@@ -1,7 +1,8 @@
 #pragma once
 // A table held in memory: named fields and records of cells, each cell empty (NULL), a number
 // or a text. Texts follow the data layer's rule for text fields: they are read as decimal
-// numbers, and one that is no number fails when it is read, not when it is stored.
+// numbers, and one that is no number fails when it is read, not when it is stored. A text is
+// kept as it came besides its number, so that the table can be written out again unchanged.
 
 #include <string>
 #include <unordered_map>
@@ -28,6 +29,8 @@ public:
     std::int32_t FieldCount() const noexcept { return static_cast<std::int32_t>(FNames.size()); }
     const std::string& FieldName(std::int32_t field) const { return FNames.at(static_cast<std::size_t>(field)); }
     const std::vector<std::string>& FieldNames() const noexcept { return FNames; }
+    // A cell as it was appended, without moving the cursor (row is 0-based).
+    TCell Cell(std::int32_t row, std::int32_t field) const;
     // -1 when no field has the name.
     std::int32_t FindField(std::string_view name) const noexcept;
     bool ControlsDisabled() const noexcept { return FDisableCount > 0; }
@@ -44,11 +47,12 @@ public:
     double AsFloat(std::int32_t field) const override;
 
 private:
-    enum class CellKind : unsigned char { Number, Null, BadText };
+    // A text cell is a number or "bad" by its reading; either way its text is kept.
+    enum class CellKind : unsigned char { Number, Null, Text, BadText };
     struct Column {
         std::vector<double> Values;
         std::vector<CellKind> Kinds;
-        std::unordered_map<std::int32_t, std::string> BadTexts;  // by record, for the message
+        std::vector<std::string> Texts;  // by record; sized only once the column has a text
     };
 
     std::vector<std::string> FNames;

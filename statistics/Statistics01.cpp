@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "../numeric/FloatError.h"
-#include "FileWrite.h"
-#include "TextCodec.h"
+#include "../support/FileWrite.h"
+#include "../support/TextCodec.h"
 
 namespace quorlin {
 

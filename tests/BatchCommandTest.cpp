@@ -14,6 +14,7 @@
 
 #include "StatisticsTestSupport.h"
 #include "batch/BatchCommand.h"
+#include "batch/CsvReader.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -51,6 +52,27 @@ RunResult RunExecutable(const std::string& arguments)
 }
 
 const std::string Sample = DataFile("Sample.csv");
+
+// A table's field names and every cell as the CSV reader gives them back.
+std::pair<std::vector<std::string>, std::vector<std::vector<TCell>>> CellsOf(const TMemoryDataSet& table)
+{
+    std::vector<std::vector<TCell>> rows(static_cast<std::size_t>(table.RecordCount()));
+    for (std::int32_t row = 0; row < table.RecordCount(); ++row)
+        for (std::int32_t field = 0; field < table.FieldCount(); ++field) rows[row].push_back(table.Cell(row, field));
+    return {table.FieldNames(), rows};
+}
+
+// Cells of CSV copies that hold numbers to 16 digits where the database holds 17.
+void ExpectSameValue(const TCell& exported, const TCell& copy, const std::string& where)
+{
+    double a = 0, b = 0;
+    const auto* ta = std::get_if<std::string>(&exported);
+    const auto* tb = std::get_if<std::string>(&copy);
+    if (ta && tb && TryTextToFloat(*ta, a) && TryTextToFloat(*tb, b))
+        EXPECT_NEAR(a, b, 1e-15 * std::fabs(b)) << where;
+    else
+        EXPECT_EQ(exported, copy) << where;
+}
 
 }  // namespace
 
@@ -229,6 +251,11 @@ TEST(BatchHelp, DescribesTheCommands)
     EXPECT_EQ(r.Status, 0);
     EXPECT_THAT(r.Out, HasSubstr("compute"));
     EXPECT_THAT(r.Out, HasSubstr("fields"));
+    EXPECT_THAT(r.Out, HasSubstr("export"));
+    const RunResult exportHelp = RunCommand({"export", "--help"});
+    EXPECT_EQ(exportHelp.Status, 0);
+    for (const char* rule : {"--table", "RFC 4180", "YYYY-MM-DD HH:MM:SS", "0x", "true or false", "1e16"})
+        EXPECT_THAT(exportHelp.Out, HasSubstr(rule));
     const RunResult sub = RunCommand({"compute", "--help"});
     EXPECT_EQ(sub.Status, 0);
     for (const char* option : {"--y", "--x", "--method", "--fa", "--report", "--json"}) EXPECT_THAT(sub.Out, HasSubstr(option));
@@ -403,4 +430,56 @@ TEST(BatchEdits, RefusalsExitOneAndLeaveTheFileUnchanged)
     }
     EXPECT_EQ(RunCommand({"update", db, "--table", "Sample", "--record", "1"}).Status, 2);  // no --set
     EXPECT_EQ(RunExecutable("delete " + db + " --table Sample").Status, 2);              // no --record
+}
+
+TEST(BatchExport, CsvSourcesAreWrittenAsTheyWereRead)
+{
+    TempFolder folder;
+    const auto tricky = folder / "tricky.csv";
+    WriteBytes(tricky, "\xEF\xBB\xBFname,\"note, with comma\",n\r\n\" a \",\"say \"\"hi\"\"\",1.50\r\n,\"\",\r\n"
+                       "\"two\nlines\",x,04\r\n");
+    for (const std::string& source : {tricky.string(), DataFile("TextValues.csv"), DataFile("降水.csv")}) {
+        const RunResult r = RunCommand({"export", source});
+        ASSERT_EQ(r.Status, 0) << r.Err;
+        EXPECT_EQ(r.Out.find('\r'), std::string::npos) << source;
+        EXPECT_EQ(CellsOf(ParseCsv(r.Out, "export")), CellsOf(ReadCsvFile(source))) << source;
+    }
+}
+
+TEST(BatchExport, AccessTablesAgreeWithTheirCsvCopies)
+{
+    for (const std::string table : {"Weather", "Stations", "Nulls", "Longley", "Rain Data", "Empty", "降水"}) {
+        const RunResult r = RunCommand({"export", DataFile("regression.mdb"), "--table", table});
+        ASSERT_EQ(r.Status, 0) << table << ": " << r.Err;
+        std::string copyName = table;
+        std::replace(copyName.begin(), copyName.end(), ' ', '_');
+        const auto [names, rows] = CellsOf(ParseCsv(r.Out, table));
+        const auto [copyNames, copyRows] = CellsOf(ReadCsvFile(DataFile(copyName + ".csv")));
+        EXPECT_EQ(names, copyNames) << table;
+        ASSERT_EQ(rows.size(), copyRows.size()) << table;
+        for (std::size_t row = 0; row < rows.size(); ++row)
+            for (std::size_t field = 0; field < names.size(); ++field)
+                ExpectSameValue(rows[row][field], copyRows[row][field],
+                                table + " record " + std::to_string(row + 1) + " " + names[field]);
+    }
+}
+
+TEST(BatchExport, BadSourcesExitTwoAndAFailedWriteOne)
+{
+    const std::string db = DataFile("regression.mdb");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"export", db, "--table", "Nowhere"}, "Nowhere"},
+        {{"export", db}, "--table"},
+        {{"export", "/no/such.mdb", "--table", "Sample"}, "/no/such.mdb"},
+        {{"export", Sample, "--table", "Sample"}, "--table applies to Access databases"},
+        {{"export", DataFile("")}, "folder"},
+    };
+    for (const auto& [args, says] : cases) {
+        const RunResult r = RunCommand(args);
+        EXPECT_EQ(r.Status, 2) << says;
+        EXPECT_THAT(r.Err, HasSubstr(says));
+        EXPECT_EQ(r.Out, "") << says;
+    }
+    EXPECT_EQ(RunExecutable("export " + Sample).Status, 0);
+    EXPECT_EQ(RunExecutable("export " + Sample + " >/dev/full").Status, 1);
 }

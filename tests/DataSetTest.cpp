@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "StatisticsTestSupport.h"
 #include "statistics/DataSet.h"
 
@@ -98,6 +100,34 @@ TEST(MemoryDataSet, FieldsAndValues)
     }
     EXPECT_THROW(t.AddField("RAIN"), EDatabaseError);
     EXPECT_THROW(t.AppendRecord({1.0}), EDatabaseError);
+}
+
+TEST(MemoryDataSet, CellsReadBackAsTheyWereAppended)
+{
+    // Texts stay texts, exactly as given, whether they read as numbers or not.
+    const std::vector<std::vector<TCell>> records = {
+        {std::monostate{}, std::string("04.50"), 1.0},
+        {std::string("abc"), std::string(""), -0.0},
+        {std::string(" 7 "), std::monostate{}, 2.5},
+    };
+    TMemoryDataSet t({"a", "b", "c"});
+    for (const auto& record : records) t.AppendRecord(record);
+    t.MoveBy(1);
+    for (std::int32_t row = 0; row < 3; ++row)
+        for (std::int32_t field = 0; field < 3; ++field)
+            EXPECT_EQ(t.Cell(row, field), records[row][field]) << "row " << row << ", field " << field;
+    EXPECT_EQ(t.RecNo(), 2);
+    EXPECT_TRUE(std::signbit(std::get<double>(t.Cell(1, 2))));
+    EXPECT_THROW(t.Cell(3, 0), EDatabaseError);
+    EXPECT_THROW(t.Cell(0, 3), EDatabaseError);
+
+    // A field added later is empty in the records before it.
+    t.AddField("d");
+    t.AppendRecord({1.0, 2.0, 3.0, std::string("x")});
+    EXPECT_EQ(t.Cell(0, 3), TCell{});
+    EXPECT_EQ(t.Cell(3, 3), TCell{std::string("x")});
+    t.First();
+    EXPECT_EQ(t.AsFloat(1), 4.5);
 }
 
 TEST(MemoryDataSet, ControlsNest)

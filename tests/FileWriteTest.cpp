@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "StatisticsTestSupport.h"
-#include "statistics/FileWrite.h"
+#include "TestFiles.h"
+#include "support/FileWrite.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

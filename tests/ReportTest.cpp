@@ -3,7 +3,6 @@
 #include <sys/stat.h>
 
 #include "StatisticsTestSupport.h"
-#include "batch/CsvReader.h"
 #include "statistics/Statistics01.h"
 
 using namespace quorlin;
@@ -79,7 +78,7 @@ TEST(Report, OneFactorRowsAndNegativeNumbers)
 
 TEST(Report, LineCountGrowsWithTheFactors)
 {
-    TMemoryDataSet data = ReadCsvFile(DataFile("Stepwise4.csv"));
+    TMemoryDataSet data = NumberTable("Stepwise4.csv");
     TStatistics stats(data, {"X0", "X1", "X2", "X3"}, "Y", 4.0, MethodStepwise);
     stats.MakeEquationText();
     const auto lines = stats.ReportLines();
@@ -94,7 +93,7 @@ TEST(Report, LineCountGrowsWithTheFactors)
 TEST(Report, ChineseNamesAreWrittenInCodePage936)
 {
     TempFolder folder;
-    TMemoryDataSet data = ReadCsvFile(DataFile("降水.csv"));
+    TMemoryDataSet data = NumberTable("降水.csv");
     TStatistics stats(data, {"气温", "气压", "风速"}, "降水量", 4.0, MethodFull);
     stats.MakeEquationText();
     stats.SaveReport((folder / "降水.txt").string());

@@ -5,7 +5,6 @@
 
 #include "StatisticsTestSupport.h"
 #include "numeric/FloatError.h"
-#include "batch/CsvReader.h"
 #include "statistics/Statistics01.h"
 
 using namespace quorlin;
@@ -181,7 +180,7 @@ TEST(SampleStatistics, StepwiseRemovalReachesTheNotifierWithFactorIndex)
 {
     // Sample correlations as in the four-factor path: the same path results, factor 2 removed.
     std::vector<std::int32_t> removed;
-    TMemoryDataSet table = ReadCsvFile(DataFile("Stepwise4.csv"));
+    TMemoryDataSet table = NumberTable("Stepwise4.csv");
     TStatistics stats(table, {"X0", "X1", "X2", "X3"}, "Y", 4.0, MethodStepwise,
                       [&](std::int32_t k, double, double f) {
                           removed.push_back(k);

@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <initializer_list>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "TestFiles.h"
 #include "statistics/MemoryDataSet.h"
 
 namespace quorlin::testing {
@@ -29,52 +29,29 @@ inline TMemoryDataSet SampleTable()
     return TableOf({"x1", "x2", "y"}, {{1.0, 2.0, 3.0}, {2.0, 1.0, 5.0}, {3.0, 4.0, 7.0}, {4.0, 3.0, 10.0}, {5.0, 6.0, 12.0}});
 }
 
-inline std::string ReadBytes(const std::filesystem::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void WriteBytes(const std::filesystem::path& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out << bytes;
-}
-
-// A fresh folder for one test, removed with everything in it afterwards.
-class TempFolder {
-public:
-    TempFolder()
-    {
-        std::random_device rd;
-        FPath = std::filesystem::temp_directory_path() / ("quorlin-test-" + std::to_string(rd()) + std::to_string(rd()));
-        std::filesystem::create_directories(FPath);
-    }
-    ~TempFolder()
-    {
-        std::error_code ec;
-        std::filesystem::permissions(FPath, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
-        std::filesystem::remove_all(FPath, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& Path() const noexcept { return FPath; }
-    std::filesystem::path operator/(const std::string& name) const { return FPath / name; }
-    // Names of the entries in the folder, to check that nothing was left behind.
-    std::vector<std::string> Entries() const
-    {
-        std::vector<std::string> names;
-        for (const auto& e : std::filesystem::directory_iterator(FPath)) names.push_back(e.path().filename().string());
-        return names;
-    }
-
-private:
-    std::filesystem::path FPath;
-};
-
 inline std::string DataFile(const std::string& name) { return std::string(QUORLIN_TEST_DATA) + "/" + name; }
+
+// One of the test data's tables of plain numbers, read without the batch command's CSV reader
+// so that the statistics tests need nothing beyond the statistics: a line of names, then lines
+// of numbers, comma-separated, nothing quoted.
+inline TMemoryDataSet NumberTable(const std::string& name)
+{
+    auto cellsOf = [](const std::string& line) {
+        std::vector<std::string> cells;
+        std::istringstream in(line);
+        for (std::string cell; std::getline(in, cell, ',');) cells.push_back(cell);
+        return cells;
+    };
+    std::ifstream in(DataFile(name));
+    std::string line;
+    std::getline(in, line);
+    TMemoryDataSet table(cellsOf(line));
+    while (std::getline(in, line)) {
+        const std::vector<std::string> cells = cellsOf(line);
+        table.AppendRecord(std::vector<TCell>(cells.begin(), cells.end()));
+    }
+    return table;
+}
 
 // A copy of the test database that may be written, whatever mode the original has.
 inline std::string WritableCopy(const TempFolder& folder, const std::string& name = "r.mdb")

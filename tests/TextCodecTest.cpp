@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "statistics/TextCodec.h"
+#include "support/TextCodec.h"
 
 using quorlin::Utf8ToCp936;
 

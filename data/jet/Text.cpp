@@ -4,7 +4,7 @@
 #include <array>
 #include <stdexcept>
 
-#include "../../statistics/TextCodec.h"
+#include "../../support/TextCodec.h"
 
 namespace quorlin::jet {
 
