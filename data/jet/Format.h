@@ -179,15 +179,17 @@ struct TFormat {
     std::size_t RowNumberSize;
 };
 
-// Index pages (Jet 4 and ACE; Jet 3 files are never written).
+// Index pages (Jet 4 and ACE; Jet 3 files are never written). Positions in the page.
 struct TIndexPageLayout {
-    static constexpr std::size_t Owner = 4;         // 32 bits: the table's TDEF page
-    static constexpr std::size_t Previous = 8;      // 32 bits: the page before, on this level
-    static constexpr std::size_t Next = 12;         // 32 bits: the page after, on this level
-    static constexpr std::size_t Tail = 16;         // 32 bits: a node's last child
-    static constexpr std::size_t PrefixLength = 20; // 16 bits: bytes every entry shares
-    static constexpr std::size_t EntryMask = 0x1B;  // a bit where each entry ends
+    static constexpr std::size_t FreeSpace = 2;       // 16 bits: bytes left after the entries
+    static constexpr std::size_t Owner = 4;           // 32 bits: the table's TDEF page
+    static constexpr std::size_t Previous = 0x0C;     // 32 bits: the page before, on this level
+    static constexpr std::size_t Next = 0x10;         // 32 bits: the page after, on this level
+    static constexpr std::size_t Tail = 0x14;         // 32 bits: a node's last child
+    static constexpr std::size_t PrefixLength = 0x18; // 16 bits: bytes every entry shares
+    static constexpr std::size_t EntryMask = 0x1B;    // a bit where each entry ends
     static constexpr std::size_t Entries = 0x1E0;
+    static constexpr std::size_t ChildPointer = 4;    // a node entry ends in its child's page, big-endian
 };
 
 // The format of a file from its first page; none when byte 0x14 names no version we know.
