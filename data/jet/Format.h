@@ -47,7 +47,22 @@ namespace database_page {
 constexpr std::size_t Version = 0x14;         // 0: Jet 3, 1: Jet 4, 2 and later: ACE
 constexpr std::uint32_t CatalogPage = 2;      // the TDEF page of MSysObjects
 constexpr std::uint32_t GlobalMapPage = 1;    // the page whose row 0 maps the free pages of the file
+// From ScrambledStart on the page is scrambled (RC4 with ScrambleKey, the same in every file).
+// Among those bytes, at Jet3CodePage, is the code page of a Jet 3 file's text (16 bits; when it
+// is 0, DefaultCodePage).
+constexpr std::size_t ScrambledStart = 0x18;
+constexpr std::uint8_t ScrambleKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr std::size_t Jet3CodePage = 0x3C;
+constexpr unsigned DefaultCodePage = 1252;
 }  // namespace database_page
+
+// The rows of MSysObjects (fact 8): an object's Id keeps its TDEF page in IdPageMask, its Type
+// the kind of object in TypeMask; Access's own tables have a bit of SystemFlags set in Flags.
+namespace catalog {
+constexpr std::uint32_t IdPageMask = 0x00FFFFFF;
+constexpr std::int16_t TypeMask = 0x7FFF;
+constexpr std::uint32_t SystemFlags = 0x80000002;
+}  // namespace catalog
 
 // The flags in the top bits of a row offset.
 struct TRowFlag {
@@ -55,6 +70,10 @@ struct TRowFlag {
     static constexpr std::uint16_t Overflow = 0x4000;  // a header row holding only a row pointer
     static constexpr std::uint16_t OffsetMask = 0x1FFF;
 };
+constexpr std::size_t RowOffsetSize = 2;  // an entry of a data page's row-offset table
+// Jet 3 rows keep one-byte variable-length offsets; each entry of their jump table adds this
+// much to the offsets of the columns from the one it names on.
+constexpr std::size_t Jet3OffsetJump = 256;
 
 // A row pointer (fact 2).
 struct TRowId {
@@ -108,6 +127,11 @@ constexpr std::uint8_t CompressedTextMark[2] = {0xFF, 0xFE};
 // words, the most significant first, each little-endian.
 constexpr std::size_t DecimalSize = 17;
 
+constexpr std::size_t GuidSize = 16;  // a replication ID
+
+// Currency is a 64-bit count of units of 10^-CurrencyScale.
+constexpr unsigned CurrencyScale = 4;
+
 // Usage maps (fact 6).
 struct TUsageMapLayout {
     static constexpr std::uint8_t InlineMap = 0x00;
@@ -115,6 +139,7 @@ struct TUsageMapLayout {
     static constexpr std::size_t InlineStart = 1;   // the first page the bitmap covers
     static constexpr std::size_t InlineBits = 5;    // the bitmap of an inline map
     static constexpr std::size_t References = 1;    // the page pointers of a reference map
+    static constexpr std::size_t ReferenceSize = 4; // one pointer: a usage-map page, or 0 for none
     static constexpr std::size_t MapPageBits = 4;   // the bitmap on a usage-map page
 };
 

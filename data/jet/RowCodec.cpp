@@ -31,21 +31,21 @@ void ReadVarTable4(const TTableDef& def, TView row, std::size_t tableEnd, TVarTa
     t.DataEnd = tableEnd - 4 - 2 * count;
 }
 
-// Jet 3: one-byte offsets, with a jump table naming the columns from which each further 256
-// bytes are to be added; the last jump may be a dummy.
+// Jet 3: one-byte offsets, with a jump table naming the columns from which a further
+// Jet3OffsetJump bytes are to be added; the last jump may be a dummy.
 void ReadVarTable3(const TTableDef& def, TView row, std::size_t tableEnd, TVarTable& t)
 {
     if (tableEnd < 2) BadRow(def, "is too short for its variable-length part");
     const std::size_t count = row[tableEnd - 1];
-    std::size_t jumps = (row.size() - 1) / 256;
+    std::size_t jumps = (row.size() - 1) / Jet3OffsetJump;
     if (tableEnd < 2 + jumps + count) BadRow(def, "claims more variable-length values than it holds");
     const std::size_t first = tableEnd - 2 - jumps;  // the offset of slot 0; later slots lie before it
-    if ((first - count) / 256 < jumps) --jumps;
+    if ((first - count) / Jet3OffsetJump < jumps) --jumps;
     t.Offsets.resize(count + 1);
     std::size_t used = 0;
     for (std::size_t i = 0; i <= count; ++i) {
         while (used < jumps && row[tableEnd - 2 - used] == i) ++used;
-        t.Offsets[i] = row[first - i] + 256 * used;
+        t.Offsets[i] = row[first - i] + Jet3OffsetJump * used;
     }
     t.DataEnd = first - count;
 }
