@@ -42,11 +42,19 @@ enum class TPageType : std::uint8_t {
     UsageMap = 0x05,
 };
 
+// The start of data, index and usage-map pages: the type, then a byte Access always sets to 1.
+namespace page_header {
+constexpr std::size_t Type = 0;
+constexpr std::size_t Mark = 1;
+constexpr std::uint8_t MarkValue = 0x01;
+}  // namespace page_header
+
 // The database page (page 0).
 namespace database_page {
 constexpr std::size_t Version = 0x14;         // 0: Jet 3, 1: Jet 4, 2 and later: ACE
 constexpr std::uint32_t CatalogPage = 2;      // the TDEF page of MSysObjects
-constexpr std::uint32_t GlobalMapPage = 1;    // the page whose row 0 maps the free pages of the file
+constexpr std::uint32_t GlobalMapPage = 1;    // the page whose row GlobalMapRow maps the free pages of the file
+constexpr std::uint32_t GlobalMapRow = 0;
 // From ScrambledStart on the page is scrambled (RC4 with ScrambleKey, the same in every file).
 // Among those bytes, at Jet3CodePage, is the code page of a Jet 3 file's text (16 bits; when it
 // is 0, DefaultCodePage).
@@ -126,11 +134,23 @@ constexpr std::uint8_t CompressedTextMark[2] = {0xFF, 0xFE};
 // Where a Decimal keeps its sign (a set bit: negative) and its 16-byte magnitude: four 32-bit
 // words, the most significant first, each little-endian.
 constexpr std::size_t DecimalSize = 17;
+constexpr std::uint8_t DecimalNegative = 0x80;  // the sign byte Access writes for a negative value
 
 constexpr std::size_t GuidSize = 16;  // a replication ID
 
 // Currency is a 64-bit count of units of 10^-CurrencyScale.
 constexpr unsigned CurrencyScale = 4;
+
+// A DateTime is a Double counting days from 1899-12-30, the time of day as the fraction; before
+// that day the fraction still counts forward, the value being negative. Access takes the years
+// FirstYear to LastYear.
+struct TDateEpoch {
+    static constexpr int Year = 1899;
+    static constexpr unsigned Month = 12;
+    static constexpr unsigned Day = 30;
+    static constexpr int FirstYear = 100;
+    static constexpr int LastYear = 9999;
+};
 
 // Usage maps (fact 6).
 struct TUsageMapLayout {
@@ -215,6 +235,16 @@ struct TIndexPageLayout {
     static constexpr std::size_t EntryMask = 0x1B;    // a bit where each entry ends
     static constexpr std::size_t Entries = 0x1E0;
     static constexpr std::size_t ChildPointer = 4;    // a node entry ends in its child's page, big-endian
+};
+
+// An index key: for each column a flag byte, then the value in a form whose bytes sort as the
+// values do (big-endian; integers with the sign bit flipped, floating-point numbers too when
+// positive and with every bit inverted when negative), all of it inverted for a descending column.
+// An index entry is the key followed by its record's row pointer (RowIdSize bytes), big-endian.
+struct TIndexKey {
+    static constexpr std::uint8_t NullField = 0x00;
+    static constexpr std::uint8_t ValueField = 0x7F;
+    static constexpr std::uint8_t SignBit = 0x80;  // of the value's first byte
 };
 
 // The format of a file from its first page; none when byte 0x14 names no version we know.
