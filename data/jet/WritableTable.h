@@ -13,7 +13,8 @@ namespace quorlin::jet {
 // own tables are refused as not found, as missing ones are.
 TTableDef FindTable(const TPageImage& image, const std::string& name);
 
-// Why the records of the table cannot be changed here, or an empty text when they can.
+// Why the records of the table cannot be changed here, or an empty text when they can. An index
+// whose key count lies beyond the definition's first page, where it is rewritten, is damage.
 std::string WriteRefusalOf(const TTableDef& def, const TFormat& format);
 
 // Where each record of the table is stored; a record moved out of its first row is refused, as
