@@ -38,4 +38,10 @@ inline void Put32(std::uint8_t* p, std::uint32_t v) noexcept
     Put16(p + 2, v >> 16);
 }
 
+// Index keys: the most significant byte first.
+inline void AppendBigEndian32(TBytes& out, std::uint32_t v)
+{
+    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<std::uint8_t>(v >> shift));
+}
+
 }  // namespace quorlin::jet

@@ -8,10 +8,6 @@ namespace quorlin::jet {
 
 namespace {
 
-constexpr std::uint32_t SystemFlags = 0x80000002;
-constexpr std::uint32_t IdPageMask = 0x00FFFFFF;  // an object's id keeps its page in the low bits
-constexpr std::int16_t TypeMask = 0x7FFF;
-
 std::size_t CatalogColumn(const TTableDef& catalog, const char* name)
 {
     for (std::size_t i = 0; i < catalog.Columns.size(); ++i)
@@ -21,9 +17,9 @@ std::size_t CatalogColumn(const TTableDef& catalog, const char* name)
 
 }  // namespace
 
-bool TCatalogEntry::System() const noexcept { return (Flags & SystemFlags) != 0; }
+bool TCatalogEntry::System() const noexcept { return (Flags & catalog::SystemFlags) != 0; }
 
-std::uint32_t TCatalogEntry::Page() const noexcept { return Id & IdPageMask; }
+std::uint32_t TCatalogEntry::Page() const noexcept { return Id & catalog::IdPageMask; }
 
 std::vector<TCatalogEntry> ReadCatalog(const TPages& pages, unsigned codePage)
 {
@@ -42,7 +38,7 @@ std::vector<TCatalogEntry> ReadCatalog(const TPages& pages, unsigned codePage)
         decode(typeCol, type);
         decode(flagsCol, flags);
         if (name.Kind != TCellKind::Text || id.Kind != TCellKind::Number || type.Kind != TCellKind::Number) return;
-        const auto objectType = static_cast<std::int16_t>(static_cast<std::int32_t>(type.Number) & TypeMask);
+        const auto objectType = static_cast<std::int16_t>(static_cast<std::int32_t>(type.Number) & catalog::TypeMask);
         if (objectType != static_cast<std::int16_t>(TObjectType::Table) &&
             objectType != static_cast<std::int16_t>(TObjectType::Query))
             return;

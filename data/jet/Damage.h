@@ -1,6 +1,9 @@
 #pragma once
 // What is wrong with a damaged file, in words a user can act on. The reader says which table
 // it was reading; the writer refuses to change the file.
+//
+// A change the writer cannot make to a sound file (a value that does not fit, a table it cannot
+// keep consistent) is an ERefused, whose text is meant for the user as it stands.
 
 #include <stdexcept>
 #include <string>
@@ -13,5 +16,12 @@ public:
 };
 
 [[noreturn]] inline void Damaged(const std::string& what) { throw EDamaged(what); }
+
+class ERefused : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+[[noreturn]] inline void Refused(const std::string& why) { throw ERefused(why); }
 
 }  // namespace quorlin::jet

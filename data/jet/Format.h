@@ -42,12 +42,35 @@ enum class TPageType : std::uint8_t {
     UsageMap = 0x05,
 };
 
+// The start of data, index and usage-map pages: the type, then a byte Access always sets to 1.
+namespace page_header {
+constexpr std::size_t Type = 0;
+constexpr std::size_t Mark = 1;
+constexpr std::uint8_t MarkValue = 0x01;
+}  // namespace page_header
+
 // The database page (page 0).
 namespace database_page {
 constexpr std::size_t Version = 0x14;         // 0: Jet 3, 1: Jet 4, 2 and later: ACE
 constexpr std::uint32_t CatalogPage = 2;      // the TDEF page of MSysObjects
-constexpr std::uint32_t GlobalMapPage = 1;    // the page whose row 0 maps the free pages of the file
+constexpr std::uint32_t GlobalMapPage = 1;    // the page whose row GlobalMapRow maps the free pages of the file
+constexpr std::uint32_t GlobalMapRow = 0;
+// From ScrambledStart on the page is scrambled (RC4 with ScrambleKey, the same in every file).
+// Among those bytes, at Jet3CodePage, is the code page of a Jet 3 file's text (16 bits; when it
+// is 0, DefaultCodePage).
+constexpr std::size_t ScrambledStart = 0x18;
+constexpr std::uint8_t ScrambleKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
+constexpr std::size_t Jet3CodePage = 0x3C;
+constexpr unsigned DefaultCodePage = 1252;
 }  // namespace database_page
+
+// The rows of MSysObjects (fact 8): an object's Id keeps its TDEF page in IdPageMask, its Type
+// the kind of object in TypeMask; Access's own tables have a bit of SystemFlags set in Flags.
+namespace catalog {
+constexpr std::uint32_t IdPageMask = 0x00FFFFFF;
+constexpr std::int16_t TypeMask = 0x7FFF;
+constexpr std::uint32_t SystemFlags = 0x80000002;
+}  // namespace catalog
 
 // The flags in the top bits of a row offset.
 struct TRowFlag {
@@ -55,6 +78,10 @@ struct TRowFlag {
     static constexpr std::uint16_t Overflow = 0x4000;  // a header row holding only a row pointer
     static constexpr std::uint16_t OffsetMask = 0x1FFF;
 };
+constexpr std::size_t RowOffsetSize = 2;  // an entry of a data page's row-offset table
+// Jet 3 rows keep one-byte variable-length offsets; each entry of their jump table adds this
+// much to the offsets of the columns from the one it names on.
+constexpr std::size_t Jet3OffsetJump = 256;
 
 // A row pointer (fact 2).
 struct TRowId {
@@ -107,6 +134,23 @@ constexpr std::uint8_t CompressedTextMark[2] = {0xFF, 0xFE};
 // Where a Decimal keeps its sign (a set bit: negative) and its 16-byte magnitude: four 32-bit
 // words, the most significant first, each little-endian.
 constexpr std::size_t DecimalSize = 17;
+constexpr std::uint8_t DecimalNegative = 0x80;  // the sign byte Access writes for a negative value
+
+constexpr std::size_t GuidSize = 16;  // a replication ID
+
+// Currency is a 64-bit count of units of 10^-CurrencyScale.
+constexpr unsigned CurrencyScale = 4;
+
+// A DateTime is a Double counting days from 1899-12-30, the time of day as the fraction; before
+// that day the fraction still counts forward, the value being negative. Access takes the years
+// FirstYear to LastYear.
+struct TDateEpoch {
+    static constexpr int Year = 1899;
+    static constexpr unsigned Month = 12;
+    static constexpr unsigned Day = 30;
+    static constexpr int FirstYear = 100;
+    static constexpr int LastYear = 9999;
+};
 
 // Usage maps (fact 6).
 struct TUsageMapLayout {
@@ -115,6 +159,7 @@ struct TUsageMapLayout {
     static constexpr std::size_t InlineStart = 1;   // the first page the bitmap covers
     static constexpr std::size_t InlineBits = 5;    // the bitmap of an inline map
     static constexpr std::size_t References = 1;    // the page pointers of a reference map
+    static constexpr std::size_t ReferenceSize = 4; // one pointer: a usage-map page, or 0 for none
     static constexpr std::size_t MapPageBits = 4;   // the bitmap on a usage-map page
 };
 
@@ -179,15 +224,27 @@ struct TFormat {
     std::size_t RowNumberSize;
 };
 
-// Index pages (Jet 4 and ACE; Jet 3 files are never written).
+// Index pages (Jet 4 and ACE; Jet 3 files are never written). Positions in the page.
 struct TIndexPageLayout {
-    static constexpr std::size_t Owner = 4;         // 32 bits: the table's TDEF page
-    static constexpr std::size_t Previous = 8;      // 32 bits: the page before, on this level
-    static constexpr std::size_t Next = 12;         // 32 bits: the page after, on this level
-    static constexpr std::size_t Tail = 16;         // 32 bits: a node's last child
-    static constexpr std::size_t PrefixLength = 20; // 16 bits: bytes every entry shares
-    static constexpr std::size_t EntryMask = 0x1B;  // a bit where each entry ends
+    static constexpr std::size_t FreeSpace = 2;       // 16 bits: bytes left after the entries
+    static constexpr std::size_t Owner = 4;           // 32 bits: the table's TDEF page
+    static constexpr std::size_t Previous = 0x0C;     // 32 bits: the page before, on this level
+    static constexpr std::size_t Next = 0x10;         // 32 bits: the page after, on this level
+    static constexpr std::size_t Tail = 0x14;         // 32 bits: a node's last child
+    static constexpr std::size_t PrefixLength = 0x18; // 16 bits: bytes every entry shares
+    static constexpr std::size_t EntryMask = 0x1B;    // a bit where each entry ends
     static constexpr std::size_t Entries = 0x1E0;
+    static constexpr std::size_t ChildPointer = 4;    // a node entry ends in its child's page, big-endian
+};
+
+// An index key: for each column a flag byte, then the value in a form whose bytes sort as the
+// values do (big-endian; integers with the sign bit flipped, floating-point numbers too when
+// positive and with every bit inverted when negative), all of it inverted for a descending column.
+// An index entry is the key followed by its record's row pointer (RowIdSize bytes), big-endian.
+struct TIndexKey {
+    static constexpr std::uint8_t NullField = 0x00;
+    static constexpr std::uint8_t ValueField = 0x7F;
+    static constexpr std::uint8_t SignBit = 0x80;  // of the value's first byte
 };
 
 // The format of a file from its first page; none when byte 0x14 names no version we know.

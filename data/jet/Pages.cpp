@@ -20,13 +20,13 @@ void ReadRowSlots(const TPages& pages, std::uint32_t page, std::vector<TRowSlot>
     if (static_cast<TPageType>(p[0]) != TPageType::Data)
         Damaged("page " + std::to_string(page) + " is not a data page");
     const std::size_t count = Get16(p + f.DataRowCount);
-    const std::size_t tableEnd = f.DataRowOffsets + 2 * count;
+    const std::size_t tableEnd = f.DataRowOffsets + RowOffsetSize * count;
     if (count > MaxRowsPerPage + 1 || tableEnd > f.PageSize)
         Damaged("the row-offset table of page " + std::to_string(page) + " is too long");
     slots.resize(count);
     std::size_t end = f.PageSize;
     for (std::size_t i = 0; i < count; ++i) {
-        const std::uint16_t raw = Get16(p + f.DataRowOffsets + 2 * i);
+        const std::uint16_t raw = Get16(p + f.DataRowOffsets + RowOffsetSize * i);
         TRowSlot& s = slots[i];
         s.Flags = raw & (TRowFlag::Deleted | TRowFlag::Overflow);
         std::size_t start = raw & TRowFlag::OffsetMask;

@@ -10,8 +10,6 @@ namespace quorlin::jet {
 
 namespace {
 
-constexpr unsigned DefaultCodePage = 1252;
-
 bool IsCompressed(TView bytes) noexcept
 {
     return bytes.size() >= 2 && bytes[0] == CompressedTextMark[0] && bytes[1] == CompressedTextMark[1];
@@ -51,17 +49,18 @@ std::string_view Chars(TView bytes) noexcept
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
 
-// The scrambling of the database page: RC4 with a key every file shares.
-constexpr std::array<std::uint8_t, 4> HeaderKey = {0xC7, 0xDA, 0x39, 0x6B};
-constexpr std::size_t ScrambledStart = 0x18;
-constexpr std::size_t Jet3CodePage = 0x3C;
+using database_page::DefaultCodePage;
+using database_page::Jet3CodePage;
+using database_page::ScrambledStart;
+constexpr auto& HeaderKey = database_page::ScrambleKey;
 
+// The scrambling of the database page.
 void Rc4(std::uint8_t* data, std::size_t size)
 {
     std::array<std::uint8_t, 256> s{};
     for (unsigned i = 0; i < 256; ++i) s[i] = static_cast<std::uint8_t>(i);
     for (unsigned i = 0, j = 0; i < 256; ++i) {
-        j = (j + s[i] + HeaderKey[i % HeaderKey.size()]) & 0xFF;
+        j = (j + s[i] + HeaderKey[i % std::size(HeaderKey)]) & 0xFF;
         std::swap(s[i], s[j]);
     }
     for (std::size_t k = 0, i = 0, j = 0; k < size; ++k) {

@@ -37,8 +37,8 @@ std::vector<std::uint32_t> ReadUsageMap(const TPages& pages, TRowId map)
         AddBits(row.data() + L::InlineBits, (row.size() - L::InlineBits) * 8, Get32(row.data() + L::InlineStart), owned);
     } else if (row[0] == L::ReferenceMap) {
         const std::size_t perPage = PagesPerMapPage(pages.Format());
-        for (std::size_t k = 0; L::References + 4 * (k + 1) <= row.size(); ++k) {
-            const std::uint32_t mapPage = Get32(row.data() + L::References + 4 * k);
+        for (std::size_t k = 0; L::References + L::ReferenceSize * (k + 1) <= row.size(); ++k) {
+            const std::uint32_t mapPage = Get32(row.data() + L::References + L::ReferenceSize * k);
             if (mapPage == 0) continue;
             if (pages.Type(mapPage) != TPageType::UsageMap)
                 Damaged("page " + std::to_string(mapPage) + " is named as a usage map but is none");

@@ -11,8 +11,6 @@ namespace quorlin::jet {
 
 namespace {
 
-constexpr unsigned CurrencyScale = 4;  // Currency counts ten-thousandths
-constexpr std::size_t GuidSize = 16;
 
 std::string Hex(TView bytes)
 {

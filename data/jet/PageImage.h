@@ -1,0 +1,49 @@
+#pragma once
+// A database file held in memory to be changed: the bytes as they were loaded, and a copy whose
+// pages a change rewrites. Readers see either through a TPages view; a view of the working copy
+// is only good until a page is appended, which may move the bytes.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "Pages.h"
+
+namespace quorlin::jet {
+
+class TPageImage {
+public:
+    TPageImage(std::string path, TBytes bytes, const TFormat& format);
+
+    const std::string& Path() const noexcept { return FPath; }
+    const TFormat& Format() const noexcept { return *FFormat; }
+    // The file as it was loaded: records are taken from it while pages are rewritten, and it is
+    // what a failed change puts back.
+    const TBytes& Loaded() const noexcept { return FLoaded; }
+    TPages LoadedPages() const noexcept { return TPages(FLoaded, *FFormat); }
+
+    const TBytes& Bytes() const noexcept { return FBytes; }
+    TPages Pages() const noexcept { return TPages(FBytes, *FFormat); }
+    std::uint32_t PageCount() const noexcept { return Pages().Count(); }
+    // The page's bytes; a page beyond the end is damage.
+    std::uint8_t* Page(std::uint32_t n);
+    // The bytes of one row of a data page, to be changed in place.
+    std::span<std::uint8_t> Row(TRowId row);
+    // A page of zeros at the end of the file.
+    std::uint32_t AppendPage();
+
+private:
+    std::string FPath;
+    const TFormat* FFormat;
+    const TBytes FLoaded;
+    TBytes FBytes;
+};
+
+// The pages a change adds to the file, and those it no longer needs, for the map of free pages.
+struct TPageChanges {
+    std::vector<std::uint32_t> Added;
+    std::vector<std::uint32_t> Freed;
+};
+
+}  // namespace quorlin::jet

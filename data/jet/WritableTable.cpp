@@ -1,0 +1,82 @@
+#include "WritableTable.h"
+
+#include <algorithm>
+
+#include "../../statistics/DataSet.h"
+#include "Catalog.h"
+#include "Damage.h"
+
+namespace quorlin::jet {
+
+namespace {
+
+const TCatalogEntry* UserTable(const std::vector<TCatalogEntry>& catalog, const std::string& name)
+{
+    const TCatalogEntry* folded = nullptr;
+    for (const TCatalogEntry& entry : catalog) {
+        if (entry.Type != TObjectType::Table) continue;
+        if (entry.Name == name) return entry.System() ? nullptr : &entry;
+        if (!folded && SameFieldName(entry.Name, name)) folded = &entry;
+    }
+    return folded && !folded->System() ? folded : nullptr;
+}
+
+// Keys we can build: numbers kept in the record's fixed part (not Decimal, not text).
+bool KeyableColumn(const TColumnDef& col)
+{
+    return HasNumericReading(col.Type) && col.Type != TColumnType::Decimal && col.Type != TColumnType::Text && col.Fixed();
+}
+
+std::string IndexRefusal(const TTableDef& def, const TRealIndex& index)
+{
+    for (const TIndexColumn& ic : index.Columns) {
+        const TColumnDef& col = def.Columns[ic.Column];
+        if (!KeyableColumn(col))
+            return "The table '" + def.Name + "' has an index ('" + index.Name + "') on the " + ColumnTypeName(col.Type) +
+                   " field '" + col.Name + "', which this program cannot keep in order; the table is read-only here.";
+    }
+    return {};
+}
+
+}  // namespace
+
+TTableDef FindTable(const TPageImage& image, const std::string& name)
+{
+    const TPages pages = image.Pages();
+    const std::vector<TCatalogEntry> catalog = ReadCatalog(pages, 0);  // Jet 4 names need no code page
+    const TCatalogEntry* table = UserTable(catalog, name);
+    if (!table) Refused("The database engine cannot find the input table '" + name + "' in '" + image.Path() + "'.");
+    return ReadTableDef(pages, table->Page(), table->Name, 0);
+}
+
+std::string WriteRefusalOf(const TTableDef& def, const TFormat& format)
+{
+    // Relationships first: their rules would be broken whatever the index holds.
+    for (const TRealIndex& index : def.Indexes)
+        if (!index.RelatedName.empty())
+            return "The table '" + def.Name + "' takes part in a relationship (index '" + index.RelatedName +
+                   "'), whose rules this program cannot check; it is read-only here.";
+    for (const TRealIndex& index : def.Indexes) {
+        if (index.CountOffset + sizeof(std::uint32_t) > format.PageSize)
+            Damaged("the key count of the index '" + index.Name + "' lies beyond the definition's first page");
+        if (std::string why = IndexRefusal(def, index); !why.empty()) return why;
+    }
+    return {};
+}
+
+std::vector<TRecordPlace> RecordsInPlace(const TPages& pages, const TTableDef& def)
+{
+    std::vector<TRecordPlace> places = RecordPlaces(pages, def);
+    if (std::any_of(places.begin(), places.end(), [](const TRecordPlace& p) { return p.Header != p.Data; }))
+        Refused("The table '" + def.Name +
+                "' holds records that were moved by earlier edits; compact the database in Access before changing it here.");
+    return places;
+}
+
+void CheckAssignable(const TColumnDef& column)
+{
+    if (column.AutoLong() || column.AutoGuid())
+        Refused("The field '" + column.Name + "' is an AutoNumber field; its values are assigned by the database.");
+}
+
+}  // namespace quorlin::jet
