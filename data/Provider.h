@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "../statistics/DataSet.h"
-#include "MdbAccess.h"
+#include "Catalog.h"
 #include "ProviderError.h"
 #include "TableData.h"
 

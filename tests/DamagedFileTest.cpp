@@ -37,7 +37,6 @@
 #include "StatisticsTestSupport.h"
 #include "data/CustomerData.h"
 #include "data/Isolation.h"
-#include "data/MdbAccess.h"
 
 extern char** environ;
 

@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "StatisticsTestSupport.h"
-#include "data/AccessSql.h"
+#include "data/views/AccessSql.h"
 #include "data/CustomerData.h"
-#include "data/ViewEngine.h"
+#include "data/views/ViewEngine.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

@@ -16,9 +16,9 @@
 
 #include <filesystem>
 
-#include "data/Dbbrower01.h"
-#include "data/DlgTables.h"
-#include "data/QtUserInterface.h"
+#include "data/windows/Dbbrower01.h"
+#include "data/windows/DlgTables.h"
+#include "data/windows/QtUserInterface.h"
 
 namespace quorlin {
 

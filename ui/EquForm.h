@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "data/CustomerData.h"
-#include "data/UserInterface.h"
+#include "data/windows/UserInterface.h"
 
 class QAction;
 class QComboBox;

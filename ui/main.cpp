@@ -6,8 +6,8 @@
 
 #include "EquForm.h"
 #include "data/CustomerData.h"
-#include "data/Dbbrower01.h"
-#include "data/QtUserInterface.h"
+#include "data/windows/Dbbrower01.h"
+#include "data/windows/QtUserInterface.h"
 
 int main(int argc, char** argv)
 {

@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "../MdbAccess.h"
-#include "../ViewEngine.h"
 #include "../Wire.h"
+#include "../views/ViewEngine.h"
 #include "Confinement.h"
+#include "MdbAccess.h"
 
 extern char** environ;
 
@@ -65,7 +65,10 @@ void Serve(const std::vector<std::string>& args, TWireWriter& w)
     const std::string& what = args.at(0);
     if (what == "catalog" && args.size() == 2) return StreamCatalog(args[1], w);
     if (what == "table" && args.size() == 3) return StreamTableRecords(args[1], args[2], w, heartbeat);
-    if (what == "view" && args.size() == 3) return StreamViewRecords(args[1], args[2], w, heartbeat);
+    if (what == "view" && args.size() == 3) {
+        TMdbFile file(args[1]);
+        return StreamViewRecords(file, args[2], w, heartbeat);
+    }
     throw std::invalid_argument("unknown request");
 }
 

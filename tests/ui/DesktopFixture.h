@@ -9,8 +9,8 @@
 #include "ScriptedUi.h"
 #include "StatisticsTestSupport.h"
 #include "data/CustomerData.h"
-#include "data/Dbbrower01.h"
-#include "data/DlgTables.h"
+#include "data/windows/Dbbrower01.h"
+#include "data/windows/DlgTables.h"
 #include "ui/EquForm.h"
 
 namespace quorlin::testing {

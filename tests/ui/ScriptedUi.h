@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "data/UserInterface.h"
+#include "data/windows/UserInterface.h"
 
 namespace quorlin::testing {
 

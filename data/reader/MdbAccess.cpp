@@ -2,10 +2,10 @@
 
 #include <unordered_map>
 
-#include "../statistics/DataSet.h"
-#include "ProviderError.h"
-#include "jet/Damage.h"
-#include "jet/Database.h"
+#include "../../statistics/DataSet.h"
+#include "../ProviderError.h"
+#include "../jet/Damage.h"
+#include "../jet/Database.h"
 
 namespace quorlin {
 

@@ -12,7 +12,7 @@
 #include <memory>
 #include <string>
 
-#include "Provider.h"
+#include "../Provider.h"
 #include "UserInterface.h"
 
 namespace quorlin {

@@ -4,46 +4,36 @@
 // reader, the program goes on.
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include <memory>
-
-#include "AccessSql.h"
-#include "TableData.h"
-#include "Wire.h"
+#include "../Catalog.h"
+#include "../TableData.h"
+#include "../Wire.h"
+#include "../views/ViewSource.h"
 
 namespace quorlin {
 
-enum class TObjectKind : std::uint8_t { Table = 0, View = 1, SystemTable = 2 };
-
-struct TCatalogObject {
-    std::string Name;
-    TObjectKind Kind = TObjectKind::Table;
-};
-
-// Called now and then while a long read goes on, so that the caller can tell progress from a hang.
-using TProgress = std::function<void()>;
-
 // An Access database file opened for reading.
-class TMdbFile {
+class TMdbFile : public TViewSource {
 public:
     // Raises EProviderError when the file is no readable Access database.
     explicit TMdbFile(const std::string& path);
-    ~TMdbFile();
+    ~TMdbFile() override;
     TMdbFile(const TMdbFile&) = delete;
     TMdbFile& operator=(const TMdbFile&) = delete;
 
     const std::string& Path() const noexcept;
     // Tables, system tables and views, in the file's own order.
-    std::vector<TCatalogObject> Catalog();
+    std::vector<TCatalogObject> Catalog() override;
     // The columns of a table (with its record count), then its records one by one. A damaged
     // table raises EProviderError before any record is passed on.
     void ReadTable(const std::string& tableName,
                    const std::function<void(const std::vector<TColumnInfo>&, std::int32_t)>& onColumns,
-                   const std::function<void(const std::vector<TCellValue>&)>& onRecord, const TProgress& progress);
+                   const std::function<void(const std::vector<TCellValue>&)>& onRecord, const TProgress& progress) override;
     // The stored definition of a saved query; raises EProviderError when there is none.
-    TQueryDefinition QueryDefinition(const std::string& queryName);
+    TQueryDefinition QueryDefinition(const std::string& queryName) override;
 
 private:
     struct TImpl;

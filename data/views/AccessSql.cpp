@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <map>
 
-#include "../support/AsciiText.h"
-#include "../support/Calendar.h"
+#include "../../support/AsciiText.h"
+#include "../../support/Calendar.h"
 
 namespace quorlin {
 

@@ -5,7 +5,7 @@
 #include <QDialog>
 #include <string>
 
-#include "CustomerData.h"
+#include "../CustomerData.h"
 #include "UserInterface.h"
 
 class QFrame;

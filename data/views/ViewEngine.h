@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "MdbAccess.h"
-#include "Wire.h"
+#include "../Wire.h"
+#include "ViewSource.h"
 
 struct sqlite3;
 
@@ -18,6 +18,6 @@ void RegisterAccessFunctions(sqlite3* db);
 
 // Writes the view's columns and records, in the view's order, then the end mark. A view that
 // cannot be evaluated raises EProviderError naming the reason.
-void StreamViewRecords(const std::string& path, const std::string& viewName, TWireWriter& w, const TProgress& progress);
+void StreamViewRecords(TViewSource& source, const std::string& viewName, TWireWriter& w, const TProgress& progress);
 
 }  // namespace quorlin

@@ -8,10 +8,10 @@
 #include <memory>
 #include <set>
 
-#include "../statistics/DataSet.h"
-#include "../statistics/Statistics01.h"
-#include "../support/Calendar.h"
-#include "ProviderError.h"
+#include "../../statistics/DataSet.h"
+#include "../../statistics/Statistics01.h"
+#include "../../support/Calendar.h"
+#include "../ProviderError.h"
 
 namespace quorlin {
 
@@ -224,7 +224,7 @@ namespace {
 
 class TViewBuilder {
 public:
-    TViewBuilder(TMdbFile& file, sqlite3* db, TGuard& guard, const TProgress& progress)
+    TViewBuilder(TViewSource& file, sqlite3* db, TGuard& guard, const TProgress& progress)
         : FFile(file), FDb(db), FGuard(guard), FProgress(progress)
     {
         for (const auto& o : FFile.Catalog()) FObjects.push_back(o);
@@ -304,7 +304,7 @@ private:
             FProgress);
     }
 
-    TMdbFile& FFile;
+    TViewSource& FFile;
     sqlite3* FDb;
     TGuard& FGuard;
     const TProgress& FProgress;
@@ -314,9 +314,8 @@ private:
 
 }  // namespace
 
-void StreamViewRecords(const std::string& path, const std::string& viewName, TWireWriter& w, const TProgress& progress)
+void StreamViewRecords(TViewSource& file, const std::string& viewName, TWireWriter& w, const TProgress& progress)
 {
-    TMdbFile file(path);
     const TQueryDefinition query = file.QueryDefinition(viewName);
     if (!query.IsSelectWithoutParameters()) Fail(viewName, "it is not a select query without parameters");
 
