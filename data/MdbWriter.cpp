@@ -1,17 +1,23 @@
 // The commit of one change to a table of an Access 2000-2003 file. Its invariants:
 //
 //  1. Writers take turns. A change holds the file's advisory lock from before it reads the file
-//     until it has read the table back; a second writer meanwhile is refused, not made to wait.
+//     until it has read the table back, on the file it read and on the file it writes, locked
+//     before it takes the name; a second writer waits its turn (up to TurnWait), then refuses.
 //  2. A change is made only on the records the user saw: the table is read afresh, and when it
 //     differs from what was read earlier the change is refused.
 //  3. Nothing is written before the rebuilt table has been checked to hold together. A change
 //     refused before then leaves the file byte for byte as it was.
 //  4. The file at the path is at every moment either the old file or the new one, whole: the new
-//     one is written beside it, synced, and renamed over it.
-//  5. A change counts as made only when the table, read back through a fresh reading process,
-//     holds exactly the records meant. Otherwise the old file is put back whole, and the error
-//     says whether that worked.
-//  6. A refusal says what stops the change in words the user can act on: the format code's
+//     one is written beside it, synced, and renamed over it, keeping owner, group and mode. A
+//     file whose owner could not be kept, or that has other names (hard links), is not replaced.
+//  5. Another program's change wins. The file as read is compared with the file as it is on disk
+//     right before the rename and again after it; when another program wrote into it, its
+//     version is what stays at the path, and the change is reported as failed.
+//  6. A change counts as made only when the table, read back through a fresh reading process,
+//     holds exactly the records meant. Otherwise the old file is put back whole, but only while
+//     the file at the path is byte for byte what this writer wrote; the error says which.
+//  7. A writer that dies leaves at most its temporary file, which the next writer removes.
+//  8. A refusal says what stops the change in words the user can act on: the format code's
 //     refusals reach the user as they are, and damage found anywhere in the file is told as the
 //     file being damaged.
 //
@@ -20,11 +26,12 @@
 #include "MdbWriter.h"
 
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <optional>
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
@@ -33,6 +40,7 @@
 #include "../statistics/DataSet.h"
 #include "../support/FileWrite.h"
 #include "Isolation.h"
+#include "WriteTurn.h"
 #include "ProviderError.h"
 #include "jet/Damage.h"
 #include "jet/TableRebuild.h"
@@ -62,7 +70,7 @@ std::string DamagedText(const std::string& path)
     return "The database file '" + path + "' is damaged; it cannot be changed.";
 }
 
-// Runs a step of the format code, its refusals raised as the provider's (invariant 6).
+// Runs a step of the format code, its refusals raised as the provider's (invariant 8).
 template <class TStep>
 decltype(auto) Guarded(const std::string& path, TStep&& step)
 {
@@ -83,32 +91,48 @@ std::string_view AsChars(const jet::TBytes& bytes)
 // ---------------------------------------------------------------------------------------------
 // Taking the turn, and the file as it may be written.
 
-// Two writers of one file, in this program or another copy of it, take turns (invariant 1).
-class TWriteTurn {
-public:
-    explicit TWriteTurn(const std::string& path) : FFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
-    {
-        if (FFd >= 0 && ::flock(FFd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
-            ::close(FFd);
-            Refuse("The database '" + path + "' is being changed by another program; try again in a moment.");
-        }
-    }
-    ~TWriteTurn()
-    {
-        if (FFd >= 0) ::close(FFd);
-    }
-    TWriteTurn(const TWriteTurn&) = delete;
-    TWriteTurn& operator=(const TWriteTurn&) = delete;
+// How long a writer waits for its turn (invariant 1).
+constexpr auto TurnWait = std::chrono::seconds(10);
 
-private:
-    int FFd;
-};
-
-std::string LockFileOf(const std::string& path)
+// Access's lock file beside the database, whatever the letter case of either name: the file
+// is open in Access while it exists.
+std::optional<std::string> LockFileOf(const std::string& path)
 {
-    std::filesystem::path p(path);
-    p.replace_extension(SameFieldName(p.extension().string(), ".accdb") ? ".laccdb" : ".ldb");
-    return p.string();
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path file = fs::absolute(path, ec);
+    const std::string stem = file.stem().string();
+    for (const auto& entry : fs::directory_iterator(file.parent_path(), ec)) {
+        const fs::path name = entry.path().filename();
+        const std::string ext = name.extension().string();
+        if (SameFieldName(name.stem().string(), stem) && (SameFieldName(ext, ".ldb") || SameFieldName(ext, ".laccdb")))
+            return entry.path().string();
+    }
+    return std::nullopt;
+}
+
+bool InGroup(gid_t gid)
+{
+    if (gid == ::getegid()) return true;
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+    const int n = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    return std::find(groups.begin(), groups.begin() + std::max(n, 0), gid) != groups.begin() + std::max(n, 0);
+}
+
+// Replacing the file makes a new one: it must be able to have the old one's owner and group,
+// and no other name may point at the old one (invariant 4).
+void CheckOwnership(const std::string& path, const struct stat& st)
+{
+    const bool root = ::geteuid() == 0;
+    if (!root && st.st_uid != ::geteuid())
+        Refuse("The database file '" + path + "' belongs to another user; replacing it would make it yours, so it is "
+               "not changed here.");
+    if (!root && !InGroup(st.st_gid))
+        Refuse("The database file '" + path + "' belongs to a group you are not in; replacing it would change its "
+               "group, so it is not changed here.");
+    if (st.st_nlink > 1)
+        Refuse("The database file '" + path + "' has more than one name (hard links); replacing it would part them, "
+               "so it is not changed here.");
 }
 
 // A file may be replaced when it is there, Access does not have it open, and both it and its
@@ -117,13 +141,13 @@ std::size_t CheckReplaceable(const std::string& path)
 {
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec)) Refuse("Could not find file '" + path + "'.");
-    const std::string lock = LockFileOf(path);
-    if (std::filesystem::exists(lock, ec))
-        Refuse("The database '" + path + "' is open in another program (its lock file '" + lock +
+    if (const auto lock = LockFileOf(path))
+        Refuse("The database '" + path + "' is open in another program (its lock file '" + *lock +
                "' exists); it cannot be changed now.");
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
         Refuse("The database file '" + path + "' is read-only.");
+    CheckOwnership(path, st);
     const std::filesystem::path folder = std::filesystem::absolute(path, ec).parent_path();
     if (::access(folder.c_str(), W_OK) != 0)
         Refuse("The folder of the database file '" + path + "' is read-only, so the file cannot be replaced safely.");
@@ -145,12 +169,20 @@ const jet::TFormat& WritableFormat(const std::string& path, const jet::TBytes& b
     return *format;
 }
 
-jet::TPageImage LoadForWriting(const std::string& path)
+// The file as it is, read through the writer's own handle when it holds the turn (so that it is
+// the very file that is locked).
+jet::TPageImage LoadForWriting(const std::string& path, const TWriteTurn* turn = nullptr)
 {
-    jet::TBytes bytes(CheckReplaceable(path));
-    std::ifstream in(path, std::ios::binary);
-    if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size())))
-        Refuse("The database file '" + path + "' cannot be read.");
+    const std::size_t size = CheckReplaceable(path);
+    jet::TBytes bytes;
+    if (turn) {
+        bytes = ReadWhole(turn->File());
+    } else {
+        bytes.resize(size);
+        std::ifstream in(path, std::ios::binary);
+        if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) bytes.clear();
+    }
+    if (bytes.size() != size) Refuse("The database file '" + path + "' cannot be read.");
     const jet::TFormat& format = WritableFormat(path, bytes);
     return jet::TPageImage(path, std::move(bytes), format);
 }
@@ -285,29 +317,65 @@ TAssigned AssignedByField(const jet::TTableChange& change, const std::vector<std
 // ---------------------------------------------------------------------------------------------
 // Writing, reading back, putting back.
 
-// Invariant 4.
-void WriteWhole(const std::string& path, const jet::TBytes& bytes)
+[[noreturn]] void ChangedMeanwhile(const std::string& path, const std::string& what)
 {
+    Refuse("The database '" + path + "' was changed by another program meanwhile; refresh and try again." + what);
+}
+
+// Replaces the file, holding the new one before it takes the name (invariants 1 and 4).
+void Replace(const std::string& path, const jet::TBytes& bytes, TWriteTurn& turn,
+             const std::function<void()>& beforeRename = {})
+{
+    TReplaceOptions options;
+    options.Step = StepHook();
+    options.BeforeRename = [&](int fd) {
+        if (beforeRename) beforeRename();
+        turn.Hold(fd);
+    };
     try {
-        ReplaceFileContents(path, AsChars(bytes), StepHook());
+        ReplaceFileContents(path, AsChars(bytes), options);
     } catch (const EFileWriteError& e) {
         Refuse("The database file '" + path + "' cannot be written: " + e.what());
     }
 }
 
-[[noreturn]] void PutBack(const std::string& path, const jet::TBytes& old, const std::string& failure)
+// Invariant 5: the change goes in only over the file as it was read, and a write into that file
+// during the rename is kept instead of the change.
+void WriteChange(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn)
 {
+    Replace(path, image.Bytes(), turn, [&] {
+        if (ReadWhole(turn.File()) != image.Loaded()) ChangedMeanwhile(path, "");
+    });
+    const jet::TBytes now = ReadWhole(turn.File());
+    if (now == image.Loaded()) return;
+    Replace(path, now, turn);
+    ChangedMeanwhile(path, " The other program's version was kept.");
+}
+
+bool PathHolds(const std::string& path, const jet::TBytes& bytes)
+{
+    std::ifstream in(path, std::ios::binary);
+    const jet::TBytes now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return now == bytes;
+}
+
+// Invariant 6: the old file is put back only over what this writer wrote.
+[[noreturn]] void PutBack(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn,
+                          const std::string& failure)
+{
+    if (!PathHolds(path, image.Bytes()))
+        ChangedMeanwhile(path, " (" + failure + " The file was left as the other program made it.)");
     try {
-        ReplaceFileContents(path, AsChars(old));
+        ReplaceFileContents(path, AsChars(image.Loaded()), TReplaceOptions{{}, [&](int fd) { turn.Hold(fd); }});
     } catch (const EFileWriteError& restore) {
         throw EProviderError(failure + " The previous file could not be put back: " + restore.what());
     }
     throw EProviderError(failure + " The file was put back as it was before the change.");
 }
 
-// Invariant 5.
-TTableData ReadBackOrPutBack(const std::string& path, const jet::TBytes& old, const TTableData& before,
-                             const TRecordChange& change, const TAssigned& assigned, const std::string& table)
+TTableData ReadBackOrPutBack(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn,
+                             const TTableData& before, const TRecordChange& change, const TAssigned& assigned,
+                             const std::string& table)
 {
     try {
         TTableData after = ReadRecordsIsolated(path, table, false);
@@ -315,7 +383,7 @@ TTableData ReadBackOrPutBack(const std::string& path, const jet::TBytes& old, co
         Step("verified");
         return after;
     } catch (const std::exception& e) {
-        PutBack(path, old, e.what());
+        PutBack(path, image, turn, e.what());
     }
 }
 
@@ -337,8 +405,9 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
 TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
                              const TTableData* readEarlier)
 {
-    const TWriteTurn turn(path);
-    jet::TPageImage image = LoadForWriting(path);
+    TWriteTurn turn(path, TurnWait);
+    RemoveStaleTemporaries(path);
+    jet::TPageImage image = LoadForWriting(path, &turn);
     jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, table); });
     const TTableData before = ReadRecordsIsolated(path, def.Name, false);
     CheckUnchangedSince(readEarlier, before, def.Name);
@@ -348,8 +417,8 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     Guarded(path, [&] { jet::RebuildTable(image, def, planned, static_cast<std::size_t>(before.RecordCount)); });
     Step("built");
 
-    WriteWhole(path, image.Bytes());
-    return ReadBackOrPutBack(path, image.Loaded(), before, change, AssignedByField(planned, defColumn), def.Name);
+    WriteChange(path, image, turn);
+    return ReadBackOrPutBack(path, image, turn, before, change, AssignedByField(planned, defColumn), def.Name);
 }
 
 }  // namespace quorlin

@@ -60,11 +60,22 @@ bool HasWriteBit(mode_t mode) noexcept { return (mode & (S_IWUSR | S_IWGRP | S_I
 
 }  // namespace
 
+std::string TemporaryFilePrefix(const std::string& path)
+{
+    const std::filesystem::path target(path);
+    return (target.parent_path() / ("." + target.filename().string() + ".tmp-")).string();
+}
+
 void ReplaceFileContents(const std::string& path, std::string_view bytes,
                          const std::function<void(std::string_view stage)>& step)
 {
+    ReplaceFileContents(path, bytes, TReplaceOptions{step, {}});
+}
+
+void ReplaceFileContents(const std::string& path, std::string_view bytes, const TReplaceOptions& options)
+{
     auto reached = [&](std::string_view stage) {
-        if (step) step(stage);
+        if (options.Step) options.Step(stage);
     };
     namespace fs = std::filesystem;
     fs::path target(path);
@@ -89,9 +100,8 @@ void ReplaceFileContents(const std::string& path, std::string_view bytes,
     TFd fd;
     std::string tempPath;
     for (int attempt = 0; fd.Get() < 0; ++attempt) {
-        tempPath = (folder / ("." + target.filename().string() + ".tmp-" + std::to_string(::getpid()) + "-" +
-                              std::to_string(counter++)))
-                       .string();
+        tempPath = TemporaryFilePrefix((folder / target.filename()).string()) + std::to_string(::getpid()) + "-" +
+                   std::to_string(counter++);
         fd.Reset(::open(tempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
         if (fd.Get() < 0 && (errno != EEXIST || attempt > 100)) Fail(errno);
     }
@@ -110,10 +120,15 @@ void ReplaceFileContents(const std::string& path, std::string_view bytes,
         left -= static_cast<std::size_t>(n);
     }
     reached("written");
+    // Owner first: changing it may clear the set-id bits that the mode then sets again.
+    if (exists && (existing.st_uid != ::geteuid() || existing.st_gid != ::getegid()) &&
+        ::fchown(fd.Get(), existing.st_uid, existing.st_gid) != 0)
+        Fail(errno);
     if (exists && ::fchmod(fd.Get(), existing.st_mode & 07777) != 0) Fail(errno);
     if (::fsync(fd.Get()) != 0) Fail(errno);
-    if (fd.Close() != 0) Fail(errno);
     reached("synced");
+    if (options.BeforeRename) options.BeforeRename(fd.Get());
+    if (fd.Close() != 0) Fail(errno);
     if (::rename(temp.Path().c_str(), target.c_str()) != 0) Fail(errno);
     temp.Keep();
     reached("renamed");

@@ -20,11 +20,25 @@ private:
 
 // Writes bytes as the file at path. On failure, raises EFileWriteError whose text is the
 // system's reason (such as "Permission denied"); an existing file is then left untouched and
-// no temporary file remains. A file that is replaced keeps its permissions; a read-only file
-// is refused even where the user could override its permissions.
+// no temporary file remains. A file that is replaced keeps its permissions, its owner and its
+// group (EPERM when they cannot be kept); a read-only file is refused even where the user could
+// override its permissions.
 // step, when given, is called after each stage ("temporary", "written", "synced", "renamed");
 // tests throw from it to stop the write there.
 void ReplaceFileContents(const std::string& path, std::string_view bytes,
                          const std::function<void(std::string_view stage)>& step = {});
+
+// What a writer that holds its file between changes needs besides.
+struct TReplaceOptions {
+    std::function<void(std::string_view stage)> Step;
+    // Called with the new file, complete and synced, just before it takes the name; a writer
+    // locks it here so that it holds whatever file is at the path without a gap. Throwing from
+    // it stops the replacement, and the file stays as it was.
+    std::function<void(int fd)> BeforeRename;
+};
+void ReplaceFileContents(const std::string& path, std::string_view bytes, const TReplaceOptions& options);
+
+// The temporary files ReplaceFileContents makes for path begin with this.
+std::string TemporaryFilePrefix(const std::string& path);
 
 }  // namespace quorlin

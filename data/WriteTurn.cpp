@@ -1,0 +1,95 @@
+#include "WriteTurn.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <thread>
+
+#include "../support/FileWrite.h"
+#include "ProviderError.h"
+
+namespace quorlin {
+
+namespace {
+
+constexpr auto RetryPause = std::chrono::milliseconds(20);
+
+// Whether fd is still the file at path: a writer that renamed its file over it meanwhile
+// leaves fd on a file that no longer has the name.
+bool IsAtPath(int fd, const std::string& path)
+{
+    struct stat held {}, named {};
+    return ::fstat(fd, &held) == 0 && ::stat(path.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+           held.st_ino == named.st_ino;
+}
+
+}  // namespace
+
+TWriteTurn::TWriteTurn(const std::string& path, std::chrono::milliseconds wait)
+{
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) throw EProviderError("Could not find file '" + path + "'.");
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+            if (IsAtPath(fd, path)) {
+                FFiles.push_back(fd);
+                return;
+            }
+            ::close(fd);  // replaced while we waited: the turn is taken on the new file
+            continue;
+        }
+        const int error = errno;
+        ::close(fd);
+        if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline)
+            throw EProviderError("The database '" + path + "' is being changed by another writer; try again in a moment.");
+        std::this_thread::sleep_for(RetryPause);
+    }
+}
+
+TWriteTurn::~TWriteTurn()
+{
+    for (int fd : FFiles) ::close(fd);
+}
+
+void TWriteTurn::Hold(int fd)
+{
+    const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+    if (held < 0 || ::flock(held, LOCK_EX | LOCK_NB) != 0) {
+        if (held >= 0) ::close(held);
+        throw EProviderError("The new database file cannot be locked; nothing was changed.");
+    }
+    FFiles.push_back(held);
+}
+
+std::vector<std::uint8_t> ReadWhole(int fd)
+{
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return {};
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(st.st_size));
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::pread(fd, bytes.data() + done, bytes.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<std::size_t>(n);
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+void RemoveStaleTemporaries(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    const std::string prefix = fs::path(TemporaryFilePrefix(path)).filename().string();
+    std::error_code ec;
+    const fs::path folder = fs::absolute(path, ec).parent_path();
+    for (const auto& entry : fs::directory_iterator(folder, ec))
+        if (entry.path().filename().string().starts_with(prefix)) fs::remove(entry.path(), ec);
+}
+
+}  // namespace quorlin
