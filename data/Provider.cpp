@@ -552,7 +552,11 @@ void TMdbQuery::CheckBrowseMode()
 
 void TMdbQuery::ApplyChange(const TRecordChange& change, std::int32_t currentAfter)
 {
-    TTableData data = ApplyRecordChange(FConnection.FileName(), FTableName, change, &FData);
+    // An update or a delete names its record by where the user saw it, so it needs the table
+    // as the user saw it; a new record needs nothing of the others, and lands whatever another
+    // writer added meanwhile.
+    const bool dependsOnRecords = change.Kind != TRecordChange::TKind::Insert;
+    TTableData data = ApplyRecordChange(FConnection.FileName(), FTableName, change, dependsOnRecords ? &FData : nullptr);
     FData = std::move(data);
     FCurrent = std::clamp(currentAfter, 0, std::max(0, FData.RecordCount - 1));
     FBof = FCurrent == 0;

@@ -16,9 +16,10 @@ namespace {
 // The file mapped read-only: pages are read where they lie, without a copy.
 class TMapping {
 public:
-    explicit TMapping(const std::string& path)
+    // opened, when not negative, is the file already open (and stays open).
+    TMapping(const std::string& path, int opened)
     {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        const int fd = opened >= 0 ? opened : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) throw EProviderError("Cannot open the database file '" + path + "'");
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
@@ -29,7 +30,7 @@ public:
                 FSize = static_cast<std::size_t>(st.st_size);
             }
         }
-        ::close(fd);
+        if (opened < 0) ::close(fd);
     }
     ~TMapping()
     {
@@ -56,7 +57,7 @@ const TFormat& FormatOfFile(TView bytes, const std::string& path)
 }  // namespace
 
 struct TDatabase::TImpl {
-    explicit TImpl(const std::string& path) : Mapping(path), Pages(Mapping.Bytes(), FormatOfFile(Mapping.Bytes(), path))
+    TImpl(const std::string& path, int fd) : Mapping(path, fd), Pages(Mapping.Bytes(), FormatOfFile(Mapping.Bytes(), path))
     {
         CodePage = Pages.Format().Version == TVersion::Jet3 ? DatabaseCodePage(Pages) : 0;
         Catalog = ReadCatalog(Pages, CodePage);
@@ -67,7 +68,7 @@ struct TDatabase::TImpl {
     std::vector<TCatalogEntry> Catalog;
 };
 
-TDatabase::TDatabase(const std::string& path) : FImpl(std::make_unique<TImpl>(path)) {}
+TDatabase::TDatabase(const std::string& path, int fd) : FImpl(std::make_unique<TImpl>(path, fd)) {}
 TDatabase::~TDatabase() = default;
 
 const TPages& TDatabase::Pages() const noexcept { return FImpl->Pages; }

@@ -15,8 +15,9 @@ namespace quorlin::jet {
 class TDatabase {
 public:
     // Raises EProviderError when the file cannot be read or is no Access database, EDamaged
-    // when its catalog is damaged.
-    explicit TDatabase(const std::string& path);
+    // when its catalog is damaged. fd, when not negative, is the file at path already open; it
+    // is read instead of opening path again.
+    explicit TDatabase(const std::string& path, int fd = -1);
     ~TDatabase();
     TDatabase(const TDatabase&) = delete;
     TDatabase& operator=(const TDatabase&) = delete;

@@ -48,19 +48,23 @@ private:
     int FFd;
 };
 
+bool Allow(int ruleset, int target, std::uint64_t access)
+{
+    landlock_path_beneath_attr rule{};
+    rule.allowed_access = access;
+    rule.parent_fd = target;
+    return ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+}
+
 bool AllowBeneath(int ruleset, const char* path, std::uint64_t access)
 {
     const TFd target(::open(path, O_PATH | O_CLOEXEC));
-    if (target.Get() < 0) return false;
-    landlock_path_beneath_attr rule{};
-    rule.allowed_access = access;
-    rule.parent_fd = target.Get();
-    return ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0) == 0;
+    return target.Get() >= 0 && Allow(ruleset, target.Get(), access);
 }
 
 // Every file-system right the kernel knows of is handled, so none is granted but reading the
 // database file and the converters.
-bool RestrictFiles(const std::string& databasePath)
+bool RestrictFiles(int database)
 {
     const long abi = ::syscall(SYS_landlock_create_ruleset, nullptr, 0, LANDLOCK_CREATE_RULESET_VERSION);
     if (abi < 1) return false;
@@ -74,7 +78,7 @@ bool RestrictFiles(const std::string& databasePath)
     if (abi >= 3) attr.handled_access_fs |= LANDLOCK_ACCESS_FS_TRUNCATE;
     const TFd ruleset(static_cast<int>(::syscall(SYS_landlock_create_ruleset, &attr, sizeof attr, 0)));
     if (ruleset.Get() < 0) return false;
-    if (!AllowBeneath(ruleset.Get(), databasePath.c_str(), LANDLOCK_ACCESS_FS_READ_FILE)) return false;
+    if (database < 0 || !Allow(ruleset.Get(), database, LANDLOCK_ACCESS_FS_READ_FILE)) return false;
     for (const char* folder : ConverterFolders)
         AllowBeneath(ruleset.Get(), folder, LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR);
     return ::syscall(SYS_landlock_restrict_self, ruleset.Get(), 0) == 0;
@@ -111,7 +115,7 @@ bool RestrictCalls()
 
 }  // namespace
 
-TConfinement Confine(const std::string& databasePath)
+TConfinement Confine(int database)
 {
     TConfinement c;
     LimitMemory();
@@ -119,9 +123,9 @@ TConfinement Confine(const std::string& databasePath)
 #if defined(__SANITIZE_ADDRESS__)
     // The sanitizer's leak check reads /proc and stops threads at exit, which neither filter
     // would let it do; the sanitizer build is for finding faults, not for hostile files.
-    (void)databasePath;
+    (void)database;
 #else
-    c.FileAccess = RestrictFiles(databasePath);
+    c.FileAccess = RestrictFiles(database);
     c.SystemCalls = c.NoNewPrivileges && RestrictCalls();
 #endif
     return c;

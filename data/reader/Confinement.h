@@ -14,7 +14,7 @@ struct TConfinement {
     bool SystemCalls = false;  // seccomp: a list of the calls reading needs
 };
 
-// Confines the calling process for good. Call it before the file is opened.
-TConfinement Confine(const std::string& databasePath);
+// Confines the calling process for good; database is the open file it may go on reading.
+TConfinement Confine(int database);
 
 }  // namespace quorlin

@@ -91,11 +91,11 @@ struct TMdbFile::TImpl {
     }
 };
 
-TMdbFile::TMdbFile(const std::string& path) : FImpl(std::make_unique<TImpl>())
+TMdbFile::TMdbFile(const std::string& path, int fd) : FImpl(std::make_unique<TImpl>())
 {
     FImpl->Path = path;
     try {
-        FImpl->Db = std::make_unique<jet::TDatabase>(path);
+        FImpl->Db = std::make_unique<jet::TDatabase>(path, fd);
     } catch (const jet::EDamaged& e) {
         DamagedFile(path, e);
     }
@@ -157,10 +157,8 @@ TQueryDefinition TMdbFile::QueryDefinition(const std::string& queryName)
 
 std::vector<TCatalogObject> ReadCatalog(const std::string& path) { return TMdbFile(path).Catalog(); }
 
-void StreamTableRecords(const std::string& path, const std::string& tableName, TWireWriter& w,
-                        const TProgress& progress)
+void StreamTableRecords(TMdbFile& file, const std::string& tableName, TWireWriter& w, const TProgress& progress)
 {
-    TMdbFile file(path);
     file.ReadTable(
         tableName, [&](const std::vector<TColumnInfo>& columns, std::int32_t count) { WriteColumns(w, columns, count); },
         [&](const std::vector<TCellValue>& row) {

@@ -18,8 +18,9 @@ namespace quorlin {
 // An Access database file opened for reading.
 class TMdbFile : public TViewSource {
 public:
-    // Raises EProviderError when the file is no readable Access database.
-    explicit TMdbFile(const std::string& path);
+    // Raises EProviderError when the file is no readable Access database. fd, when not
+    // negative, is the file at path already open.
+    explicit TMdbFile(const std::string& path, int fd = -1);
     ~TMdbFile() override;
     TMdbFile(const TMdbFile&) = delete;
     TMdbFile& operator=(const TMdbFile&) = delete;
@@ -46,7 +47,6 @@ std::vector<TCatalogObject> ReadCatalog(const std::string& path);
 
 // Writes the columns and every record of a table (not a view), values exactly as stored, then
 // the end mark.
-void StreamTableRecords(const std::string& path, const std::string& tableName, TWireWriter& w,
-                        const TProgress& progress);
+void StreamTableRecords(TMdbFile& file, const std::string& tableName, TWireWriter& w, const TProgress& progress);
 
 }  // namespace quorlin

@@ -45,9 +45,9 @@ bool WriteAll(int fd, const char* p, std::size_t n) noexcept
     return true;
 }
 
-void StreamCatalog(const std::string& path, TWireWriter& w)
+void StreamCatalog(TMdbFile& file, TWireWriter& w)
 {
-    const auto objects = ReadCatalog(path);
+    const auto objects = file.Catalog();
     w.I32(static_cast<std::int32_t>(objects.size()));
     for (const auto& o : objects) {
         w.U8(static_cast<std::uint8_t>(o.Kind));
@@ -55,21 +55,20 @@ void StreamCatalog(const std::string& path, TWireWriter& w)
     }
 }
 
-// What one request writes after the start mark.
-void Serve(const std::vector<std::string>& args, TWireWriter& w)
+// What one request writes after the start mark; fd is the file, opened before confinement.
+void Serve(const std::vector<std::string>& args, int fd, TWireWriter& w)
 {
     const auto heartbeat = [&w] {
         if (w.Empty()) w.U8(static_cast<std::uint8_t>(TWireMark::Progress));
         w.Flush();
     };
     const std::string& what = args.at(0);
-    if (what == "catalog" && args.size() == 2) return StreamCatalog(args[1], w);
-    if (what == "table" && args.size() == 3) return StreamTableRecords(args[1], args[2], w, heartbeat);
-    if (what == "view" && args.size() == 3) {
-        TMdbFile file(args[1]);
-        return StreamViewRecords(file, args[2], w, heartbeat);
-    }
-    throw std::invalid_argument("unknown request");
+    const bool named = args.size() == 3;
+    if (what != "catalog" && !((what == "table" || what == "view") && named)) throw std::invalid_argument("unknown request");
+    TMdbFile file(args[1], fd);
+    if (what == "catalog") return StreamCatalog(file, w);
+    if (what == "table") return StreamTableRecords(file, args[2], w, heartbeat);
+    StreamViewRecords(file, args[2], w, heartbeat);
 }
 
 // Each forbidden act, tried once the process is confined; true when it was refused.
@@ -96,9 +95,14 @@ bool Refused(const std::string& act, const std::string& path)
     return false;
 }
 
+// The file is opened before the process is confined, and only through this handle is it read:
+// a writer may rename another file over the path meanwhile, which the confinement would not let
+// the reader open.
+int OpenDatabase(const std::string& path) { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); }
+
 int Probe(const std::string& act, const std::string& path)
 {
-    const TConfinement c = Confine(path);
+    const TConfinement c = Confine(OpenDatabase(path));
     const bool refused = Refused(act, path);
     std::printf("%s %s (no new privileges %d, files %d, calls %d)\n", act.c_str(), refused ? "denied" : "allowed",
                 c.NoNewPrivileges, c.FileAccess, c.SystemCalls);
@@ -118,9 +122,11 @@ int main(int argc, char** argv)
     bool written = true;
     TWireWriter w([&](const char* p, std::size_t n) { written = WriteAll(STDOUT_FILENO, p, n) && written; });
     try {
-        Confine(args[1]);
+        const int fd = OpenDatabase(args[1]);
+        if (fd < 0) throw std::runtime_error("Cannot open the database file '" + args[1] + "'");
+        Confine(fd);
         w.U8(static_cast<std::uint8_t>(TWireMark::Start));
-        Serve(args, w);
+        Serve(args, fd, w);
     } catch (const std::exception& e) {
         w.U8(static_cast<std::uint8_t>(TWireMark::Failure));
         w.Str(e.what());
