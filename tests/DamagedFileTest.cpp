@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "ProgramSupport.h"
 #include "StatisticsTestSupport.h"
 #include "data/CustomerData.h"
 #include "data/Isolation.h"
@@ -364,21 +365,10 @@ TExit RunBatchExecutable(const std::vector<std::string>& args, const TempFolder&
     const std::string errPath = (folder / "batch.err").string();
     std::vector<std::string> all{QUORLIN_BATCH_EXE};
     all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, QUORLIN_BATCH_EXE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = StartProgram(all, outPath, errPath);
     TExit result;
-    if (spawned != 0) {
-        ADD_FAILURE() << "cannot start " << QUORLIN_BATCH_EXE << ": " << std::strerror(spawned);
+    if (pid < 0) {
+        ADD_FAILURE() << "cannot start " << QUORLIN_BATCH_EXE << ": " << std::strerror(errno);
         return result;
     }
 

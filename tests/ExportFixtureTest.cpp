@@ -19,6 +19,7 @@
 #include <fstream>
 #include <iostream>
 
+#include "ProgramSupport.h"
 #include "TestFiles.h"
 #include "batch/CsvReader.h"
 #include "support/AsciiText.h"
@@ -86,26 +87,13 @@ TRun RunBatchExecutable(std::vector<std::string> args)
     const std::string outPath = (folder / "out").string();
     const std::string errPath = (folder / "err").string();
     args.insert(args.begin(), QUORLIN_BATCH_EXE);
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    pid_t pid = 0;
-    const int spawned = ::posix_spawn(&pid, QUORLIN_BATCH_EXE, &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t pid = StartProgram(args, outPath, errPath);
     TRun run;
-    if (spawned != 0) {
-        run.Err = std::string("cannot start the batch command: ") + std::strerror(spawned);
+    if (pid < 0) {
+        run.Err = std::string("cannot start the batch command: ") + std::strerror(errno);
         return run;
     }
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.Status = ExitStatus(pid);
     run.Out = ReadBytes(outPath);
     run.Err = ReadBytes(errPath);
     return run;

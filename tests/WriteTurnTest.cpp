@@ -17,6 +17,7 @@
 #include <random>
 #include <thread>
 
+#include "ProgramSupport.h"
 #include "StatisticsTestSupport.h"
 #include "data/Isolation.h"
 #include "data/MdbWriter.h"
@@ -35,26 +36,8 @@ constexpr int PlainRecords = 15;
 // quorlin-batch inserting one record into Plain, as another copy of the program would.
 pid_t StartInsert(const std::string& db, int tag)
 {
-    std::vector<std::string> words = {QUORLIN_BATCH_EXE, "insert", db, "--table", "Plain",
-                                      "--set", "x1=" + std::to_string(tag), "--set", "y=1"};
-    std::vector<char*> argv;
-    for (auto& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (::posix_spawn(&pid, words[0].c_str(), &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
-
-int ExitStatus(pid_t pid)
-{
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return StartProgram({QUORLIN_BATCH_EXE, "insert", db, "--table", "Plain", "--set", "x1=" + std::to_string(tag),
+                         "--set", "y=1"});
 }
 
 std::vector<double> X1(const std::string& db)
