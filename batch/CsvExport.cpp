@@ -15,14 +15,22 @@ namespace {
 constexpr double FirstAccessDay = -657434;
 constexpr double LastAccessDay = 2958465;
 
+// Fixed notation of the smallest subnormal double takes some 330 characters.
+constexpr std::size_t NumberRoom = 400;
+
+template <typename T>
+std::string_view ShortestIn(char (&buffer)[NumberRoom], T value)
+{
+    const auto [end, ec] = std::fabs(value) < T(1e16) ? std::to_chars(buffer, buffer + NumberRoom, value, std::chars_format::fixed)
+                                                      : std::to_chars(buffer, buffer + NumberRoom, value);
+    return ec == std::errc{} ? std::string_view(buffer, static_cast<std::size_t>(end - buffer)) : std::string_view();
+}
+
 template <typename T>
 std::string Shortest(T value)
 {
-    // Fixed notation of the smallest subnormal double takes some 330 characters.
-    char buffer[400];
-    const auto [end, ec] = std::fabs(value) < T(1e16) ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed)
-                                                      : std::to_chars(buffer, buffer + sizeof buffer, value);
-    return ec == std::errc{} ? std::string(buffer, end) : std::string();
+    char buffer[NumberRoom];
+    return std::string(ShortestIn(buffer, value));
 }
 
 std::string WholeNumberText(double value)
@@ -79,6 +87,30 @@ void WriteCell(const std::optional<std::string>& text, bool first, std::ostream&
     if (text) out << CsvField(*text);
 }
 
+// Floats are the bulk of a forecaster's table: written straight into the line, since a number
+// never needs quoting.
+bool AppendFloat(std::string& line, const TColumnData& column, std::size_t row)
+{
+    if (column.Kinds[row] != TCellKind::Number) return false;
+    char buffer[NumberRoom];
+    if (column.Info.Type == TColumnType::Double)
+        line += ShortestIn(buffer, column.Numbers[row]);
+    else if (column.Info.Type == TColumnType::Single)
+        line += ShortestIn(buffer, static_cast<float>(column.Numbers[row]));
+    else
+        return false;
+    return true;
+}
+
+void AppendCell(std::string& line, const TColumnData& column, std::size_t row)
+{
+    if (AppendFloat(line, column, row)) return;
+    if (const auto text = ExportText(column, row)) line += CsvField(*text);
+}
+
+// Output goes out in large pieces rather than a stream call per value.
+constexpr std::size_t FlushAt = std::size_t{1} << 20;
+
 }  // namespace
 
 std::string CsvField(std::string_view text)
@@ -111,10 +143,20 @@ void WriteCsv(const TTableData& table, std::ostream& out)
 {
     for (std::size_t c = 0; c < table.Columns.size(); ++c) WriteCell(table.Columns[c].Info.Name, c == 0, out);
     out << '\n';
+    std::string text;
+    text.reserve(FlushAt + FlushAt / 4);
     for (std::size_t row = 0; row < static_cast<std::size_t>(table.RecordCount); ++row) {
-        for (std::size_t c = 0; c < table.Columns.size(); ++c) WriteCell(ExportText(table.Columns[c], row), c == 0, out);
-        out << '\n';
+        for (std::size_t c = 0; c < table.Columns.size(); ++c) {
+            if (c > 0) text += ',';
+            AppendCell(text, table.Columns[c], row);
+        }
+        text += '\n';
+        if (text.size() >= FlushAt) {
+            out.write(text.data(), static_cast<std::streamsize>(text.size()));
+            text.clear();
+        }
     }
+    out.write(text.data(), static_cast<std::streamsize>(text.size()));
 }
 
 void WriteCsv(const TMemoryDataSet& table, std::ostream& out)

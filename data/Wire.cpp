@@ -58,6 +58,42 @@ void WriteCell(TWireWriter& w, const TCellValue& value)
     w.Str(value.Text);
 }
 
+namespace {
+
+// A record of numbers and empty cells read straight from the buffer; false (nothing read) when
+// it holds anything else or does not lie in the buffer whole.
+bool ReadNumberRecord(TWireReader& r, TTableData& table)
+{
+    const std::string_view buffered = r.Buffered();
+    if (buffered.size() < table.Columns.size() * (1 + sizeof(double))) return false;
+    const char* p = buffered.data();
+    for (const auto& c : table.Columns) {
+        const auto kind = static_cast<TCellKind>(*p);
+        if (kind == TCellKind::Number)
+            p += 1 + sizeof(double);
+        else if (kind == TCellKind::Null && c.Texts.empty())
+            p += 1;
+        else
+            return false;
+    }
+    p = buffered.data();
+    for (auto& c : table.Columns) {
+        const auto kind = static_cast<TCellKind>(*p++);
+        double v = 0.0;
+        if (kind == TCellKind::Number) {
+            std::memcpy(&v, p, sizeof v);
+            p += sizeof v;
+            if (!c.Texts.empty()) c.Texts.emplace_back();
+        }
+        c.Kinds.push_back(kind);
+        c.Numbers.push_back(v);
+    }
+    r.Skip(static_cast<std::size_t>(p - buffered.data()));
+    return true;
+}
+
+}  // namespace
+
 TTableData ReadTableStream(TWireReader& r)
 {
     TTableData table;
@@ -87,6 +123,10 @@ TTableData ReadTableStream(TWireReader& r)
         if (mark == TWireMark::End) break;
         if (mark == TWireMark::Failure) throw EProviderError(r.Str());
         if (mark != TWireMark::Record) throw EWireError();
+        if (ReadNumberRecord(r, table)) {
+            if (++table.RecordCount == INT32_MAX) throw EWireError();
+            continue;
+        }
         for (auto& c : table.Columns) {
             const std::uint8_t byte = r.U8();
             const auto kind = static_cast<TCellKind>(byte);

@@ -88,6 +88,10 @@ public:
         Read(s.data(), s.size());
         return s;
     }
+    // The bytes buffered and not yet read, to be taken with Skip: a record whose cells all lie
+    // in the buffer is read straight from it.
+    std::string_view Buffered() const noexcept { return {FBuffer.data() + FPos, FEnd - FPos}; }
+    void Skip(std::size_t n) noexcept { FPos += n; }
     void Read(void* destination, std::size_t n)
     {
         // Nearly every read is a few bytes from the buffer; only refills take the long way.
