@@ -208,7 +208,7 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
 
         TStatistics stats(table.DataSet(), factors, y, fa, method, onRemoval);
         stats.MakeEquationText();
-        if (!options.Report.empty()) stats.SaveReport(options.Report);
+        if (!options.Report.empty()) stats.SaveReport(options.Report, options.Source);
 
         if (options.Json)
             out << Dump(ResultJson(stats, options, fa, removals)) << '\n';
@@ -220,7 +220,7 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
     } catch (const ETooManyFactors& e) {
         return fail(ExitUsage, e.what());
     } catch (const std::exception& e) {
-        // Floating-point faults, unreadable values, a report that cannot be written.
+        // Floating-point faults, unreadable values, a report that cannot or may not be written.
         return fail(ExitFailed, e.what());
     }
 }
@@ -334,8 +334,8 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
         "decimal point. In a database, an empty numeric field reads as 0, a date as its day number.\n"
         "\n"
         "Exit status: 0 done; 1 the computation failed (floating-point fault, a value that is no number,\n"
-        "a report that cannot be written); 2 bad usage or input (missing file, a file that is no database,\n"
-        "unknown table or field, malformed CSV).");
+        "a report that cannot or may not be written); 2 bad usage or input (missing file, a file that is\n"
+        "no database, unknown table or field, malformed CSV).");
 
     TComputeOptions compute;
     auto* computeCmd = app.add_subcommand("compute", "Compute the equation of Y and print it on stdout");
@@ -353,7 +353,8 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     computeCmd->add_option("--fa", compute.Fa, "The F threshold of the stepwise method (default 4.00)");
     computeCmd->add_option("--report", compute.Report,
                            "Write the report (equation, analysis of variance, correlation and covariance "
-                           "matrices) to FILE in code page 936 with CR LF line ends, replacing it whole");
+                           "matrices) to FILE in code page 936 with CR LF line ends, replacing it whole. FILE may not be "
+                           "an Access database, SOURCE, or anything but a regular file");
     computeCmd->add_flag("--json", compute.Json,
                          "Print one JSON object with the equation and every statistic instead of the "
                          "equation text; on failure {\"error\": message}");

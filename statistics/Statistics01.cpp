@@ -6,6 +6,7 @@
 
 #include "../numeric/FloatError.h"
 #include "../support/FileWrite.h"
+#include "../support/ReportTarget.h"
 #include "../support/TextCodec.h"
 
 namespace quorlin {
@@ -305,8 +306,9 @@ std::vector<std::string> TStatistics::ReportLines() const
     return lines;
 }
 
-std::int32_t TStatistics::SaveReport(const std::string& fileName) const
+std::int32_t TStatistics::SaveReport(const std::string& fileName, const std::string& sourcePath) const
 {
+    CheckReportTarget(fileName, sourcePath);
     std::string text;
     for (const auto& line : ReportLines()) text += line + "\r\n";
     try {

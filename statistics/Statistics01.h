@@ -48,8 +48,10 @@ public:
     std::vector<std::string> ReportLines() const;
     // Writes the report in code page 936 with CR LF line ends, replacing fileName whole. A file
     // that cannot be written raises EReportError naming the file and the reason; an existing
-    // file is then left as it was.
-    std::int32_t SaveReport(const std::string& fileName) const;
+    // file is then left as it was. A file a report may not replace (a database, sourcePath, the
+    // file the records were read from when there is one, or no regular file) raises
+    // EReportTargetRefused and is not touched.
+    std::int32_t SaveReport(const std::string& fileName, const std::string& sourcePath = {}) const;
 
     const std::vector<std::string>& FactorNames() const noexcept { return FFactorNames; }
     const std::string& YFieldName() const noexcept { return FYFieldName; }

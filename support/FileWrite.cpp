@@ -66,6 +66,14 @@ std::string TemporaryFilePrefix(const std::string& path)
     return (target.parent_path() / ("." + target.filename().string() + ".tmp-")).string();
 }
 
+std::filesystem::path FileToReplace(const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_symlink(path, ec)) return path;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(path, ec);
+    return ec ? std::filesystem::path(path) : resolved;
+}
+
 void ReplaceFileContents(const std::string& path, std::string_view bytes,
                          const std::function<void(std::string_view stage)>& step)
 {
@@ -78,13 +86,7 @@ void ReplaceFileContents(const std::string& path, std::string_view bytes, const 
         if (options.Step) options.Step(stage);
     };
     namespace fs = std::filesystem;
-    fs::path target(path);
-    // A link is followed, so that the file it names is replaced and the link stays.
-    std::error_code ec;
-    if (fs::is_symlink(target, ec)) {
-        const fs::path resolved = fs::weakly_canonical(target, ec);
-        if (!ec) target = resolved;
-    }
+    const fs::path target = FileToReplace(path);
 
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;

@@ -2,6 +2,7 @@
 // Replacing a file whole, never half: the new contents go to a temporary file in the same
 // folder, reach the disk, and only then take the file's name.
 
+#include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -17,6 +18,10 @@ public:
 private:
     int FError;
 };
+
+// The file that ReplaceFileContents replaces for path: path itself, or the file a link there
+// points to, so that the link stays. A link to nothing is replaced itself.
+std::filesystem::path FileToReplace(const std::string& path);
 
 // Writes bytes as the file at path. On failure, raises EFileWriteError whose text is the
 // system's reason (such as "Permission denied"); an existing file is then left untouched and

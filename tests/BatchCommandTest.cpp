@@ -12,8 +12,8 @@
 #include <fstream>
 #include <sstream>
 
+#include "BatchRun.h"
 #include "StatisticsTestSupport.h"
-#include "batch/BatchCommand.h"
 #include "batch/CsvReader.h"
 
 using namespace quorlin;
@@ -21,22 +21,6 @@ using namespace quorlin::testing;
 using ::testing::HasSubstr;
 
 namespace {
-
-struct RunResult {
-    int Status;
-    std::string Out;
-    std::string Err;
-};
-
-RunResult RunCommand(std::vector<std::string> args)
-{
-    args.insert(args.begin(), "quorlin-batch");
-    std::vector<const char*> argv;
-    for (const auto& a : args) argv.push_back(a.c_str());
-    std::ostringstream out, err;
-    const int status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
-    return {status, out.str(), err.str()};
-}
 
 // Runs the installed-style binary through the shell, as a script would.
 RunResult RunExecutable(const std::string& arguments)

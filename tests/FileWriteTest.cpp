@@ -90,6 +90,17 @@ TEST(ReplaceFile, FollowsALinkAndKeepsIt)
     EXPECT_EQ(ReadBytes(folder / "target.txt"), "new");
 }
 
+TEST(ReplaceFile, ALinkToNothingIsReplacedItself)
+{
+    TempFolder folder;
+    std::filesystem::create_symlink(folder / "missing.txt", folder / "link.txt");
+    EXPECT_EQ(FileToReplace((folder / "link.txt").string()), folder / "link.txt");
+    ReplaceFileContents((folder / "link.txt").string(), "new");
+    EXPECT_FALSE(std::filesystem::is_symlink(folder / "link.txt"));
+    EXPECT_EQ(ReadBytes(folder / "link.txt"), "new");
+    EXPECT_FALSE(std::filesystem::exists(folder / "missing.txt"));
+}
+
 TEST(ReplaceFile, RelativePathInTheWorkingFolder)
 {
     TempFolder folder;

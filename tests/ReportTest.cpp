@@ -4,6 +4,7 @@
 
 #include "StatisticsTestSupport.h"
 #include "statistics/Statistics01.h"
+#include "support/ReportTarget.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -136,6 +137,33 @@ TEST(ReportFailures, ReadOnlyReportIsLeftUnchanged)
     }
     EXPECT_EQ(ReadBytes(path), "old report\r\n");
     EXPECT_EQ(folder.Entries().size(), 1u);
+}
+
+TEST(ReportFailures, RefusedTargetsAreNamedAndLeftAlone)
+{
+    TempFolder folder;
+    const auto source = folder / "data.csv";
+    WriteBytes(source, "x1,x2,y\n");
+    const std::string database = WritableCopy(folder, "db.txt");
+    const std::string databaseBytes = ReadBytes(database);
+    TMemoryDataSet data = SampleTable();
+    auto stats = WorkedExample(data);
+    const std::pair<std::string, std::string> cases[] = {
+        {source.string(), "it is the source being read"},
+        {database, "it is an Access database"},
+        {folder.Path().string(), "it is not a regular file (a folder)"},
+    };
+    for (const auto& [path, reason] : cases) {
+        try {
+            stats->SaveReport(path, source.string());
+            ADD_FAILURE() << path << " was written";
+        } catch (const EReportTargetRefused& e) {
+            EXPECT_EQ(std::string(e.what()), "The report cannot be written to '" + path + "': " + reason);
+        }
+    }
+    EXPECT_EQ(ReadBytes(source), "x1,x2,y\n");
+    EXPECT_EQ(ReadBytes(database), databaseBytes);
+    EXPECT_EQ(folder.Entries().size(), 2u);
 }
 
 TEST(Report, SavingAgainReplacesTheWholeFile)

@@ -8,6 +8,7 @@
 
 #include "EquForm.h"
 #include "statistics/Statistics01.h"
+#include "support/ReportTarget.h"
 
 namespace quorlin {
 
@@ -53,11 +54,15 @@ void TEquForm::Button1Click()
 
     const auto path = FUi.SaveFileName("保存方程数据为", ReportFilters(), "txt");
     if (path) {
+        // A file the report may not replace is refused before the user is asked to overwrite
+        // it; the refusal, like any error of the command, ends it in the default display.
+        const std::string source = CustomerData->DataConn.FileName();
+        CheckReportTarget(*path, source);
         if (!IsExistingFile(*path) ||
             FUi.MessageBox("The file already existed.Overwrite?", "Message", MB_YESNO | MB_ICONQUESTION) == IDYES) {
             // A report that cannot be written raises its reason here and nothing is opened:
             // an old file of that name must not pass for the new report.
-            stats->SaveReport(*path);
+            stats->SaveReport(*path, source);
         }
         if (IsExistingFile(*path)) FUi.OpenWithDesktop(*path);
     }

@@ -131,6 +131,46 @@ TEST_F(ComputeSave, ReportThatCannotBeWrittenIsShownAndNothingOpened)
     EXPECT_TRUE(Ui.Opened.empty());
 }
 
+TEST_F(ComputeSave, TheOpenDatabaseAndOtherDatabasesAreNeverReplacedByTheReport)
+{
+    // The save dialog answered with the open database's own path, then through a link to it,
+    // then with another database that only its first page gives away.
+    const std::string open = WritableCopy(Folder, "open.mdb");
+    const std::string other = WritableCopy(Folder, "other.txt");
+    std::filesystem::create_symlink(open, Folder / "link.txt");
+    const std::string openBytes = ReadBytes(open);
+    const std::string otherBytes = ReadBytes(other);
+    Import(open, "Weather");
+    ChooseY("Rain");
+    Form.Selectall1->trigger();
+    const std::pair<std::string, std::string> answers[] = {
+        {open, "it is the source being read"},
+        {(Folder / "link.txt").string(), "it is the source being read"},
+        {other, "it is an Access database"},
+    };
+    for (const auto& [path, reason] : answers) {
+        Ui.SaveAnswers.push_back(path);
+        Ui.YesNoAnswers.push_back(IDYES);
+        Form.Button1->click();
+        ASSERT_FALSE(Ui.Errors.empty()) << path;
+        EXPECT_EQ(Ui.Errors.back(), "The report cannot be written to '" + path + "': " + reason);
+    }
+    EXPECT_EQ(Ui.Errors.size(), 3u);
+    // Refused before the overwrite question, and nothing opened.
+    for (const auto& box : Ui.Boxes) EXPECT_NE(box.Text, "The file already existed.Overwrite?");
+    EXPECT_EQ(Ui.YesNoAnswers.size(), 3u);
+    EXPECT_TRUE(Ui.Opened.empty());
+    EXPECT_EQ(ReadBytes(open), openBytes);
+    EXPECT_EQ(ReadBytes(other), otherBytes);
+    EXPECT_EQ(Folder.Entries().size(), 3u);
+
+    // The table is still open and a report beside it is written as before.
+    Ui.SaveAnswers.push_back((Folder / "rain.txt").string());
+    Form.Button1->click();
+    EXPECT_THAT(Ui.Opened, ElementsAre((Folder / "rain.txt").string()));
+    EXPECT_EQ(Ui.Errors.size(), 3u);
+}
+
 TEST_F(ComputeSave, TwoPressesGiveTheSameEquationAndTwoReports)
 {
     ChooseWeather();
