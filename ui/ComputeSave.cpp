@@ -47,9 +47,13 @@ void TEquForm::Button1Click()
     auto announceRemoval = [this](std::int32_t, double v, double f) {
         FUi.MessageBox(FormatGeneral(v), FormatGeneral(f), MB_OK);
     };
-    auto stats = std::make_unique<TStatistics>(CustomerData->DataQuery, FactorNames, YFieldName, fa, method,
-                                               announceRemoval);
-    stats->MakeEquationText();
+    std::unique_ptr<TStatistics> stats;
+    {
+        const TBusy busy(FUi);
+        stats = std::make_unique<TStatistics>(CustomerData->DataQuery, FactorNames, YFieldName, fa, method,
+                                              announceRemoval);
+        stats->MakeEquationText();
+    }
     FUi.MessageBox(stats->EquationText(), "回归方程为:", MB_OK | MB_ICONQUESTION);
 
     const auto path = FUi.SaveFileName("保存方程数据为", ReportFilters(), "txt");

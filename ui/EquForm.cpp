@@ -303,7 +303,10 @@ void TEquForm::Button2Click()
         TTablesDlg dialog(this, *CustomerData, FUi);
         ShowTablesDialog(dialog);
         if (!dialog.FileName.empty() && !dialog.TableName.empty()) {
-            CustomerData->OpenTable(dialog.FileName, dialog.TableName);
+            {
+                const TBusy busy(FUi);
+                CustomerData->OpenTable(dialog.FileName, dialog.TableName);
+            }
             FillFieldLists();
             ClearSelection();
         }

@@ -253,6 +253,7 @@ void TDBNavigator::Click(Button b)
     TMdbQuery* q = FSource.DataSet();
     if (!q || !q->Active()) return;
     if (BeforeAction) BeforeAction(b != nbCancel && b != nbDelete);
+    const TBusy busy(FUi);
     try {
         switch (b) {
         case nbFirst: q->First(); break;
@@ -411,6 +412,7 @@ void TGridForm::GridRowChosen(int row)
     try {
         // Leaving a record posts it; the distance is taken afterwards, since leaving an
         // unchanged new record drops it and moves the query back to the last stored one.
+        const TBusy busy(FUi);
         q->CheckBrowseMode();
         if (row < q->RecordCount()) q->MoveBy(row - (q->RecNo() - 1));
     } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 
 #include <QDesktopServices>
 #include <QFileDialog>
+#include <QApplication>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -47,8 +48,32 @@ QString QtFilterText(const std::vector<TFileFilter>& filters)
     return entries.join(QStringLiteral(";;"));
 }
 
+class TQtUserInterface::TAsking {
+public:
+    explicit TAsking(const TQtUserInterface& ui) : FBusy(ui.FBusy > 0)
+    {
+        if (FBusy) QApplication::restoreOverrideCursor();
+    }
+    ~TAsking()
+    {
+        if (FBusy) QApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    TAsking(const TAsking&) = delete;
+    TAsking& operator=(const TAsking&) = delete;
+
+private:
+    bool FBusy;
+};
+
+void TQtUserInterface::SetBusy(bool busy)
+{
+    if (busy && FBusy++ == 0) QApplication::setOverrideCursor(Qt::WaitCursor);
+    if (!busy && FBusy > 0 && --FBusy == 0) QApplication::restoreOverrideCursor();
+}
+
 int TQtUserInterface::MessageBox(const std::string& text, const std::string& caption, int flags)
 {
+    const TAsking asking(*this);
     QMessageBox box(FOwner);
     box.setWindowTitle(Q(caption));
     box.setText(Q(text));
@@ -68,6 +93,7 @@ int TQtUserInterface::MessageBox(const std::string& text, const std::string& cap
 
 void TQtUserInterface::ShowError(const std::string& text)
 {
+    const TAsking asking(*this);
     QMessageBox box(FOwner);
     box.setWindowTitle(QStringLiteral("Quorlin"));
     box.setText(Q(text));

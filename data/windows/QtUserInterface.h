@@ -19,9 +19,13 @@ public:
     std::optional<std::string> SaveFileName(const std::string& title, const std::vector<TFileFilter>& filters,
                                             const std::string& defaultSuffix) override;
     void OpenWithDesktop(const std::string& path) override;
+    void SetBusy(bool busy) override;
 
 private:
+    // While a dialog asks the user something, the wait cursor gives way to the normal one.
+    class TAsking;
     QWidget* FOwner;
+    int FBusy = 0;
 };
 
 // The font the windows ask for as "宋体" (13 pixels), with the CJK fonts this platform has as

@@ -41,6 +41,21 @@ public:
                                                     const std::string& defaultSuffix) = 0;
     // Hands a file to the desktop's default program for it, without waiting.
     virtual void OpenWithDesktop(const std::string& path) = 0;
+    // Says that the program is at work (a wait cursor) or done; questions asked meanwhile show
+    // the normal cursor.
+    virtual void SetBusy(bool busy) { (void)busy; }
+};
+
+// The program is busy for the lifetime of this object: a post, an import, a computation.
+class TBusy {
+public:
+    explicit TBusy(TUserInterface& ui) : FUi(ui) { FUi.SetBusy(true); }
+    ~TBusy() { FUi.SetBusy(false); }
+    TBusy(const TBusy&) = delete;
+    TBusy& operator=(const TBusy&) = delete;
+
+private:
+    TUserInterface& FUi;
 };
 
 }  // namespace quorlin

@@ -260,3 +260,17 @@ TEST_F(ComputeSave, SeesAValuePostedInTheBrowser)
     EXPECT_EQ(compute(), after);
     EXPECT_TRUE(Ui.Errors.empty());
 }
+
+// The computation shows the program at work, and the equation box comes after it, when the
+// program waits for the user.
+TEST_F(ComputeSave, TheComputationIsABusySpellThatEndsBeforeTheEquationBox)
+{
+    ChooseWeather();
+    const int before = Ui.BusySpells;
+    Ui.SaveAnswers.push_back(std::nullopt);
+    Form.Button1->click();
+    EXPECT_EQ(Ui.BusySpells, before + 1);
+    EXPECT_EQ(Ui.Busy, 0);
+    ASSERT_EQ(Ui.BusyAtBoxes.size(), 1u);
+    EXPECT_EQ(Ui.BusyAtBoxes[0], 0);
+}

@@ -24,6 +24,7 @@ public:
 
     int MessageBox(const std::string& text, const std::string& caption, int flags) override
     {
+        BusyAtBoxes.push_back(Busy);
         Boxes.push_back({text, caption, flags});
         if ((flags & 0x0F) == MB_YESNO) {
             const int answer = YesNoAnswers.empty() ? IDNO : YesNoAnswers.front();
@@ -53,6 +54,11 @@ public:
         return Next(SaveAnswers);
     }
     void OpenWithDesktop(const std::string& path) override { Opened.push_back(path); }
+    void SetBusy(bool busy) override
+    {
+        Busy += busy ? 1 : -1;
+        if (busy) ++BusySpells;
+    }
 
     std::deque<std::optional<std::string>> OpenAnswers;
     std::deque<std::optional<std::string>> SaveAnswers;
@@ -67,6 +73,9 @@ public:
     std::vector<TFileFilter> LastOpenFilters;
     std::vector<TFileFilter> LastSaveFilters;
     std::string LastDefaultSuffix;
+    int Busy = 0;        // how deep in busy spells the program is now
+    int BusySpells = 0;  // how many began
+    std::vector<int> BusyAtBoxes;  // Busy when each message box was shown
 
 private:
     static std::optional<std::string> Next(std::deque<std::optional<std::string>>& answers)
