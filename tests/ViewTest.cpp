@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 #include "StatisticsTestSupport.h"
@@ -244,4 +245,89 @@ TEST(Views, SmuggledStatementsAreRefusedAndTouchNoFile)
         EXPECT_THAT(d.LastError(), HasSubstr("holds more than one statement"));
         EXPECT_THAT(folder.Entries(), ElementsAre("r.mdb"));
     }
+}
+
+namespace {
+
+// A file's contents as the view engine sees them, made up: one table T (x: 1, 2) and the
+// saved queries given, each reading the one before it.
+class TCraftedSource : public TViewSource {
+public:
+    explicit TCraftedSource(std::vector<TQueryDefinition> queries) : FQueries(std::move(queries)) {}
+    std::vector<TCatalogObject> Catalog() override
+    {
+        std::vector<TCatalogObject> objects{{"T", TObjectKind::Table}};
+        for (const auto& q : FQueries) objects.push_back({q.Name, TObjectKind::View});
+        return objects;
+    }
+    void ReadTable(const std::string&, const std::function<void(const std::vector<TColumnInfo>&, std::int32_t)>& onColumns,
+                   const std::function<void(const std::vector<TCellValue>&)>& onRecord, const TProgress&) override
+    {
+        TColumnInfo x;
+        x.Name = "x";
+        x.Type = TColumnType::Double;
+        onColumns({x}, 2);
+        for (double v : {1.0, 2.0}) onRecord({TCellValue{TCellKind::Number, v, ""}});
+    }
+    TQueryDefinition QueryDefinition(const std::string& name) override
+    {
+        for (const auto& q : FQueries)
+            if (q.Name == name) return q;
+        throw EProviderError("Cannot find the query '" + name + "'");
+    }
+
+private:
+    std::vector<TQueryDefinition> FQueries;
+};
+
+TQueryDefinition SelectFrom(const std::string& name, const std::string& input, const std::string& column,
+                            const std::string& alias = "")
+{
+    return {name, {Part(1, "", "", "", 1), Part(5, input, "", ""), Part(6, alias, "", column)}};
+}
+
+}  // namespace
+
+// A query that another query reads is created in the engine too: SQL smuggled into it must be
+// refused there as well, and reach no file. Each smuggled text closes the column and adds a
+// statement, or calls what a select must not.
+TEST(Views, SmuggledStatementsInANestedQueryAreRefused)
+{
+    TempFolder folder;
+    const std::string planted = (folder / "planted.db").string();
+    const std::vector<std::string> smuggled = {
+        "x; ATTACH '" + planted + "' AS p; CREATE TABLE p.owned AS SELECT 42",
+        "x FROM T; DROP TABLE T; SELECT x",
+        "x; PRAGMA writable_schema = 1",
+        "load_extension('" + planted + "')",
+        "x FROM T UNION SELECT sql FROM sqlite_master WHERE 0; VACUUM INTO '" + planted + "'",
+    };
+    for (const std::string& column : smuggled) {
+        SCOPED_TRACE(column);
+        TCraftedSource source({SelectFrom("Inner", "T", column), SelectFrom("Outer", "Inner", "x")});
+        std::string written;
+        TWireWriter w([&](const char* p, std::size_t n) { written.append(p, n); });
+        EXPECT_THROW(StreamViewRecords(source, "Outer", w, {}), EProviderError);
+        EXPECT_TRUE(folder.Entries().empty()) << "a file was created";
+    }
+    // The same nesting without smuggled text reads as it should.
+    TCraftedSource clean({SelectFrom("Inner", "T", "x*10", "y"), SelectFrom("Outer", "Inner", "y")});
+    std::string written;
+    TWireWriter w([&](const char* p, std::size_t n) { written.append(p, n); });
+    try {
+        StreamViewRecords(clean, "Outer", w, {});
+    } catch (const EProviderError& e) {
+        ADD_FAILURE() << e.what();
+    }
+    w.Flush();
+    std::size_t at = 0;
+    TWireReader r([&](char* p, std::size_t n) {
+        const std::size_t k = std::min(n, written.size() - at);
+        std::memcpy(p, written.data() + at, k);
+        at += k;
+        return k;
+    });
+    const TTableData outer = ReadTableStream(r);
+    ASSERT_EQ(outer.RecordCount, 2);
+    EXPECT_EQ(outer.Columns.at(0).Numbers, (std::vector<double>{10.0, 20.0}));
 }

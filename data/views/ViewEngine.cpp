@@ -70,7 +70,8 @@ int Authorize(void* data, int action, const char* first, const char* second, con
     case SQLITE_READ: return SQLITE_OK;
     case SQLITE_FUNCTION: return second && sqlite3_stricmp(second, "load_extension") == 0 ? SQLITE_DENY : SQLITE_OK;
     case SQLITE_CREATE_VIEW: return guard.CreatingView ? SQLITE_OK : SQLITE_DENY;
-    case SQLITE_INSERT: return guard.CreatingView && IsSchemaTable(first) ? SQLITE_OK : SQLITE_DENY;
+    case SQLITE_INSERT:  // the schema's row of the view being created, and its completion
+    case SQLITE_UPDATE: return guard.CreatingView && IsSchemaTable(first) ? SQLITE_OK : SQLITE_DENY;
     default: return SQLITE_DENY;  // writing, pragmas, attaching, transactions, recursion
     }
 }
