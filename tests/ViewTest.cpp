@@ -6,11 +6,13 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <sstream>
 
 #include "StatisticsTestSupport.h"
 #include "data/views/AccessSql.h"
 #include "data/CustomerData.h"
 #include "data/views/ViewEngine.h"
+#include "batch/BatchCommand.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -220,6 +222,14 @@ TEST(Views, SmuggledStatementsAreRefusedAndTouchNoFile)
 {
     TempFolder folder;
     const std::string path = WritableCopy(folder);
+    // An SQLite file of the user's that the smuggled statements aim at.
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open((folder / "p.db").c_str(), &raw), SQLITE_OK);
+        sqlite3_exec(raw, "CREATE TABLE kept (v); INSERT INTO kept VALUES (1)", nullptr, nullptr, nullptr);
+        sqlite3_close(raw);
+    }
+    const std::string planted = ReadBytes(folder / "p.db");
     std::string bytes = ReadBytes(path);
     auto utf16 = [](const std::string& ascii) {
         std::string s;
@@ -229,8 +239,8 @@ TEST(Views, SmuggledStatementsAreRefusedAndTouchNoFile)
     const std::string where = utf16("(((Weather.Temp)>18))");
     const std::size_t at = bytes.find(where);
     ASSERT_NE(at, std::string::npos);
-    for (const std::string& smuggled : {std::string("1;ATTACH'x.db'AS x--"), std::string("1;DROP TABLE Weather"),
-                                         std::string("1;PRAGMA writable_schema=1")}) {
+    for (const std::string& smuggled : {std::string("1;ATTACH'x.db'AS x--"), std::string("1;ATTACH'p.db'AS p--"),
+                                         std::string("1;DROP TABLE Weather"), std::string("1;PRAGMA writable_schema=1")}) {
         SCOPED_TRACE(smuggled);
         std::string text = smuggled.substr(0, 21);
         text.resize(21, ' ');
@@ -240,10 +250,18 @@ TEST(Views, SmuggledStatementsAreRefusedAndTouchNoFile)
         std::filesystem::current_path(folder.Path());
         TCustomerData d;
         const int opened = d.OpenTable(path, "WarmDays");
+        const std::vector<std::string> args = {"quorlin-batch", "compute", path, "--table", "WarmDays", "--y", "Rain"};
+        std::vector<const char*> argv;
+        for (const auto& a : args) argv.push_back(a.c_str());
+        std::ostringstream out, err;
+        const int status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
         std::filesystem::current_path(cwd);
         EXPECT_EQ(opened, 1);
         EXPECT_THAT(d.LastError(), HasSubstr("holds more than one statement"));
-        EXPECT_THAT(folder.Entries(), ElementsAre("r.mdb"));
+        EXPECT_EQ(status, 2);
+        EXPECT_THAT(err.str(), HasSubstr("the saved query 'WarmDays' holds more than one statement"));
+        EXPECT_THAT(folder.Entries(), ::testing::UnorderedElementsAre("r.mdb", "p.db"));
+        EXPECT_EQ(ReadBytes(folder / "p.db"), planted);
     }
 }
 
