@@ -13,6 +13,7 @@
 #include "data/CustomerData.h"
 #include "data/views/ViewEngine.h"
 #include "batch/BatchCommand.h"
+#include "data/jet/Database.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -348,4 +349,80 @@ TEST(Views, SmuggledStatementsInANestedQueryAreRefused)
     const TTableData outer = ReadTableStream(r);
     ASSERT_EQ(outer.RecordCount, 2);
     EXPECT_EQ(outer.Columns.at(0).Numbers, (std::vector<double>{10.0, 20.0}));
+}
+
+// The same through a crafted file: in a copy of the test database WarmDays is made to read
+// AskTemp (its input and columns renamed in place), AskTemp loses its parameter (so that it
+// is a view) and gets a smuggled statement in its WHERE clause. Opening WarmDays creates
+// AskTemp in the engine first, and that is refused.
+TEST(Views, ACraftedFileWithANestedSmugglingQueryIsRefused)
+{
+    TempFolder folder;
+    const std::string path = WritableCopy(folder);
+    std::string bytes = ReadBytes(path);
+    auto utf16 = [](const std::string& ascii) {
+        std::string s;
+        for (char c : ascii) s += std::string{c, '\0'};
+        return s;
+    };
+    {
+        const jet::TDatabase db(path);
+        const jet::TTableDef def = db.TableDef(*db.FindTable("MSysQueries"));
+        const auto column = [&](const char* name) {
+            for (std::size_t i = 0; i < def.Columns.size(); ++i)
+                if (def.Columns[i].Name == name) return i;
+            return def.Columns.size();
+        };
+        const std::size_t id = column("ObjectId"), attribute = column("Attribute"), name1 = column("Name1"),
+                          expression = column("Expression");
+        std::uint32_t warmId = 0, askId = 0;
+        for (const auto& e : db.Catalog()) {
+            if (e.Name == "WarmDays") warmId = e.Page();
+            if (e.Name == "AskTemp") askId = e.Page();
+        }
+        const jet::TValueDecoder decoder = db.Decoder();
+        const std::uint8_t* base = db.Pages().Bytes().data();
+        jet::ScanTable(db.Pages(), def, [&](const jet::TRowFields& row) {
+            TCellValue owner, kind;
+            decoder.Decode(def.Columns[id], row.Present[id], row.Data[id], owner);
+            decoder.Decode(def.Columns[attribute], row.Present[attribute], row.Data[attribute], kind);
+            const auto object = static_cast<std::uint32_t>(static_cast<std::int64_t>(owner.Number)) & 0xFFFFFF;
+            auto replace = [&](std::size_t col, const std::string& from, const std::string& to) {
+                if (!row.Present[col]) return;
+                const std::size_t at = static_cast<std::size_t>(row.Data[col].data() - base);
+                std::string field = bytes.substr(at, row.Data[col].size());
+                for (std::size_t k; (k = field.find(utf16(from))) != std::string::npos;) field.replace(k, utf16(from).size(), utf16(to));
+                bytes.replace(at, field.size(), field);
+            };
+            if (object == warmId) {
+                replace(name1, "Weather", "AskTemp");
+                replace(expression, "Weather", "AskTemp");
+            }
+            if (object == askId && kind.Number == 2)  // the parameter goes to no query
+                jet::Put32(reinterpret_cast<std::uint8_t*>(bytes.data()) + (row.Data[id].data() - base), 0x7FFFFFFF);
+            if (object == askId && kind.Number == 8) {
+                std::string smuggled = "1;ATTACH'p.db'AS p--";
+                smuggled.resize(std::string("(((Weather.Temp)>[MinTemp]))").size(), ' ');
+                replace(expression, "(((Weather.Temp)>[MinTemp]))", smuggled);
+            }
+        });
+    }
+    WriteBytes(path, bytes);
+
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(folder.Path());
+    const std::vector<std::string> args = {"quorlin-batch", "compute", path, "--table", "WarmDays", "--y", "Rain"};
+    std::vector<const char*> argv;
+    for (const auto& a : args) argv.push_back(a.c_str());
+    std::ostringstream out, err;
+    const int status = RunBatch(static_cast<int>(argv.size()), argv.data(), out, err);
+    TCustomerData d;
+    ASSERT_EQ(d.ConnectDatabase(path), 1);
+    std::vector<std::string> names;
+    d.DataConn.GetTableNames(names, false);
+    std::filesystem::current_path(cwd);
+    EXPECT_THAT(names, ::testing::Contains("AskTemp"));  // now a view: the craft took
+    EXPECT_EQ(status, 2);
+    EXPECT_THAT(err.str(), HasSubstr("the saved query 'AskTemp' holds more than one statement"));
+    EXPECT_THAT(folder.Entries(), ElementsAre("r.mdb"));
 }
