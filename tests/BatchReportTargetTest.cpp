@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "BatchRun.h"
-#include "SpecialFiles.h"
+#include "NonRegularFiles.h"
 #include "StatisticsTestSupport.h"
 
 using namespace quorlin;

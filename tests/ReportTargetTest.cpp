@@ -6,7 +6,7 @@
 #include <chrono>
 #include <future>
 
-#include "SpecialFiles.h"
+#include "NonRegularFiles.h"
 #include "TestFiles.h"
 #include "support/ReportTarget.h"
 
