@@ -35,7 +35,6 @@
 #include <cerrno>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 
 #include "../statistics/DataSet.h"
 #include "../support/FileWrite.h"
@@ -174,14 +173,7 @@ const jet::TFormat& WritableFormat(const std::string& path, const jet::TBytes& b
 jet::TPageImage LoadForWriting(const std::string& path, const TWriteTurn* turn = nullptr)
 {
     const std::size_t size = CheckReplaceable(path);
-    jet::TBytes bytes;
-    if (turn) {
-        bytes = ReadWhole(turn->File());
-    } else {
-        bytes.resize(size);
-        std::ifstream in(path, std::ios::binary);
-        if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) bytes.clear();
-    }
+    jet::TBytes bytes = turn ? ReadWhole(turn->File()) : ReadWholeFile(path);
     if (bytes.size() != size) Refuse("The database file '" + path + "' cannot be read.");
     const jet::TFormat& format = WritableFormat(path, bytes);
     return jet::TPageImage(path, std::move(bytes), format);
@@ -352,12 +344,7 @@ void WriteChange(const std::string& path, const jet::TPageImage& image, TWriteTu
     ChangedMeanwhile(path, " The other program's version was kept.");
 }
 
-bool PathHolds(const std::string& path, const jet::TBytes& bytes)
-{
-    std::ifstream in(path, std::ios::binary);
-    const jet::TBytes now((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return now == bytes;
-}
+bool PathHolds(const std::string& path, const jet::TBytes& bytes) { return ReadWholeFile(path) == bytes; }
 
 // Invariant 6: the old file is put back only over what this writer wrote.
 [[noreturn]] void PutBack(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn,

@@ -82,6 +82,15 @@ std::vector<std::uint8_t> ReadWhole(int fd)
     return bytes;
 }
 
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return {};
+    std::vector<std::uint8_t> bytes = ReadWhole(fd);
+    ::close(fd);
+    return bytes;
+}
+
 void RemoveStaleTemporaries(const std::string& path)
 {
     namespace fs = std::filesystem;

@@ -4,6 +4,7 @@
 // meanwhile, the one it read or the one it wrote, is locked by it.
 
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,8 @@ private:
 
 // All of the file behind fd, as it is now.
 std::vector<std::uint8_t> ReadWhole(int fd);
+// All of the file at path (nothing when it cannot be opened).
+std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 
 // Temporary files of writers of path that died before they renamed theirs: removed, which only
 // the writer whose turn it is may do.

@@ -25,12 +25,7 @@ std::vector<TView> StoredRecords(const TPageImage& image, const TTableDef& def, 
         Refused("The table '" + def.Name + "' does not read the same way through every path; it cannot be changed safely.");
     std::vector<TView> rows;
     rows.reserve(places.size() + 1);
-    std::vector<TRowSlot> slots;
-    for (std::size_t i = 0; i < places.size(); ++i) {
-        const TRowId at = places[i].Data;
-        if (i == 0 || places[i - 1].Data.Page != at.Page) ReadRowSlots(loaded, at.Page, slots);
-        rows.push_back(TView(loaded.Page(at.Page) + slots[at.Row].Start, slots[at.Row].End - slots[at.Row].Start));
-    }
+    for (const TRecordPlace& place : places) rows.push_back(place.Row);
     return rows;
 }
 

@@ -27,8 +27,13 @@ std::vector<std::uint32_t> DataPages(const TPages& pages, const TTableDef& def)
     return result;
 }
 
+TView SlotBytes(const TPages& pages, std::uint32_t page, const TRowSlot& slot)
+{
+    return TView(pages.Page(page) + slot.Start, slot.End - slot.Start);
+}
+
 // Follows a header row's pointer to the row that holds the record now.
-TRowId FollowMoves(const TPages& pages, const TTableDef& def, TRowId header, TView pointerRow)
+TRecordPlace FollowMoves(const TPages& pages, const TTableDef& def, TRowId header, TView pointerRow)
 {
     TView row = pointerRow;
     for (int moves = 0; moves < MaxMoves; ++moves) {
@@ -41,8 +46,8 @@ TRowId FollowMoves(const TPages& pages, const TTableDef& def, TRowId header, TVi
         if (target.Row >= slots.size())
             Damaged("a record on " + PageText(header.Page) + " points to a row that does not exist");
         const TRowSlot& slot = slots[target.Row];
-        if (!slot.Overflow()) return target;
-        row = TView(pages.Page(target.Page) + slot.Start, slot.End - slot.Start);
+        row = SlotBytes(pages, target.Page, slot);
+        if (!slot.Overflow()) return {header, target, row};
     }
     Damaged("the moved records on " + PageText(header.Page) + " point to each other in a loop");
 }
@@ -67,12 +72,12 @@ std::vector<TRecordPlace> RecordPlaces(const TPages& pages, const TTableDef& def
             const TRowSlot& slot = slots[r];
             if (slot.Deleted()) continue;
             const TRowId header{page, r};
-            TRowId data = header;
+            TRecordPlace place{header, header, SlotBytes(pages, page, slot)};
             if (slot.Overflow()) {
-                data = FollowMoves(pages, def, header, TView(pages.Page(page) + slot.Start, slot.End - slot.Start));
-                if (!targets.insert(data).second) Damaged("two records on " + PageText(page) + " share one row");
+                place = FollowMoves(pages, def, header, place.Row);
+                if (!targets.insert(place.Data).second) Damaged("two records on " + PageText(page) + " share one row");
             }
-            places.push_back({header, data});
+            places.push_back(place);
         }
     }
     // A moved copy not flagged deleted would otherwise be met twice.
@@ -86,18 +91,10 @@ std::size_t ScanTable(const TPages& pages, const TTableDef& def, const TRecordSi
                       const std::function<void()>& progress)
 {
     const std::vector<TRecordPlace> places = RecordPlaces(pages, def);
-    const TFormat& f = pages.Format();
     TRowFields fields;
-    std::vector<TRowSlot> slots;
-    std::uint32_t slotsOf = 0;
     std::size_t count = 0;
     for (const TRecordPlace& place : places) {
-        if (slotsOf != place.Data.Page || slots.empty()) {
-            ReadRowSlots(pages, place.Data.Page, slots);
-            slotsOf = place.Data.Page;
-        }
-        const TRowSlot& slot = slots.at(place.Data.Row);
-        SplitRow(def, f, TView(pages.Page(place.Data.Page) + slot.Start, slot.End - slot.Start), fields);
+        SplitRow(def, pages.Format(), place.Row, fields);
         onRecord(fields);
         if (++count % 4096 == 0 && progress) progress();
     }

@@ -19,10 +19,11 @@ std::size_t ScanTable(const TPages& pages, const TTableDef& def, const TRecordSi
                       const std::function<void()>& progress = {});
 
 // Where each live record of the table is stored (its header row), in the order ScanTable meets
-// them, and the row holding its data.
+// them, and the row holding its data, with that row's bytes.
 struct TRecordPlace {
     TRowId Header;
     TRowId Data;
+    TView Row;
 };
 std::vector<TRecordPlace> RecordPlaces(const TPages& pages, const TTableDef& def);
 
