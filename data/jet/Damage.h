@@ -24,4 +24,10 @@ public:
 
 [[noreturn]] inline void Refused(const std::string& why) { throw ERefused(why); }
 
+// The file cannot be opened, or is no Access database at all; the text says which.
+class EUnreadable : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 }  // namespace quorlin::jet

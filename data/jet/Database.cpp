@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include "../../statistics/DataSet.h"
-#include "../ProviderError.h"
+#include "Damage.h"
 #include "Text.h"
 
 namespace quorlin::jet {
@@ -20,7 +20,7 @@ public:
     TMapping(const std::string& path, int opened)
     {
         const int fd = opened >= 0 ? opened : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw EProviderError("Cannot open the database file '" + path + "'");
+        if (fd < 0) throw EUnreadable("Cannot open the database file '" + path + "'");
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
             // Every page is read, so they are all mapped at once rather than one fault at a time.
@@ -50,7 +50,7 @@ const TFormat& FormatOfFile(TView bytes, const std::string& path)
     const TFormat* format = bytes.size() > database_page::Version ? FormatOf(bytes[database_page::Version]) : nullptr;
     if (!format || bytes[0] != static_cast<std::uint8_t>(TPageType::Database) ||
         bytes.size() < format->PageSize * (database_page::CatalogPage + 1))
-        throw EProviderError("Unrecognized database format '" + path + "'");
+        throw EUnreadable("Unrecognized database format '" + path + "'");
     return *format;
 }
 

@@ -14,7 +14,7 @@ namespace quorlin::jet {
 
 class TDatabase {
 public:
-    // Raises EProviderError when the file cannot be read or is no Access database, EDamaged
+    // Raises EUnreadable when the file cannot be read or is no Access database, EDamaged
     // when its catalog is damaged. fd, when not negative, is the file at path already open; it
     // is read instead of opening path again.
     explicit TDatabase(const std::string& path, int fd = -1);

@@ -98,6 +98,8 @@ TMdbFile::TMdbFile(const std::string& path, int fd) : FImpl(std::make_unique<TIm
         FImpl->Db = std::make_unique<jet::TDatabase>(path, fd);
     } catch (const jet::EDamaged& e) {
         DamagedFile(path, e);
+    } catch (const jet::EUnreadable& e) {
+        throw EProviderError(e.what());
     }
 }
 
