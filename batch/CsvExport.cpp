@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "../support/Calendar.h"
+#include "../support/NumberText.h"
 
 namespace quorlin {
 
@@ -15,27 +16,9 @@ namespace {
 constexpr double FirstAccessDay = -657434;
 constexpr double LastAccessDay = 2958465;
 
-// Fixed notation of the smallest subnormal double takes some 330 characters.
-constexpr std::size_t NumberRoom = 400;
-
-template <typename T>
-std::string_view ShortestIn(char (&buffer)[NumberRoom], T value)
-{
-    const auto [end, ec] = std::fabs(value) < T(1e16) ? std::to_chars(buffer, buffer + NumberRoom, value, std::chars_format::fixed)
-                                                      : std::to_chars(buffer, buffer + NumberRoom, value);
-    return ec == std::errc{} ? std::string_view(buffer, static_cast<std::size_t>(end - buffer)) : std::string_view();
-}
-
-template <typename T>
-std::string Shortest(T value)
-{
-    char buffer[NumberRoom];
-    return std::string(ShortestIn(buffer, value));
-}
-
 std::string WholeNumberText(double value)
 {
-    if (value != std::trunc(value) || std::fabs(value) > 9e15) return Shortest(value);
+    if (value != std::trunc(value) || std::fabs(value) > 9e15) return ShortestText(value);
     char buffer[24];
     const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, static_cast<long long>(value));
     return std::string(buffer, end);
@@ -43,7 +26,7 @@ std::string WholeNumberText(double value)
 
 std::string DateTimeText(double dayNumber)
 {
-    if (!(dayNumber > FirstAccessDay - 1 && dayNumber < LastAccessDay + 1)) return Shortest(dayNumber);
+    if (!(dayNumber > FirstAccessDay - 1 && dayNumber < LastAccessDay + 1)) return ShortestText(dayNumber);
     const TCivilDateTime t = DateTimeFromDayNumber(dayNumber);
     char buffer[40];
     std::snprintf(buffer, sizeof buffer, "%04d-%02u-%02u %02d:%02d:%02d", t.Date.Year, t.Date.Month, t.Date.Day,
@@ -65,12 +48,12 @@ std::string FromNumber(const TColumnData& column, std::size_t row)
     case TColumnType::Byte:
     case TColumnType::Integer:
     case TColumnType::Long: return WholeNumberText(value);
-    case TColumnType::Single: return Shortest(static_cast<float>(value));
+    case TColumnType::Single: return ShortestText(static_cast<float>(value));
     case TColumnType::Currency:
     case TColumnType::Decimal: return StoredText(column, row);  // the double may have lost digits
     case TColumnType::DateTime: return DateTimeText(value);
     case TColumnType::Boolean: return value != 0.0 ? "true" : "false";
-    default: return Shortest(value);
+    default: return ShortestText(value);
     }
 }
 
@@ -92,11 +75,11 @@ void WriteCell(const std::optional<std::string>& text, bool first, std::ostream&
 bool AppendFloat(std::string& line, const TColumnData& column, std::size_t row)
 {
     if (column.Kinds[row] != TCellKind::Number) return false;
-    char buffer[NumberRoom];
+    char buffer[ShortestTextRoom];
     if (column.Info.Type == TColumnType::Double)
-        line += ShortestIn(buffer, column.Numbers[row]);
+        line += ShortestTextIn(buffer, column.Numbers[row]);
     else if (column.Info.Type == TColumnType::Single)
-        line += ShortestIn(buffer, static_cast<float>(column.Numbers[row]));
+        line += ShortestTextIn(buffer, static_cast<float>(column.Numbers[row]));
     else
         return false;
     return true;
@@ -126,8 +109,6 @@ std::string CsvField(std::string_view text)
     return field + '"';
 }
 
-std::string ShortestText(float value) { return Shortest(value); }
-std::string ShortestText(double value) { return Shortest(value); }
 
 std::optional<std::string> ExportText(const TColumnData& column, std::size_t row)
 {
@@ -169,7 +150,7 @@ void WriteCsv(const TMemoryDataSet& table, std::ostream& out)
             const TCell cell = table.Cell(row, f);
             std::optional<std::string> text;
             if (const auto* s = std::get_if<std::string>(&cell)) text = *s;
-            if (const auto* number = std::get_if<double>(&cell)) text = Shortest(*number);
+            if (const auto* number = std::get_if<double>(&cell)) text = ShortestText(*number);
             WriteCell(text, f == 0, out);
         }
         out << '\n';

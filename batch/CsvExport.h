@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "../data/TableData.h"
+#include "../support/NumberText.h"
 #include "../statistics/MemoryDataSet.h"
 
 namespace quorlin {
@@ -17,11 +18,6 @@ namespace quorlin {
 // with a space, each quote doubled. An empty text is quoted as well, since an empty cell is
 // NULL.
 std::string CsvField(std::string_view text);
-
-// The shortest texts that read back as the same float or double: fixed notation with "." for
-// magnitudes below 1e16 (1950, not 1950.0 or 1.95e3), an exponent only beyond.
-std::string ShortestText(float value);
-std::string ShortestText(double value);
 
 // The text of one stored value by its column's type, std::nullopt for NULL: whole numbers as
 // integers; Single and Double as their shortest texts; Currency and Decimal as the exact

@@ -53,6 +53,7 @@ const char* ColumnTypeName(TColumnType type) noexcept
 
 #include "../statistics/Statistics01.h"
 #include "../support/Calendar.h"
+#include "../support/NumberText.h"
 
 namespace quorlin {
 
@@ -80,8 +81,8 @@ std::string FormatCell(const TColumnData& column, std::size_t row)
     switch (column.Info.Type) {
     case TColumnType::Boolean: return v != 0.0 ? "True" : "False";
     case TColumnType::DateTime: return FormatDayNumber(v);
-    case TColumnType::Single: return FormatFloat("%.7g", v);
-    default: return FormatGeneral(v);
+    case TColumnType::Single: return ShortestText(static_cast<float>(v));
+    default: return ShortestText(v);
     }
 }
 

@@ -71,7 +71,8 @@ const char* ColumnTypeName(TColumnType type) noexcept;
 
 namespace quorlin {
 
-// The text a grid shows for one value: numbers in general format, dates as
+// The text a grid shows for one value: numbers as their shortest exact texts (as the export
+// writes them, so that every digit stored is shown and nothing more), dates as
 // "yyyy-mm-dd hh:mm:ss" (the time left out at midnight), Yes/No as "True"/"False", empty for
 // NULL.
 std::string FormatCell(const TColumnData& column, std::size_t row);

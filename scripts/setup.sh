@@ -10,9 +10,14 @@ packages=(
   nlohmann-json3-dev libcli11-dev                 # the batch command's JSON and arguments
   libsqlite3-dev                                  # evaluating saved queries (views)
   libseccomp-dev                                  # confining the reading process to the calls reading needs
+  libboost-math-dev                               # Student t and F distributions of the skill figures
   mdbtools                                        # mdb-export: the benchmarks' yardstick, a reader in the tests
   python3                                         # the tests' independent reader of Access files
   qt6-base-dev libgl-dev                          # the desktop program (Qt 6 Widgets)
+  qt6-charts-dev qt6-svg-dev                      # the skill charts, and the program's SVG icon
+  qt6-translations-l10n                           # Qt's own dialogs and buttons in Chinese
+  desktop-file-utils                              # desktop-file-validate, checking the installed entry
+  default-jre-headless libcommons-lang3-java libcommons-logging-java  # the tests' independent Access reader
   fonts-wqy-zenhei                                # a CJK font, so that Chinese captions render
 )
 

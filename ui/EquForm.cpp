@@ -19,6 +19,7 @@
 #include "data/windows/Dbbrower01.h"
 #include "data/windows/DlgTables.h"
 #include "data/windows/QtUserInterface.h"
+#include "KeyboardContextMenu.h"
 
 namespace quorlin {
 
@@ -184,6 +185,7 @@ TEquForm::TEquForm(TUserInterface& ui, QWidget* parent) : QWidget(parent), FUi(u
     wire(Refresh1, &QAction::triggered, &TEquForm::Button4Click);
     wire(ComboBox1, &QComboBox::activated, &TEquForm::ComboBox1Change);
     wire(ComboBox2, &QComboBox::activated, &TEquForm::ComboBox2Change);
+    TKeyboardContextMenu::Install(CheckListBox1);
     connect(CheckListBox1, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { PopupMenu1->popup(CheckListBox1->viewport()->mapToGlobal(at)); });
     connect(qApp, &QGuiApplication::focusWindowChanged, this, [this](QWindow* now) { FocusWindowChanged(now); });
@@ -297,10 +299,13 @@ void TEquForm::Unselectall1Click()
     UpdateControls();
 }
 
-void TEquForm::Button2Click()
+void TEquForm::Button2Click() { ImportFrom({}); }
+
+void TEquForm::ImportFrom(const std::string& path)
 {
     {
         TTablesDlg dialog(this, *CustomerData, FUi);
+        if (!path.empty()) dialog.ChooseFile(path);
         ShowTablesDialog(dialog);
         if (!dialog.FileName.empty() && !dialog.TableName.empty()) {
             {

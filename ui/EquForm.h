@@ -90,6 +90,9 @@ public:
     void FormCreate();
     void Button1Click();
     void Button2Click();
+    // The import with the dialog already showing the tables of the file (a database the desktop
+    // asked us to open).
+    void ImportFrom(const std::string& path);
     void Button3Click();
     void Button4Click();
     void Button5Click();

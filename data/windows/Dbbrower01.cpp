@@ -1,9 +1,13 @@
 #include "Dbbrower01.h"
 
+#include <QAbstractItemDelegate>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QTimer>
+#include <QStyleOptionViewItem>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "QtUserInterface.h"
 
@@ -370,6 +374,7 @@ void TGridForm::Build()
     layout->addWidget(NaviDatabase);
 
     connect(Model, &TQueryModel::CurrentRecordChanged, this, [this](int) { FollowQuery(); });
+    connect(Model, &QAbstractItemModel::modelReset, this, [this] { FitColumns(); });
     connect(GridDatabase->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (!FFollowing && !FReshaping && current.isValid()) GridRowChosen(current.row());
@@ -377,6 +382,23 @@ void TGridForm::Build()
     // Rows removed under the grid's current cell move it; that is no choice of the user's.
     connect(Model, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { FReshaping = true; });
     connect(Model, &QAbstractItemModel::rowsRemoved, this, [this] { FReshaping = false; });
+}
+
+// Widths from the titles and the first screenful of values: enough to read whole numbers at a
+// glance without measuring a hundred thousand rows. Longer values elide at the right.
+void TGridForm::FitColumns()
+{
+    constexpr int screenful = 40;
+    constexpr int widest = 320;
+    QStyleOptionViewItem option;
+    option.initFrom(GridDatabase);
+    const int rows = std::min(Model->rowCount(), screenful);
+    for (int column = 0; column < Model->columnCount(); ++column) {
+        int width = GridDatabase->horizontalHeader()->sectionSizeHint(column);
+        for (int row = 0; row < rows; ++row)
+            width = std::max(width, GridDatabase->itemDelegate()->sizeHint(option, Model->index(row, column)).width());
+        GridDatabase->setColumnWidth(column, std::min(width + CellMargin, widest));
+    }
 }
 
 // The errors of the grid go where the navigator's go, so that one handler shows them all.

@@ -122,12 +122,15 @@ public:
     ~TGridForm() override;
     TDBGrid* GridDatabase;
     TDBNavigator* NaviDatabase;
+    // Room beside a cell's text, so that a fitted column never elides what it was fitted to.
+    static constexpr int CellMargin = 8;
     TQueryModel* Model;
 
 private:
     void Build();
     void GridRowChosen(int row);
     void FollowQuery();
+    void FitColumns();
     void ShowError(const std::string& text);
 
     TDataSource& FSource;

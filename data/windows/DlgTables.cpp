@@ -1,6 +1,7 @@
 #include "DlgTables.h"
 
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -10,6 +11,32 @@
 
 
 namespace quorlin {
+
+namespace {
+
+// A list in which the arrow keys select as a click does, also where there is nowhere to move:
+// with one table listed, Down must select it so that OK can be pressed.
+class TSelectingList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        QListWidget::keyPressEvent(event);
+        if (!Moves(event->key()) || event->modifiers() != Qt::NoModifier) return;
+        if (QListWidgetItem* item = currentItem(); item && !item->isSelected()) item->setSelected(true);
+    }
+
+private:
+    static bool Moves(int key)
+    {
+        return key == Qt::Key_Up || key == Qt::Key_Down || key == Qt::Key_Home || key == Qt::Key_End ||
+               key == Qt::Key_PageUp || key == Qt::Key_PageDown;
+    }
+};
+
+}  // namespace
 
 TFileFilter AccessFilesFilter() { return {"Access Files(*.mdb)", {"*.mdb"}}; }
 
@@ -49,7 +76,7 @@ TTablesDlg::TTablesDlg(QWidget* owner, TCustomerData& data, TUserInterface& ui)
     Label2->setObjectName("Label2");
     Label2->setGeometry(24, 48, 177, 13);
 
-    ListTables = new QListWidget(this);
+    ListTables = new TSelectingList(this);
     ListTables->setObjectName("ListTables");
     ListTables->setGeometry(24, 72, 273, 169);
     ListTables->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -97,14 +124,17 @@ void TTablesDlg::showEvent(QShowEvent* event)
 void TTablesDlg::OpenBtnClick()
 {
     const auto chosen = FUi.OpenFileName("打开", {AccessFilesFilter()});
-    // Setting the text the edit already shows is no change and triggers nothing.
-    if (chosen) EditFile->setText(QString::fromStdString(*chosen));
+    if (chosen) ChooseFile(*chosen);
 }
+
+// Setting the text the edit already shows is no change and triggers nothing.
+void TTablesDlg::ChooseFile(const std::string& path) { EditFile->setText(QString::fromStdString(path)); }
 
 void TTablesDlg::EditFileChange()
 {
     ListTables->clear();
     const std::string path = EditFile->text().toStdString();
+    const TBusy busy(FUi);
     if (IsExistingFile(path) && FData.ConnectDatabase(path) > 0) {
         std::vector<std::string> names;
         FData.DataConn.GetTableNames(names, false);

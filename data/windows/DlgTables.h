@@ -36,6 +36,8 @@ public:
     QPushButton* CancelBtn;
 
     void OpenBtnClick();
+    // Shows the path as chosen, which lists its tables.
+    void ChooseFile(const std::string& path);
     void EditFileChange();
     void ListTablesClick();
     void OKBtnClick();

@@ -3,7 +3,13 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QApplication>
+#include <QClipboard>
+#include <QLabel>
+#include <QLayout>
 #include <QMessageBox>
+#include <QScreen>
+
+#include <algorithm>
 #include <QUrl>
 
 namespace quorlin {
@@ -23,6 +29,54 @@ QString AnyCase(const std::string& pattern)
             out += c;
     }
     return out;
+}
+
+constexpr QChar BreakHere(0x200B);  // zero-width space: a place a line may break, showing nothing
+
+// A long text without blanks, such as a forecast equation of twenty factors, can only be wrapped
+// where a line may break: before each sign that starts a term. Not inside a number's exponent
+// (1.5e-05) and not right after "=", so that a term keeps its sign.
+QString WithBreaksBeforeTerms(const QString& text)
+{
+    QString out;
+    out.reserve(text.size() + text.size() / 4);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if ((c == u'+' || c == u'-') && i > 0) {
+            const QChar before = text[i - 1];
+            const bool exponent = (before == u'e' || before == u'E') && i > 1 && text[i - 2].isDigit();
+            if (!exponent && before != u'=' && before != u'+' && before != u'-' && !before.isSpace()) out += BreakHere;
+        }
+        out += c;
+    }
+    return out;
+}
+
+// A message shows its whole text, wrapped if it must be, and the user can select and copy it.
+// The box keeps the message as its text; the label in its place shows where lines may break,
+// as wide as a line of it or most of the screen, and what is copied from it is cleaned of the
+// marks.
+void ShowWholeText(QMessageBox& box, const QString& text)
+{
+    box.setText(text);
+    auto* own = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+    if (!own || !box.layout()) return;
+    auto* shown = new QLabel(WithBreaksBeforeTerms(text), &box);
+    shown->setObjectName(QStringLiteral("WholeText"));
+    shown->setTextFormat(Qt::PlainText);
+    shown->setWordWrap(true);
+    shown->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    const QRect screen = (box.screen() ? box.screen() : QGuiApplication::primaryScreen())->availableGeometry();
+    constexpr int iconAndMargins = 120;
+    const int line = shown->fontMetrics().horizontalAdvance(text) + 2;
+    shown->setMinimumWidth(std::min(line, screen.width() * 4 / 5 - iconAndMargins));
+    box.layout()->replaceWidget(own, shown);
+    own->hide();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    QObject::connect(clipboard, &QClipboard::dataChanged, &box, [clipboard] {
+        QString copied = clipboard->text();
+        if (copied.contains(BreakHere)) clipboard->setText(copied.remove(BreakHere));
+    });
 }
 
 }  // namespace
@@ -76,7 +130,7 @@ int TQtUserInterface::MessageBox(const std::string& text, const std::string& cap
     const TAsking asking(*this);
     QMessageBox box(FOwner);
     box.setWindowTitle(Q(caption));
-    box.setText(Q(text));
+    ShowWholeText(box, Q(text));
     box.setIcon((flags & MB_ICONQUESTION) ? QMessageBox::Question : QMessageBox::NoIcon);
     if ((flags & 0x0F) == MB_YESNO) {
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
@@ -96,7 +150,7 @@ void TQtUserInterface::ShowError(const std::string& text)
     const TAsking asking(*this);
     QMessageBox box(FOwner);
     box.setWindowTitle(QStringLiteral("Quorlin"));
-    box.setText(Q(text));
+    ShowWholeText(box, Q(text));
     box.setIcon(QMessageBox::Critical);
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();

@@ -6,10 +6,14 @@
 #include <QToolButton>
 #include <gmock/gmock.h>
 
+#include <QFontMetrics>
+
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 
 #include "DesktopFixture.h"
+#include "support/NumberText.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -282,4 +286,28 @@ TEST_F(GridEdit, ViewsAndReadOnlyFilesOpenWithoutEditing)
     // Closed: nothing at all.
     Query.Close();
     EXPECT_EQ(Buttons(), "0000000000");
+}
+
+TEST_F(GridEdit, NumbersShowEveryStoredDigitRightAlignedInColumnsWideEnough)
+{
+    OpenCopy("Plain");
+    const double positive = 0.27413785316541287;
+    const double negative = -1234.5678901234567;
+    ASSERT_TRUE(Type(0, 0, ShortestText(positive)));
+    Press(TDBNavigator::nbPost);
+    ASSERT_TRUE(Type(1, 0, ShortestText(negative)));
+    Press(TDBNavigator::nbPost);
+    ASSERT_THAT(Ui.Errors, ::testing::IsEmpty());
+    Import(Copy, "Plain");  // read back from the file, the columns fitted afresh
+
+    const QFontMetrics metrics = Grid.GridDatabase->fontMetrics();
+    for (const auto& [row, value] : {std::pair{0, positive}, std::pair{1, negative}}) {
+        const std::string text = Cell(row, 0);
+        EXPECT_EQ(text, ShortestText(value));
+        EXPECT_EQ(std::strtod(text.c_str(), nullptr), value) << text;
+        const auto alignment = Grid.Model->data(Grid.Model->index(row, 0), Qt::TextAlignmentRole).value<Qt::Alignment>();
+        EXPECT_TRUE(alignment & Qt::AlignRight) << text;
+        EXPECT_GE(Grid.GridDatabase->columnWidth(0), metrics.horizontalAdvance(QString::fromStdString(text))) << text;
+    }
+    EXPECT_EQ(Grid.GridDatabase->textElideMode(), Qt::ElideRight);
 }

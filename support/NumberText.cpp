@@ -1,0 +1,36 @@
+#include "NumberText.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace quorlin {
+
+namespace {
+
+template <typename T>
+std::string_view ShortestOf(char (&buffer)[ShortestTextRoom], T value)
+{
+    const auto [end, ec] = std::fabs(value) < T(1e16)
+                               ? std::to_chars(buffer, buffer + ShortestTextRoom, value, std::chars_format::fixed)
+                               : std::to_chars(buffer, buffer + ShortestTextRoom, value);
+    return ec == std::errc{} ? std::string_view(buffer, static_cast<std::size_t>(end - buffer)) : std::string_view();
+}
+
+}  // namespace
+
+std::string_view ShortestTextIn(char (&buffer)[ShortestTextRoom], float value) { return ShortestOf(buffer, value); }
+std::string_view ShortestTextIn(char (&buffer)[ShortestTextRoom], double value) { return ShortestOf(buffer, value); }
+
+std::string ShortestText(float value)
+{
+    char buffer[ShortestTextRoom];
+    return std::string(ShortestOf(buffer, value));
+}
+
+std::string ShortestText(double value)
+{
+    char buffer[ShortestTextRoom];
+    return std::string(ShortestOf(buffer, value));
+}
+
+}  // namespace quorlin

@@ -1,0 +1,235 @@
+// The desktop as a forecaster meets it in the first hour: the equation read whole, Qt's own
+// texts in Chinese, and everything reachable from the keyboard.
+
+#include <QClipboard>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QTimer>
+#include <QTranslator>
+#include <QtTest/QTest>
+#include <gmock/gmock.h>
+
+#include "DesktopFixture.h"
+#include "data/windows/QtUserInterface.h"
+#include "ui/QtTranslations.h"
+
+using namespace quorlin;
+using namespace quorlin::testing;
+using ::testing::ElementsAre;
+
+namespace {
+
+constexpr QChar BreakMark(0x200B);
+
+// What a Qt message box shows: its label's text, the marks where lines may break left out.
+struct SeenBox {
+    QString Caption;
+    QString Text;
+    QString Shown;
+    int Width = 0;
+    int LabelHeight = 0;
+    int LineHeight = 0;
+    bool Selectable = false;
+    QMessageBox::Icon Icon = QMessageBox::NoIcon;
+    QString Copied;
+};
+
+// Shows a message through the real user interface and looks at the box before closing it; the
+// user selects all of its text and copies it.
+SeenBox LookAtBox(const std::string& text, const std::string& caption)
+{
+    SeenBox seen;
+    QTimer::singleShot(0, [&seen] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        auto* label = box->findChild<QLabel*>(QStringLiteral("WholeText"));
+        ASSERT_NE(label, nullptr);
+        seen.Caption = box->windowTitle();
+        seen.Text = box->text();
+        seen.Shown = label->text();
+        seen.Width = box->frameGeometry().width();
+        seen.LabelHeight = label->height();
+        seen.LineHeight = label->fontMetrics().height();
+        seen.Selectable = (label->textInteractionFlags() & Qt::TextSelectableByMouse) != 0;
+        seen.Icon = box->icon();
+        label->setFocus();
+        QTest::keyClick(label, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClick(label, Qt::Key_C, Qt::ControlModifier);
+        seen.Copied = QGuiApplication::clipboard()->text();
+        box->accept();
+    });
+    TQtUserInterface ui;
+    ui.MessageBox(text, caption, MB_OK | MB_ICONQUESTION);
+    return seen;
+}
+
+class FirstHour : public Desktop {
+protected:
+    void ShowAndActivate(QWidget& window)
+    {
+        window.show();
+        window.activateWindow();
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+    }
+
+    // Where the focus goes with each press of Tab, starting at `first`.
+    static std::vector<std::string> TabOrder(QWidget* first, int presses)
+    {
+        first->setFocus(Qt::TabFocusReason);
+        std::vector<std::string> names;
+        for (int i = 0; i < presses; ++i) {
+            QWidget* now = QApplication::focusWidget();
+            names.push_back(now ? now->objectName().toStdString() : "(none)");
+            if (now) QTest::keyClick(now, Qt::Key_Tab);
+        }
+        return names;
+    }
+};
+
+TEST_F(FirstHour, TheWholeEquationShowsWrappedAndCopiesIntact)
+{
+    Import(Regression, "ElNino");
+    ChooseY("DEC");
+    Form.Selectall1Click();
+    Form.ComboBox2->setCurrentIndex(1);
+    Form.ComboBox2Change();
+    Form.Button1Click();
+    ASSERT_FALSE(Ui.Boxes.empty());
+    const std::string equation = Ui.Boxes.front().Text;
+    ASSERT_GT(equation.size(), 100u) << "twelve factors make a long equation";
+
+    const SeenBox seen = LookAtBox(equation, "回归方程为:");
+    EXPECT_EQ(seen.Caption, "回归方程为:");
+    EXPECT_EQ(seen.Text.toStdString(), equation);
+    EXPECT_EQ(QString(seen.Shown).remove(BreakMark).toStdString(), equation);
+    EXPECT_EQ(seen.Icon, QMessageBox::Question);
+    EXPECT_TRUE(seen.Selectable);
+    EXPECT_LE(seen.Width, QGuiApplication::primaryScreen()->availableGeometry().width());
+    EXPECT_GE(seen.LabelHeight, 2 * seen.LineHeight) << "too long for one line, so it wraps";
+    EXPECT_EQ(seen.Copied.toStdString(), equation);
+}
+
+TEST_F(FirstHour, LinesBreakOnlyBeforeTheSignOfATerm)
+{
+    const SeenBox seen = LookAtBox("Y=-1.5+2.5e-05*X1-0.25*X2", "回归方程为:");
+    const QStringList pieces = seen.Shown.split(BreakMark);
+    EXPECT_THAT(pieces, ElementsAre("Y=-1.5", "+2.5e-05*X1", "-0.25*X2"));
+}
+
+TEST_F(FirstHour, QtsOwnTextsAreChineseAndTheSystemsOwnStayAsTheyAre)
+{
+    QTranslator* translator = InstallQtTranslations(*qApp);
+    ASSERT_NE(translator, nullptr) << "Qt's Chinese catalogue is missing";
+    QMessageBox box;
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+    const QString yes = box.button(QMessageBox::Yes)->text();
+    const QString no = box.button(QMessageBox::No)->text();
+    EXPECT_TRUE(yes.contains(QStringLiteral("是"))) << yes.toStdString();
+    EXPECT_TRUE(no.contains(QStringLiteral("否"))) << no.toStdString();
+    EXPECT_NE(QCoreApplication::translate("QFileDialog", "&Open"), "&Open");
+    EXPECT_NE(QCoreApplication::translate("QLineEdit", "&Undo"), "&Undo");
+
+    TTablesDlg dialog(&Form, Data, Ui);
+    EXPECT_EQ(dialog.OKBtn->text(), "OK");
+    EXPECT_EQ(dialog.CancelBtn->text(), "Cancel");
+    EXPECT_EQ(Form.Button2->text(), "导入数据表");
+    QCoreApplication::removeTranslator(translator);
+    delete translator;
+}
+
+TEST_F(FirstHour, TabGoesDownTheButtonsThenThroughTheChoices)
+{
+    ShowAndActivate(Form);
+    Import(Regression, "Weather");
+    ChooseY("Rain");
+    EXPECT_THAT(TabOrder(Form.Button1, 10),
+                ElementsAre("Button1", "Button2", "Button3", "Button4", "Button6", "ComboBox1", "CheckListBox1",
+                            "MaskEdit1", "ComboBox2", "Button1"));
+    Form.hide();
+}
+
+TEST_F(FirstHour, TheDialogsTabOrderIsOkCancelThenTheList)
+{
+    TTablesDlg dialog(&Form, Data, Ui);
+    ShowAndActivate(dialog);
+    dialog.ChooseFile(Regression);
+    dialog.ListTables->setCurrentRow(0);
+    ASSERT_TRUE(dialog.OKBtn->isEnabled());
+    EXPECT_THAT(TabOrder(dialog.OKBtn, 4), ElementsAre("OKBtn", "CancelBtn", "ListTables", "OKBtn"));
+    dialog.reject();
+}
+
+TEST_F(FirstHour, ArrowKeysSelectATableEvenWhenItIsTheOnlyOne)
+{
+    TTablesDlg dialog(&Form, Data, Ui);
+    ShowAndActivate(dialog);
+    dialog.ChooseFile(Regression);
+    ASSERT_GT(dialog.ListTables->count(), 2);
+    dialog.ListTables->setFocus();
+    QTest::keyClick(dialog.ListTables, Qt::Key_Down);
+    QTest::keyClick(dialog.ListTables, Qt::Key_Down);
+    ASSERT_EQ(dialog.ListTables->selectedItems().size(), 1);
+    EXPECT_TRUE(dialog.OKBtn->isEnabled());
+
+    // One table listed and the list entered with Tab, which makes the table current without
+    // selecting it: Down has nowhere to go, and selects it all the same.
+    dialog.ListTables->clear();
+    dialog.OKBtn->setEnabled(false);
+    dialog.ListTables->addItem(QStringLiteral("Weather"));
+    dialog.CancelBtn->setFocus();
+    QTest::keyClick(dialog.CancelBtn, Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), dialog.ListTables);
+    QTest::keyClick(dialog.ListTables, Qt::Key_Down);
+    ASSERT_EQ(dialog.ListTables->selectedItems().size(), 1);
+    EXPECT_TRUE(dialog.OKBtn->isEnabled());
+    dialog.OKBtnClick();
+    EXPECT_EQ(dialog.TableName, "Weather");
+    dialog.reject();
+}
+
+TEST_F(FirstHour, ShiftF10AndTheMenuKeyOpenTheFactorListsMenu)
+{
+    ShowAndActivate(Form);
+    Import(Regression, "Weather");
+    for (const auto& [key, modifiers] : {std::pair{Qt::Key_F10, Qt::ShiftModifier}, std::pair{Qt::Key_Menu, Qt::NoModifier}}) {
+        Form.CheckListBox1->setFocus();
+        QTest::keyClick(Form.CheckListBox1, key, modifiers);
+        EXPECT_TRUE(Form.PopupMenu1->isVisible()) << key;
+        EXPECT_TRUE(Form.Selectall1->isEnabled());
+        Form.PopupMenu1->hide();
+    }
+    // F10 alone is no request for the menu.
+    Form.CheckListBox1->setFocus();
+    QTest::keyClick(Form.CheckListBox1, Qt::Key_F10);
+    EXPECT_FALSE(Form.PopupMenu1->isVisible());
+    Form.hide();
+}
+
+TEST_F(FirstHour, ADatabaseOpenedFromTheDesktopListsItsTables)
+{
+    std::vector<std::string> listed;
+    Form.ShowTablesDialog = [&](TTablesDlg& dialog) {
+        for (int i = 0; i < dialog.ListTables->count(); ++i) listed.push_back(dialog.ListTables->item(i)->text().toStdString());
+        dialog.ListTables->setCurrentRow(static_cast<int>(std::find(listed.begin(), listed.end(), "Weather") - listed.begin()));
+        dialog.OKBtnClick();
+    };
+    Form.ImportFrom(Regression);
+    EXPECT_THAT(listed, ::testing::Contains("ElNino"));
+    EXPECT_THAT(Items(), ElementsAre("Rain", "Temp", "Wind"));
+}
+
+TEST_F(FirstHour, ListingTheTablesOfAFileIsABusySpell)
+{
+    TTablesDlg dialog(&Form, Data, Ui);
+    const int before = Ui.BusySpells;
+    dialog.ChooseFile(Regression);
+    EXPECT_EQ(Ui.BusySpells, before + 1);
+    EXPECT_EQ(Ui.Busy, 0);
+}
+
+}  // namespace
