@@ -2,6 +2,8 @@
 # Starts the desktop program under a virtual display, imports the bundled example through the
 # real widgets (the import button, the folder button, the file dialog, the table list, OK),
 # chooses DEC, ticks every factor, and saves a screenshot: docs/screenshot.png by default.
+# Then, beside it: equation.png, the equation box of the full method on that choice, and
+# grid.png, the grid on the table Big of the benchmark database (when ../shared has it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="${1:-docs/screenshot.png}"
@@ -39,17 +41,28 @@ click_in() {  # window, x, y within it
   sleep 0.5
 }
 
+import_table() {  # a database file; the table is the first listed
+  click_in "$main" 424 60                    # 导入数据表
+  dialog=$(wait_for '选择数据表')
+  click_in "$dialog" 299 19                  # the folder button
+  wait_for '打开' >/dev/null
+  xdotool type --delay 20 "$1"
+  xdotool key Return
+  sleep 1.5
+  click_in "$dialog" 60 80                   # the first table
+  xdotool key Return                         # OK
+  sleep 1.5
+}
+window_of_size() {  # a visible window of the program that is $1 pixels wide
+  for id in $(xdotool search --onlyvisible --pid "$app" 2>/dev/null); do
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    [ "$WIDTH" = "$1" ] && { echo "$id"; return 0; }
+  done
+  echo "no window $1 pixels wide" >&2; return 1
+}
+
 main=$(wait_for '^Quorlin$')
-click_in "$main" 424 60                      # 导入数据表
-dialog=$(wait_for '选择数据表')
-click_in "$dialog" 299 19                    # the folder button
-files=$(wait_for '打开')
-xdotool type --delay 20 "$(pwd)/examples/example.mdb"
-xdotool key Return
-sleep 1.5
-click_in "$dialog" 60 80                     # the first table: ElNino
-xdotool key Return                           # OK
-sleep 1
+import_table "$(pwd)/examples/example.mdb"   # ElNino
 click_in "$main" 200 26                      # the Y list
 xdotool key End Return                       # DEC, the last column
 sleep 0.5
@@ -61,3 +74,28 @@ sleep 0.5
 mkdir -p "$(dirname "$out")"
 import -window root -crop 487x337+0+0 "$out"
 echo "saved $out"
+
+docs="$(dirname "$out")"
+click_in "$main" 168 315                     # the method list ...
+xdotool key Down Return                      # ... 多元线性回归法
+click_in "$main" 424 29                      # 计算&保存
+box=$(wait_for '回归方程为:')
+sleep 0.5
+import -window "$box" "$docs/equation.png"
+echo "saved $docs/equation.png"
+xdotool key Return                           # closes the box
+wait_for '保存方程数据为' >/dev/null
+xdotool key Escape                           # saves nothing
+sleep 0.5
+
+bench="$(pwd)/../shared/fixtures/bench.mdb"
+if [ -f "$bench" ]; then
+  import_table "$bench"                      # Big, its only table
+  click_in "$main" 424 93                    # 显示数据表
+  sleep 1.5
+  grid=$(window_of_size 544)
+  import -window "$grid" "$docs/grid.png"
+  echo "saved $docs/grid.png"
+else
+  echo "no $bench: grid.png left as it was"
+fi

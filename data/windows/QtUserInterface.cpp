@@ -130,18 +130,19 @@ int TQtUserInterface::MessageBox(const std::string& text, const std::string& cap
     const TAsking asking(*this);
     QMessageBox box(FOwner);
     box.setWindowTitle(Q(caption));
-    ShowWholeText(box, Q(text));
     box.setIcon((flags & MB_ICONQUESTION) ? QMessageBox::Question : QMessageBox::NoIcon);
-    if ((flags & 0x0F) == MB_YESNO) {
+    const int buttons = flags & 0x0F;
+    if (buttons == MB_YESNO)
         box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-        return box.exec() == QMessageBox::Yes ? IDYES : IDNO;
-    }
-    if ((flags & 0x0F) == MB_OKCANCEL) {
+    else if (buttons == MB_OKCANCEL)
         box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel);
-        return box.exec() == QMessageBox::Ok ? IDOK : IDCANCEL;
-    }
-    box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
+    else
+        box.setStandardButtons(QMessageBox::Ok);
+    // Last: setting the icon or the buttons lays the box out again, with its own label.
+    ShowWholeText(box, Q(text));
+    const int pressed = box.exec();
+    if (buttons == MB_YESNO) return pressed == QMessageBox::Yes ? IDYES : IDNO;
+    if (buttons == MB_OKCANCEL) return pressed == QMessageBox::Ok ? IDOK : IDCANCEL;
     return IDOK;
 }
 
@@ -150,9 +151,9 @@ void TQtUserInterface::ShowError(const std::string& text)
     const TAsking asking(*this);
     QMessageBox box(FOwner);
     box.setWindowTitle(QStringLiteral("Quorlin"));
-    ShowWholeText(box, Q(text));
     box.setIcon(QMessageBox::Critical);
     box.setStandardButtons(QMessageBox::Ok);
+    ShowWholeText(box, Q(text));
     box.exec();
 }
 

@@ -33,6 +33,9 @@ struct SeenBox {
     QString Shown;
     int Width = 0;
     int LabelHeight = 0;
+    int LabelWidth = 0;
+    int LabelNeeds = 0;  // the height its text takes at its width
+    bool LabelInside = false;
     int LineHeight = 0;
     bool Selectable = false;
     QMessageBox::Icon Icon = QMessageBox::NoIcon;
@@ -54,6 +57,9 @@ SeenBox LookAtBox(const std::string& text, const std::string& caption)
         seen.Shown = label->text();
         seen.Width = box->frameGeometry().width();
         seen.LabelHeight = label->height();
+        seen.LabelWidth = label->width();
+        seen.LabelNeeds = label->heightForWidth(label->width());
+        seen.LabelInside = box->rect().contains(QRect(label->mapTo(box, QPoint(0, 0)), label->size()));
         seen.LineHeight = label->fontMetrics().height();
         seen.Selectable = (label->textInteractionFlags() & Qt::TextSelectableByMouse) != 0;
         seen.Icon = box->icon();
@@ -111,6 +117,8 @@ TEST_F(FirstHour, TheWholeEquationShowsWrappedAndCopiesIntact)
     EXPECT_TRUE(seen.Selectable);
     EXPECT_LE(seen.Width, QGuiApplication::primaryScreen()->availableGeometry().width());
     EXPECT_GE(seen.LabelHeight, 2 * seen.LineHeight) << "too long for one line, so it wraps";
+    EXPECT_TRUE(seen.LabelInside) << "the whole text is inside the box";
+    EXPECT_GE(seen.LabelHeight, seen.LabelNeeds) << "no line is cut off";
     EXPECT_EQ(seen.Copied.toStdString(), equation);
 }
 
