@@ -13,6 +13,8 @@ packages=(
   mdbtools                                        # mdb-export: the benchmarks' yardstick, a reader in the tests
   python3                                         # the tests' independent reader of Access files
   qt6-base-dev libgl-dev                          # the desktop program (Qt 6 Widgets)
+  qt6-charts-dev qt6-svg-dev libqt6opengl6-dev    # the skill charts (Qt Charts needs Qt OpenGL's CMake files), written as SVG
+  libboost-math-dev                               # the t and F distributions of the skill figures
   fonts-wqy-zenhei                                # a CJK font, so that Chinese captions render
 )
 
