@@ -14,6 +14,7 @@
 #include "../data/MdbWriter.h"
 #include "../support/AsciiText.h"
 #include "BatchSource.h"
+#include "SkillCommand.h"
 
 namespace quorlin {
 
@@ -322,6 +323,8 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
                     "the exit status is 1 and the file is unchanged.");
     }
 
+    const TSkillCommands skill(app);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -334,6 +337,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     }
 
     if (computeCmd->parsed()) return Compute(compute, out, err);
+    if (skill.Parsed()) return skill.Run(out, err);
     if (updateCmd->parsed()) return EditRecords(TRecordChange::TKind::Update, update, err);
     if (insertCmd->parsed()) return EditRecords(TRecordChange::TKind::Insert, insert, err);
     if (deleteCmd->parsed()) return EditRecords(TRecordChange::TKind::Delete, remove, err);

@@ -25,13 +25,24 @@ constexpr int Height = 520;
 // Charts are graphics widgets and need an application object. A program without one (the
 // batch command) gets one for the drawing, on the offscreen platform: the picture goes to a
 // file, so no display is wanted even where there is one.
+// Qt's own notices while it sets up for the drawing (such as a missing runtime folder) are no
+// concern of a script reading our messages, so they are dropped while the application lives.
 class TDrawingApplication {
 public:
     TDrawingApplication()
     {
         if (QCoreApplication::instance()) return;
+        FPreviousHandler = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         FApplication = std::make_unique<QApplication>(FArgc, FArgv);
     }
+    ~TDrawingApplication()
+    {
+        if (!FApplication) return;
+        FApplication.reset();
+        qInstallMessageHandler(FPreviousHandler);
+    }
+    TDrawingApplication(const TDrawingApplication&) = delete;
+    TDrawingApplication& operator=(const TDrawingApplication&) = delete;
 
 private:
     int FArgc = 3;
@@ -39,6 +50,7 @@ private:
     char FPlatformOption[10] = "-platform";
     char FPlatform[10] = "offscreen";
     char* FArgv[4] = {FName, FPlatformOption, FPlatform, nullptr};
+    QtMessageHandler FPreviousHandler = nullptr;
     std::unique_ptr<QApplication> FApplication;
 };
 

@@ -40,13 +40,25 @@ std::pair<double, double> PaddedRange(std::initializer_list<const std::vector<do
     return {low - pad, high + pad};
 }
 
-QValueAxis* Axis(const QString& title, std::pair<double, double> range)
+// Values get round tick marks; records and years keep their own range, so the lines fill the
+// chart's width.
+QValueAxis* Axis(const QString& title, std::pair<double, double> range, bool nice = true)
 {
     auto* axis = new QValueAxis;
     axis->setTitleText(title);
     axis->setRange(range.first, range.second);
-    axis->applyNiceNumbers();
+    if (nice) axis->applyNiceNumbers();
     return axis;
+}
+
+// Ticks on round years or record numbers: a whole step of 1, 2 or 5 times a power of ten that
+// makes at most ten of them.
+double RoundStep(double span)
+{
+    const double base = std::pow(10.0, std::floor(std::log10(std::max(span / 10.0, 1.0))));
+    for (double factor : {1.0, 2.0, 5.0})
+        if (span / (base * factor) <= 10.0) return base * factor;
+    return base * 10.0;
 }
 
 void Attach(QChart& chart, QAbstractSeries* series, QValueAxis* x, QValueAxis* y)
@@ -62,9 +74,12 @@ std::unique_ptr<QChart> MakeHindcastSeriesChart(const TSkillChartData& data)
 {
     auto chart = std::make_unique<QChart>();
     chart->setTitle(Text(data.YName) + QStringLiteral(": observed, fitted and cross-validated"));
-    auto* x = Axis(Text(data.AxisTitle), PaddedRange({&data.Axis}));
+    auto* x = Axis(Text(data.AxisTitle), PaddedRange({&data.Axis}), false);
     auto* y = Axis(Text(data.YName), PaddedRange({&data.Observed, &data.Fitted, &data.Hindcast}));
-    if (data.AxisTitle != "Record") x->setLabelFormat("%.0f");
+    x->setTickType(QValueAxis::TicksDynamic);
+    x->setTickAnchor(0.0);
+    x->setTickInterval(RoundStep(x->max() - x->min()));
+    x->setLabelFormat("%.0f");
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     Attach(*chart, Line(QStringLiteral("observed"), data.Axis, data.Observed, QColor(0x20, 0x20, 0x20), Qt::SolidLine), x, y);
