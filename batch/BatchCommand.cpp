@@ -13,21 +13,12 @@
 #include "../data/CustomerData.h"
 #include "../data/MdbWriter.h"
 #include "../support/AsciiText.h"
-#include "CsvExport.h"
-#include "CsvReader.h"
+#include "BatchSource.h"
+#include "SkillCommand.h"
 
 namespace quorlin {
 
 namespace {
-
-constexpr int ExitFailed = 1;
-constexpr int ExitUsage = 2;
-
-// Bad usage or input: exit status 2.
-class EUsage : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 struct TComputeOptions {
     std::string Source;
@@ -49,87 +40,6 @@ struct TRemoval {
     double V;
     double F;
 };
-
-bool IsAccessDatabase(const std::string& path)
-{
-    const std::string ext = LowerAscii(std::filesystem::path(path).extension().string());
-    return ext == ".mdb" || ext == ".accdb";
-}
-
-// The records a command works on: a CSV file read into memory, or a table of an Access
-// database opened through the data module exactly as the desktop program opens it.
-class TSource {
-public:
-    TSource(const std::string& path, const std::string& table)
-    {
-        if (std::filesystem::is_directory(path)) throw EUsage("Cannot read '" + path + "': it is a folder");
-        if (!IsAccessDatabase(path)) {
-            if (!table.empty()) throw EUsage("--table applies to Access databases (.mdb, .accdb) only");
-            try {
-                FCsv = std::make_unique<TMemoryDataSet>(ReadCsvFile(path));
-            } catch (const ECsvError& e) {
-                throw EUsage(e.what());
-            }
-            FNames = FCsv->FieldNames();
-            return;
-        }
-        if (table.empty()) throw EUsage("An Access database needs --table NAME");
-        FData = std::make_unique<TCustomerData>();
-        FData->OpenTable(path, table);
-        if (!FData->DataQuery.Active())
-            throw EUsage(FData->LastError().empty() ? "Cannot open table '" + table + "'" : FData->LastError());
-        FNames = FData->DataQuery.FieldNames();
-    }
-
-    TDataSet& DataSet() { return FCsv ? static_cast<TDataSet&>(*FCsv) : FData->DataQuery; }
-    TMdbQuery& Query()
-    {
-        if (!FData) throw EUsage("Records can be changed in Access databases only");
-        return FData->DataQuery;
-    }
-    const std::vector<std::string>& FieldNames() const noexcept { return FNames; }
-    void WriteCsvTo(std::ostream& out) const
-    {
-        if (FCsv)
-            WriteCsv(*FCsv, out);
-        else
-            WriteCsv(FData->DataQuery.Records(), out);
-    }
-
-private:
-    std::unique_ptr<TMemoryDataSet> FCsv;
-    std::unique_ptr<TCustomerData> FData;
-    std::vector<std::string> FNames;
-};
-
-// Field names as the table spells them, checked before anything is computed.
-std::string ResolveField(const TSource& source, const std::string& name)
-{
-    for (const auto& field : source.FieldNames())
-        if (SameFieldName(field, name)) return field;
-    throw EUsage("Unknown field '" + EchoedText(name) + "'");
-}
-
-std::vector<std::string> ResolveFactors(const TSource& table, const TComputeOptions& options,
-                                        const std::string& y)
-{
-    std::vector<std::string> factors;
-    if (options.X.empty()) {
-        for (const auto& name : table.FieldNames())
-            if (name != y) factors.push_back(name);
-    } else {
-        for (const auto& given : options.X) {
-            const std::string name = ResolveField(table, given);
-            // As in the desktop program, the forecast element is never one of its own factors.
-            if (name == y) continue;
-            for (const auto& earlier : factors)
-                if (earlier == name) throw EUsage("Factor '" + name + "' is given twice");
-            factors.push_back(name);
-        }
-    }
-    if (factors.empty()) throw EUsage("No factor to compute with: give --x FIELD, or a source with more fields");
-    return factors;
-}
 
 nlohmann::json MatrixJson(const TMatrix& matrix)
 {
@@ -194,7 +104,7 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
     try {
         TSource table(options.Source, options.Table);
         const std::string y = ResolveField(table, options.Y);
-        const std::vector<std::string> factors = ResolveFactors(table, options, y);
+        const std::vector<std::string> factors = ResolveFactors(table, options.X, y);
         double fa = 0.0;
         if (!TryTextToFloat(options.Fa, fa)) throw EUsage(InvalidFloatMessage(options.Fa));
         const std::int32_t method = options.Method == "full" ? MethodFull : MethodStepwise;
@@ -413,6 +323,8 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
                     "the exit status is 1 and the file is unchanged.");
     }
 
+    const TSkillCommands skill(app);
+
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -425,6 +337,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     }
 
     if (computeCmd->parsed()) return Compute(compute, out, err);
+    if (skill.Parsed()) return skill.Run(out, err);
     if (updateCmd->parsed()) return EditRecords(TRecordChange::TKind::Update, update, err);
     if (insertCmd->parsed()) return EditRecords(TRecordChange::TKind::Insert, insert, err);
     if (deleteCmd->parsed()) return EditRecords(TRecordChange::TKind::Delete, remove, err);

@@ -113,8 +113,8 @@ void TAugEquation::StoreCoefficients()
 // TTigEquation
 
 TTigEquation::TTigEquation(const TMatrix& r, const TMatrix& rxy, const double* ryy, double fa, std::int32_t n,
-                           TRemovalNotifier onRemoval)
-    : TEquation(r, rxy, fa, n), FYCorner(*ryy), FOnRemoval(std::move(onRemoval))
+                           TRemovalNotifier onRemoval, TStepNotifier onStep)
+    : TEquation(r, rxy, fa, n), FYCorner(*ryy), FOnRemoval(std::move(onRemoval)), FOnStep(std::move(onStep))
 {
     const std::int32_t m = std::min({r.Rows(), r.Cols(), rxy.Rows()});
     FFactorCount = m;
@@ -180,6 +180,7 @@ std::int32_t TTigEquation::TryEnter()
     FAugmented->Sweep(k);
     FSelectedCount += 1;
     StoreCoefficients();
+    if (FOnStep) FOnStep({TStep::TAction::Enter, k, vk, f, A(m, m)});
     return k;
 }
 
@@ -202,6 +203,7 @@ std::int32_t TTigEquation::TryRemove()
     FAugmented->Sweep(k);
     FSelectedCount -= 1;
     StoreCoefficients();
+    if (FOnStep) FOnStep({TStep::TAction::Remove, k, vk, f, A(m, m)});
     if (FOnRemoval) FOnRemoval(k, vk, f);
     return k;
 }

@@ -17,6 +17,18 @@ namespace quorlin {
 // desktop caller can show a modal box here.
 using TRemovalNotifier = std::function<void(std::int32_t factor, double v, double f)>;
 
+// One step of the stepwise method: a factor taken in or taken out again, its variance
+// contribution V and its F, and Q' once the step is done.
+struct TStep {
+    enum class TAction { Enter, Remove };
+    TAction Action = TAction::Enter;
+    std::int32_t Factor = -1;
+    double V = 0.0;
+    double F = 0.0;
+    double Q = 0.0;
+};
+using TStepNotifier = std::function<void(const TStep& step)>;
+
 class TEquation {
 public:
     virtual ~TEquation() = default;
@@ -88,7 +100,7 @@ private:
 class TTigEquation : public TEquation {
 public:
     TTigEquation(const TMatrix& r, const TMatrix& rxy, const double* ryy, double fa, std::int32_t n,
-                 TRemovalNotifier onRemoval = {});
+                 TRemovalNotifier onRemoval = {}, TStepNotifier onStep = {});
 
     TMatrix* BuildAugmented(const TMatrix& r, const TMatrix& rxy) override;
     std::int32_t Solve() override;
@@ -116,6 +128,7 @@ private:
     std::int32_t FSelectedCount = 0;
     double FYCorner;
     TRemovalNotifier FOnRemoval;
+    TStepNotifier FOnStep;
 };
 
 }  // namespace quorlin

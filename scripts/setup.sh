@@ -14,7 +14,7 @@ packages=(
   mdbtools                                        # mdb-export: the benchmarks' yardstick, a reader in the tests
   python3                                         # the tests' independent reader of Access files
   qt6-base-dev libgl-dev                          # the desktop program (Qt 6 Widgets)
-  qt6-charts-dev qt6-svg-dev                      # the skill charts, and the program's SVG icon
+  qt6-charts-dev qt6-svg-dev libqt6opengl6-dev    # the skill charts (Qt Charts needs Qt OpenGL's CMake files), SVG charts and icon
   qt6-translations-l10n                           # Qt's own dialogs and buttons in Chinese
   desktop-file-utils                              # desktop-file-validate, checking the installed entry
   default-jre-headless libcommons-lang3-java libcommons-logging-java  # the tests' independent Access reader

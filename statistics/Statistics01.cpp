@@ -8,6 +8,7 @@
 #include "../support/FileWrite.h"
 #include "../support/ReportTarget.h"
 #include "../support/TextCodec.h"
+#include "RecordPass.h"
 
 namespace quorlin {
 
@@ -31,46 +32,6 @@ std::string FormatGeneral(double value) { return FormatFloat("%.15g", value); }
 
 namespace {
 
-// Puts the cursor back on the record that was current and resumes the data-aware controls,
-// also when reading a record fails, so that a failed computation leaves the table browsable.
-class TRecordPass {
-public:
-    explicit TRecordPass(TDataSet& query) : FQuery(query), FRecNo(query.RecNo()) { FQuery.DisableControls(); }
-    ~TRecordPass()
-    {
-        if (FActive) {
-            try {
-                Restore();
-            } catch (...) {
-                // Already failing: the first error is the one to report.
-            }
-        }
-    }
-    TRecordPass(const TRecordPass&) = delete;
-    TRecordPass& operator=(const TRecordPass&) = delete;
-
-    void Finish()
-    {
-        FActive = false;
-        Restore();
-    }
-
-private:
-    void Restore()
-    {
-        struct Resume {
-            TDataSet& Query;
-            ~Resume() { Query.EnableControls(); }
-        } resume{FQuery};
-        FQuery.First();
-        FQuery.MoveBy(FRecNo - 1);
-    }
-
-    TDataSet& FQuery;
-    std::int32_t FRecNo;
-    bool FActive = true;
-};
-
 // Refuses a factor count whose matrices would not fit, so that a table of a hundred thousand
 // columns costs a message instead of all the machine's memory.
 std::int32_t CheckedFactorCount(std::size_t factors)
@@ -93,7 +54,8 @@ std::uint64_t MatrixBytes(std::uint64_t factors) noexcept
 }
 
 TStatistics::TStatistics(TDataSet& query, const std::vector<std::string>& factorNames,
-                         const std::string& yFieldName, double fa, std::int32_t method, TRemovalNotifier onRemoval)
+                         const std::string& yFieldName, double fa, std::int32_t method, TRemovalNotifier onRemoval,
+                         TStepNotifier onStep)
     : FQuery(query),
       FFactorNames(factorNames),
       FYFieldName(yFieldName),
@@ -106,7 +68,8 @@ TStatistics::TStatistics(TDataSet& query, const std::vector<std::string>& factor
       FCoefficients(static_cast<std::size_t>(FFactorCount), 0.0),
       FMeans(static_cast<std::size_t>(FFactorCount), 0.0),
       FFa(fa),
-      FOnRemoval(std::move(onRemoval))
+      FOnRemoval(std::move(onRemoval)),
+      FOnStep(std::move(onStep))
 {
     Compute(method);
 }
@@ -131,7 +94,7 @@ TEquation& TStatistics::Compute(std::int32_t method)
 
     if (method == MethodStepwise)
         FEquation = std::make_unique<TTigEquation>(FCorrelation, FCorrelationXY, &FYSelfCorrelation, FFa,
-                                                   FSampleSize, FOnRemoval);
+                                                   FSampleSize, FOnRemoval, FOnStep);
     else
         FEquation = std::make_unique<TAugEquation>(FCorrelation, FCorrelationXY, &FYSelfCorrelation, FFa, FSampleSize);
     return *FEquation;

@@ -33,9 +33,9 @@ public:
     // Reads every record of query (three passes), forms means, covariances and correlations
     // and creates the equation object; the equation is solved by MakeEquationText. Any value
     // other than MethodStepwise selects the full multiple regression. onRemoval is told of each
-    // factor the stepwise method takes out again.
+    // factor the stepwise method takes out again, onStep of every entry and removal.
     TStatistics(TDataSet& query, const std::vector<std::string>& factorNames, const std::string& yFieldName,
-                double fa, std::int32_t method, TRemovalNotifier onRemoval = {});
+                double fa, std::int32_t method, TRemovalNotifier onRemoval = {}, TStepNotifier onStep = {});
     TStatistics(const TStatistics&) = delete;
     TStatistics& operator=(const TStatistics&) = delete;
     ~TStatistics();
@@ -102,6 +102,7 @@ private:
     double FYMean = 0.0;
     double FFa;
     TRemovalNotifier FOnRemoval;
+    TStepNotifier FOnStep;
 
     // The fields, looked up once per computation, and the current record's values.
     std::vector<std::int32_t> FFactorFields;

@@ -34,7 +34,7 @@ inline std::string DataFile(const std::string& name) { return std::string(QUORLI
 // One of the test data's tables of plain numbers, read without the batch command's CSV reader
 // so that the statistics tests need nothing beyond the statistics: a line of names, then lines
 // of numbers, comma-separated, nothing quoted.
-inline TMemoryDataSet NumberTable(const std::string& name)
+inline TMemoryDataSet NumberTableFile(const std::string& path)
 {
     auto cellsOf = [](const std::string& line) {
         std::vector<std::string> cells;
@@ -42,7 +42,7 @@ inline TMemoryDataSet NumberTable(const std::string& name)
         for (std::string cell; std::getline(in, cell, ',');) cells.push_back(cell);
         return cells;
     };
-    std::ifstream in(DataFile(name));
+    std::ifstream in(path);
     std::string line;
     std::getline(in, line);
     TMemoryDataSet table(cellsOf(line));
@@ -52,6 +52,8 @@ inline TMemoryDataSet NumberTable(const std::string& name)
     }
     return table;
 }
+
+inline TMemoryDataSet NumberTable(const std::string& name) { return NumberTableFile(DataFile(name)); }
 
 // A copy of the test database that may be written, whatever mode the original has.
 inline std::string WritableCopy(const TempFolder& folder, const std::string& name = "r.mdb")

@@ -221,3 +221,33 @@ TEST(StepwiseFaults, DependentFactorGetsNoContributionAndOnlyEntersAtZeroThresho
     TTigEquation forced(MatrixOf({{1, 1}, {1, 1}}), ColumnOf({0.5, 0.5}), &One, 0.0, 20);
     EXPECT_THROW(forced.Solve(), EMathError);
 }
+
+TEST(StepwiseFourFactors, StepNoticesFollowThePathAndAgreeWithTheRemovalNotice)
+{
+    std::vector<Removal> removals;
+    std::vector<TStep> steps;
+    TTigEquation eq(
+        FourFactorR(), FourFactorR_y(), &One, 4.0, 20, [&](std::int32_t k, double v, double f) { removals.push_back({k, v, f}); },
+        [&](const TStep& step) { steps.push_back(step); });
+    eq.Solve();
+    using Action = TStep::TAction;
+    ASSERT_EQ(steps.size(), 4u);
+    const std::pair<Action, std::int32_t> path[] = {{Action::Enter, 2}, {Action::Enter, 3}, {Action::Enter, 0}, {Action::Remove, 2}};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(steps[i].Action, path[i].first) << i;
+        EXPECT_EQ(steps[i].Factor, path[i].second) << i;
+        EXPECT_EQ(steps[i].F >= 4.0, steps[i].Action == Action::Enter) << i;
+    }
+    // The first entry takes V = 0.49 off Q' = 1, with F = 18 · 0.49 / 0.51.
+    EXPECT_NEAR(steps[0].V, 0.49, 1e-15);
+    EXPECT_NEAR(steps[0].Q, 0.51, 1e-15);
+    EXPECT_NEAR(steps[0].F, 18 * 0.49 / 0.51, 1e-13);
+    // Each entry lowers Q' by its V and the removal raises it by its V.
+    for (std::size_t i = 1; i < 4; ++i) {
+        const double change = steps[i].Action == Action::Enter ? -steps[i].V : steps[i].V;
+        EXPECT_NEAR(steps[i].Q, steps[i - 1].Q + change, 1e-14) << i;
+    }
+    EXPECT_EQ(steps[3].V, removals[0].V);
+    EXPECT_EQ(steps[3].F, removals[0].F);
+    EXPECT_NEAR(steps[3].Q, eq.ResidualShare(), 1e-15);
+}

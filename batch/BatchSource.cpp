@@ -1,0 +1,79 @@
+#include "BatchSource.h"
+
+#include <filesystem>
+#include <ostream>
+
+#include "../support/AsciiText.h"
+#include "CsvExport.h"
+#include "CsvReader.h"
+
+namespace quorlin {
+
+namespace {
+
+bool IsAccessDatabase(const std::string& path)
+{
+    const std::string ext = LowerAscii(std::filesystem::path(path).extension().string());
+    return ext == ".mdb" || ext == ".accdb";
+}
+
+}  // namespace
+
+TSource::TSource(const std::string& path, const std::string& table)
+{
+    if (std::filesystem::is_directory(path)) throw EUsage("Cannot read '" + path + "': it is a folder");
+    if (!IsAccessDatabase(path)) {
+        if (!table.empty()) throw EUsage("--table applies to Access databases (.mdb, .accdb) only");
+        try {
+            FCsv = std::make_unique<TMemoryDataSet>(ReadCsvFile(path));
+        } catch (const ECsvError& e) {
+            throw EUsage(e.what());
+        }
+        FNames = FCsv->FieldNames();
+        return;
+    }
+    if (table.empty()) throw EUsage("An Access database needs --table NAME");
+    FData = std::make_unique<TCustomerData>();
+    FData->OpenTable(path, table);
+    if (!FData->DataQuery.Active())
+        throw EUsage(FData->LastError().empty() ? "Cannot open table '" + table + "'" : FData->LastError());
+    FNames = FData->DataQuery.FieldNames();
+}
+
+void TSource::WriteCsvTo(std::ostream& out) const
+{
+    if (FCsv)
+        WriteCsv(*FCsv, out);
+    else
+        WriteCsv(FData->DataQuery.Records(), out);
+}
+
+// Field names as the table spells them, checked before anything is computed.
+std::string ResolveField(const TSource& source, const std::string& name)
+{
+    for (const auto& field : source.FieldNames())
+        if (SameFieldName(field, name)) return field;
+    throw EUsage("Unknown field '" + EchoedText(name) + "'");
+}
+
+std::vector<std::string> ResolveFactors(const TSource& table, const std::vector<std::string>& x, const std::string& y)
+{
+    std::vector<std::string> factors;
+    if (x.empty()) {
+        for (const auto& name : table.FieldNames())
+            if (name != y) factors.push_back(name);
+    } else {
+        for (const auto& given : x) {
+            const std::string name = ResolveField(table, given);
+            // As in the desktop program, the forecast element is never one of its own factors.
+            if (name == y) continue;
+            for (const auto& earlier : factors)
+                if (earlier == name) throw EUsage("Factor '" + name + "' is given twice");
+            factors.push_back(name);
+        }
+    }
+    if (factors.empty()) throw EUsage("No factor to compute with: give --x FIELD, or a source with more fields");
+    return factors;
+}
+
+}  // namespace quorlin

@@ -1,0 +1,52 @@
+#pragma once
+// What every subcommand of the batch command shares: its exit statuses, the error for bad
+// usage or input, the records it works on (a CSV file or a table of an Access database) and
+// the field names given on its command line, resolved against them.
+
+#include <iosfwd>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "../data/CustomerData.h"
+#include "../statistics/MemoryDataSet.h"
+
+namespace quorlin {
+
+constexpr int ExitFailed = 1;
+constexpr int ExitUsage = 2;
+
+// Bad usage or input: exit status 2.
+class EUsage : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// The records a command works on: a CSV file read into memory, or a table of an Access
+// database opened through the data module exactly as the desktop program opens it.
+class TSource {
+public:
+    TSource(const std::string& path, const std::string& table);
+
+    TDataSet& DataSet() { return FCsv ? static_cast<TDataSet&>(*FCsv) : FData->DataQuery; }
+    TMdbQuery& Query()
+    {
+        if (!FData) throw EUsage("Records can be changed in Access databases only");
+        return FData->DataQuery;
+    }
+    const std::vector<std::string>& FieldNames() const noexcept { return FNames; }
+    void WriteCsvTo(std::ostream& out) const;
+
+private:
+    std::unique_ptr<TMemoryDataSet> FCsv;
+    std::unique_ptr<TCustomerData> FData;
+    std::vector<std::string> FNames;
+};
+
+// Field names as the table spells them, checked before anything is computed.
+std::string ResolveField(const TSource& source, const std::string& name);
+// The factors --x names (every field but Y when none is named), as the table spells them.
+std::vector<std::string> ResolveFactors(const TSource& table, const std::vector<std::string>& x, const std::string& y);
+
+}  // namespace quorlin

@@ -1,0 +1,174 @@
+#include "SkillCommand.h"
+
+#include <ostream>
+
+#include "../numeric/FloatError.h"
+#include "../statistics/Skill.h"
+#include "../support/AsciiText.h"
+#include "../support/ReportTarget.h"
+#include "BatchSource.h"
+#include "ForecastCases.h"
+#include "SkillOutput.h"
+#ifdef QUORLIN_HAVE_CHARTS
+#include "../charts/SkillChart.h"
+#endif
+
+namespace quorlin {
+
+namespace {
+
+// The source opened and the names and numbers of the command line checked against it.
+struct TPrepared {
+    std::unique_ptr<TSource> Source;
+    std::string Y;
+    std::vector<std::string> Factors;
+    double Fa = 0.0;
+    std::int32_t Method = MethodStepwise;
+};
+
+TPrepared Prepare(const TEquationOptions& options)
+{
+    TPrepared p;
+    p.Source = std::make_unique<TSource>(options.Source, options.Table);
+    p.Y = ResolveField(*p.Source, options.Y);
+    p.Factors = ResolveFactors(*p.Source, options.X, p.Y);
+    if (!TryTextToFloat(options.Fa, p.Fa)) throw EUsage(InvalidFloatMessage(options.Fa));
+    p.Method = options.Method == "full" ? MethodFull : MethodStepwise;
+    return p;
+}
+
+void AddEquationOptions(CLI::App& cmd, TEquationOptions& options)
+{
+    cmd.add_option("SOURCE", options.Source, "Access database or CSV file holding the records")->required();
+    cmd.add_option("--table", options.Table, "The table or view of an Access database");
+    cmd.add_option("--y", options.Y, "The forecast element Y (a field name)")->required();
+    cmd.add_option("--x", options.X, "A candidate factor; repeat for several. Default: every field but Y");
+    cmd.add_option("--method", options.Method, "stepwise (default) or full")->check(CLI::IsMember({"stepwise", "full"}));
+    cmd.add_option("--fa", options.Fa, "The F threshold of the stepwise method (default 4.00)");
+    cmd.add_flag("--json", options.Json, "Print JSON instead of text; on failure {\"error\": message}");
+}
+
+bool EndsWithIgnoringCase(const std::string& text, const std::string& end)
+{
+    const std::string lower = LowerAscii(text);
+    return lower.size() >= end.size() && lower.compare(lower.size() - end.size(), end.size(), end) == 0;
+}
+
+void CheckPlotPath(const std::string& path)
+{
+    if (path.empty()) return;
+#ifndef QUORLIN_HAVE_CHARTS
+    throw EUsage("--plot needs the charts, and this quorlin-batch was built without Qt (QUORLIN_DESKTOP=OFF)");
+#endif
+    if (!EndsWithIgnoringCase(path, ".svg") && !EndsWithIgnoringCase(path, ".png"))
+        throw EUsage("--plot writes a .svg or a .png file, not '" + EchoedText(path) + "'");
+}
+
+void SavePlot(const TSkill& skill, TSource& source, const std::string& path, const std::string& sourcePath)
+{
+#ifdef QUORLIN_HAVE_CHARTS
+    bool years = false;
+    TSkillChartData data;
+    data.YName = skill.Equation.YName();
+    data.Axis = RecordAxis(source.DataSet(), source.FieldNames().front(), years);
+    data.AxisTitle = years ? source.FieldNames().front() : "Record";
+    data.Observed = skill.Observed;
+    data.Fitted = skill.Fitted;
+    data.Hindcast = skill.Validation.Hindcast;
+    data.Leave = skill.Validation.Leave;
+    SaveSkillChart(data, path, sourcePath);
+#else
+    (void)skill, (void)source, (void)path, (void)sourcePath;
+#endif
+}
+
+double LevelPercent(const std::string& text)
+{
+    double level = 0.0;
+    if (!TryTextToFloat(text, level)) throw EUsage("--level: " + InvalidFloatMessage(text));
+    if (!(level > 0.0 && level < 100.0)) throw EUsage("--level is a percentage between 0 and 100, not " + text);
+    return level;
+}
+
+}  // namespace
+
+TSkillCommands::TSkillCommands(CLI::App& app)
+{
+    FSkillCmd = app.add_subcommand("skill", "The equation in full and its cross-validated skill");
+    AddEquationOptions(*FSkillCmd, FSkill);
+    FSkillCmd->add_option("--leave", FLeave,
+                          "Records left out in each fold, centred on the one forecast (odd; default 1, leave-one-out)");
+    FSkillCmd->add_option("--plot", FPlot,
+                          "Draw observed, fitted and hindcast Y, and hindcast against observed, to FILE.svg or FILE.png");
+    FSkillCmd->footer(
+        "Every fold repeats the whole computation, the stepwise selection included, on the records it keeps,\n"
+        "and forecasts the record left out. Exit status: 0 done; 1 the computation failed; 2 bad usage or input.");
+
+    FForecastCmd = app.add_subcommand("forecast", "Forecast new cases with the equation, with prediction intervals");
+    AddEquationOptions(*FForecastCmd, FForecast);
+    FForecastCmd->add_option("--level", FLevel, "The interval's level in percent (default 95)");
+    auto* with = FForecastCmd->add_option("--with", FWith, "FACTOR=VALUE for one case; repeat for each factor");
+    auto* cases = FForecastCmd->add_option("--cases", FCases, "A CSV file with one case a line, columns named by factor");
+    with->excludes(cases);
+    FForecastCmd->footer("One line (or JSON object) per case. A case missing a factor of the equation is an error (exit 2).");
+}
+
+int TSkillCommands::Run(std::ostream& out, std::ostream& err) const
+{
+    const bool json = FSkillCmd->parsed() ? FSkill.Json : FForecast.Json;
+    auto fail = [&](int status, const std::string& message) {
+        err << "quorlin-batch: " << message << '\n';
+        if (json) out << DumpJson({{"error", message}}) << '\n';
+        return status;
+    };
+    try {
+        return FSkillCmd->parsed() ? RunSkill(out) : RunForecast(out);
+    } catch (const EUsage& e) {
+        return fail(ExitUsage, e.what());
+    } catch (const ETooManyFactors& e) {
+        return fail(ExitUsage, e.what());
+    } catch (const std::exception& e) {
+        // Floating-point faults, unreadable values, an interval without degrees of freedom, a
+        // plot that cannot or may not be written.
+        return fail(ExitFailed, e.what());
+    }
+}
+
+int TSkillCommands::RunSkill(std::ostream& out) const
+{
+    CheckPlotPath(FPlot);
+    TPrepared p = Prepare(FSkill);
+    try {
+        CheckLeave(FLeave, p.Source->DataSet().RecordCount());
+    } catch (const ESkillError& e) {
+        throw EUsage(std::string("--leave: ") + e.what());
+    }
+    const TSkill skill = ComputeSkill(p.Source->DataSet(), p.Factors, p.Y, {p.Method, p.Fa, FLeave});
+    if (!FPlot.empty()) SavePlot(skill, *p.Source, FPlot, FSkill.Source);
+    const TSkillRun run{FSkill.Method, p.Fa};
+    if (FSkill.Json) {
+        out << DumpJson(SkillJson(skill, run)) << '\n';
+    } else {
+        for (const auto& line : SkillText(skill, run)) out << line << '\n';
+    }
+    return 0;
+}
+
+int TSkillCommands::RunForecast(std::ostream& out) const
+{
+    if (FWith.empty() && FCases.empty()) throw EUsage("forecast needs the case: --with FACTOR=VALUE... or --cases FILE.csv");
+    const double level = LevelPercent(FLevel);
+    TPrepared p = Prepare(FForecast);
+    const TFittedEquation equation(p.Source->DataSet(), p.Factors, p.Y, p.Method, p.Fa);
+    const std::vector<std::string> factors = equation.FactorNames();
+    const std::vector<std::vector<double>> cases =
+        FCases.empty() ? std::vector<std::vector<double>>{CaseFromAssignments(*p.Source, FWith, factors)}
+                       : CasesFromCsv(FCases, factors);
+    std::vector<TForecast> forecasts;
+    for (const auto& values : cases) forecasts.push_back(equation.Forecast(values, level / 100.0));
+    for (const TForecast& f : forecasts)
+        out << (FForecast.Json ? DumpJson(ForecastJson(f, level)) : ForecastText(p.Y, f, level)) << '\n';
+    return 0;
+}
+
+}  // namespace quorlin

@@ -1,0 +1,51 @@
+#pragma once
+// The skill and forecast subcommands of quorlin-batch:
+//
+//   quorlin-batch skill SOURCE [--table T] --y Y [--x X]... [--method stepwise|full] [--fa F]
+//                 [--leave K] [--json] [--plot FILE.svg|FILE.png]
+//   quorlin-batch forecast SOURCE [--table T] --y Y [--x X]... [--method ...] [--fa F]
+//                 [--level P] (--with FACTOR=VALUE... | --cases FILE.csv) [--json]
+
+#include <CLI/CLI.hpp>
+
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace quorlin {
+
+struct TEquationOptions {
+    std::string Source;
+    std::string Table;
+    std::string Y;
+    std::vector<std::string> X;
+    std::string Method = "stepwise";
+    std::string Fa = "4.00";
+    bool Json = false;
+};
+
+class TSkillCommands {
+public:
+    // Adds both subcommands to app.
+    explicit TSkillCommands(CLI::App& app);
+
+    // After parsing: whether one of them was chosen, and running it.
+    bool Parsed() const { return FSkillCmd->parsed() || FForecastCmd->parsed(); }
+    int Run(std::ostream& out, std::ostream& err) const;
+
+private:
+    int RunSkill(std::ostream& out) const;
+    int RunForecast(std::ostream& out) const;
+
+    CLI::App* FSkillCmd = nullptr;
+    CLI::App* FForecastCmd = nullptr;
+    TEquationOptions FSkill;
+    std::int32_t FLeave = 1;
+    std::string FPlot;
+    TEquationOptions FForecast;
+    std::string FLevel = "95";
+    std::vector<std::string> FWith;
+    std::string FCases;
+};
+
+}  // namespace quorlin

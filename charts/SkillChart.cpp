@@ -1,0 +1,131 @@
+#include "SkillChart.h"
+
+#include <QtCore/QBuffer>
+#include <QtGui/QImage>
+#include <QtGui/QPainter>
+#include <QtSvg/QSvgGenerator>
+#include <QtWidgets/QApplication>
+#include <QtWidgets/QGraphicsScene>
+
+#include <memory>
+
+#include "../support/AsciiText.h"
+#include "../support/FileWrite.h"
+#include "../support/ReportTarget.h"
+#include "SkillChartItems.h"
+
+namespace quorlin {
+
+namespace {
+
+constexpr int SeriesWidth = 900;
+constexpr int ScatterWidth = 520;
+constexpr int Height = 520;
+
+// Charts are graphics widgets and need an application object. A program without one (the
+// batch command) gets one for the drawing, on the offscreen platform: the picture goes to a
+// file, so no display is wanted even where there is one.
+// Qt's own notices while it sets up for the drawing (such as a missing runtime folder) are no
+// concern of a script reading our messages, so they are dropped while the application lives.
+class TDrawingApplication {
+public:
+    TDrawingApplication()
+    {
+        if (QCoreApplication::instance()) return;
+        FPreviousHandler = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
+        FApplication = std::make_unique<QApplication>(FArgc, FArgv);
+    }
+    ~TDrawingApplication()
+    {
+        if (!FApplication) return;
+        FApplication.reset();
+        qInstallMessageHandler(FPreviousHandler);
+    }
+    TDrawingApplication(const TDrawingApplication&) = delete;
+    TDrawingApplication& operator=(const TDrawingApplication&) = delete;
+
+private:
+    int FArgc = 3;
+    char FName[14] = "quorlin-batch";
+    char FPlatformOption[10] = "-platform";
+    char FPlatform[10] = "offscreen";
+    char* FArgv[4] = {FName, FPlatformOption, FPlatform, nullptr};
+    QtMessageHandler FPreviousHandler = nullptr;
+    std::unique_ptr<QApplication> FApplication;
+};
+
+enum class TFormat { Svg, Png };
+
+TFormat FormatOf(const std::string& path)
+{
+    const std::string lower = LowerAscii(path);
+    auto endsWith = [&](const std::string& ext) {
+        return lower.size() >= ext.size() && lower.compare(lower.size() - ext.size(), ext.size(), ext) == 0;
+    };
+    if (endsWith(".svg")) return TFormat::Svg;
+    if (endsWith(".png")) return TFormat::Png;
+    throw EChartError("A plot is written as .svg or .png, not as '" + path + "'");
+}
+
+void Draw(QGraphicsScene& scene, QPaintDevice& device)
+{
+    QPainter painter;
+    if (!painter.begin(&device)) throw EChartError("Cannot draw the charts");
+    painter.setRenderHint(QPainter::Antialiasing);
+    scene.render(&painter, QRectF(0, 0, SeriesWidth + ScatterWidth, Height), scene.sceneRect());
+    painter.end();
+}
+
+QByteArray Render(const TSkillChartData& data, TFormat format)
+{
+    QGraphicsScene scene(0, 0, SeriesWidth + ScatterWidth, Height);
+    scene.setBackgroundBrush(Qt::white);
+    // The scene owns the charts once they are added.
+    QChart* series = MakeHindcastSeriesChart(data).release();
+    QChart* scatter = MakeHindcastScatterChart(data).release();
+    scene.addItem(series);
+    scene.addItem(scatter);
+    series->setGeometry(0, 0, SeriesWidth, Height);
+    scatter->setGeometry(SeriesWidth, 0, ScatterWidth, Height);
+    // Lets the charts lay out their plot areas and axes before they are drawn.
+    QCoreApplication::processEvents();
+
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (format == TFormat::Svg) {
+        QSvgGenerator svg;
+        svg.setOutputDevice(&buffer);
+        svg.setSize(QSize(SeriesWidth + ScatterWidth, Height));
+        svg.setViewBox(QRect(0, 0, SeriesWidth + ScatterWidth, Height));
+        svg.setTitle(QString::fromStdString(data.YName) + QStringLiteral(": hindcast"));
+        Draw(scene, svg);
+    } else {
+        QImage image(SeriesWidth + ScatterWidth, Height, QImage::Format_ARGB32);
+        image.fill(Qt::white);
+        Draw(scene, image);
+        buffer.open(QIODevice::WriteOnly);
+        if (!image.save(&buffer, "PNG")) throw EChartError("Cannot encode the charts as PNG");
+    }
+    if (bytes.isEmpty()) throw EChartError("Drawing the charts gave no picture");
+    return bytes;
+}
+
+}  // namespace
+
+void SaveSkillChart(const TSkillChartData& data, const std::string& path, const std::string& sourcePath)
+{
+    const TFormat format = FormatOf(path);
+    CheckReportTarget(path, sourcePath);
+    QByteArray bytes;
+    {
+        TDrawingApplication application;
+        bytes = Render(data, format);
+    }
+    try {
+        ReplaceFileContents(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+    } catch (const EFileWriteError& e) {
+        throw EChartError("Cannot write plot '" + path + "': " + e.what());
+    }
+}
+
+}  // namespace quorlin

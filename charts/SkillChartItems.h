@@ -1,0 +1,17 @@
+#pragma once
+// The two skill charts as Qt Charts objects, for a window to show or a file to be drawn from.
+
+#include <QtCharts/QChart>
+
+#include <memory>
+
+#include "SkillChart.h"
+
+namespace quorlin {
+
+// Observed, fitted and hindcast Y against the record axis.
+std::unique_ptr<QChart> MakeHindcastSeriesChart(const TSkillChartData& data);
+// Hindcast against observed, with the line on which they would be equal.
+std::unique_ptr<QChart> MakeHindcastScatterChart(const TSkillChartData& data);
+
+}  // namespace quorlin

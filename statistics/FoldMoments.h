@@ -1,0 +1,56 @@
+#pragma once
+// The means and centred sums of squares and products of every column of a sample (the factors
+// and Y), and those of the sample without a run of consecutive records, taken out of the sums
+// instead of summing the kept records again.
+//
+// Taking records out is exact in algebra: with d the removed records' deviations from the full
+// means, D their sum and n' the records kept,
+//     mean' = mean - D / n',   C' = C - sum of d d' - D D' / n'.
+// In arithmetic the subtraction cancels where a column's kept records vary little compared
+// with the removed ones. The sums are therefore kept in extended precision, and a column whose
+// sum of squares falls to a millionth of what it was makes the fold's moments be summed again
+// from the kept records. A column whose kept records are all equal makes the fold
+// uncomputable (EFoldFailed), as its correlations would be 0/0.
+
+#include <cstdint>
+#include <stdexcept>
+#include <vector>
+
+#include "../numeric/FloatError.h"
+#include "SkillSample.h"
+
+namespace quorlin {
+
+class EFoldFailed : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct TMoments {
+    std::int32_t Count = 0;
+    std::vector<Extended> Means;  // by column, Y last
+    std::vector<Extended> Sums;   // (m + 1) x (m + 1), row by row; only j >= i is kept up to date
+
+    Extended Sum(std::size_t i, std::size_t j) const { return i <= j ? Sums[i * Means.size() + j] : Sums[j * Means.size() + i]; }
+};
+
+class TFoldMoments {
+public:
+    explicit TFoldMoments(const TSkillSample& sample);
+
+    const TMoments& Full() const noexcept { return FFull; }
+    // The moments of the records outside first..last (0-based, inclusive) into out, whose
+    // storage is reused from fold to fold. Raises EFoldFailed as said above.
+    void Without(std::int32_t first, std::int32_t last, TMoments& out) const;
+
+private:
+    // Whether any column lost too many digits to cancellation.
+    bool Downdate(std::int32_t first, std::int32_t last, TMoments& out) const;
+    void Recount(std::int32_t first, std::int32_t last, TMoments& out) const;
+
+    const TSkillSample& FSample;
+    std::vector<const double*> FColumns;
+    TMoments FFull;
+};
+
+}  // namespace quorlin
