@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "EquForm.h"
+#include "SkillForm.h"
 #include "statistics/Statistics01.h"
 #include "support/ReportTarget.h"
 
@@ -71,6 +72,27 @@ void TEquForm::Button1Click()
         if (IsExistingFile(*path)) FUi.OpenWithDesktop(*path);
     }
     stats.reset();
+    UpdateControls();
+}
+
+void TEquForm::Button7Click()
+{
+    // The same choice as 计算&保存 takes, read the same way.
+    ComboBox1Change();
+    if (!CollectSelection()) {
+        UpdateControls();
+        return;
+    }
+    TSkillRequest request;
+    request.Fa = TextToFloat(MaskEdit1->text().toStdString());
+    request.Method = ComboBox2->currentIndex() == 1 ? MethodFull : MethodStepwise;
+    request.Data = &CustomerData->DataQuery;
+    request.SourcePath = CustomerData->DataConn.FileName();
+    request.FactorNames = FactorNames;
+    request.YName = YFieldName;
+    request.FirstFieldName = ComboBox1->itemText(0).toStdString();
+    if (!SkillForm) SkillForm = std::make_unique<TSkillForm>(FUi);
+    SkillForm->Check(request);
     UpdateControls();
 }
 

@@ -20,6 +20,7 @@
 #include "data/windows/DlgTables.h"
 #include "data/windows/QtUserInterface.h"
 #include "KeyboardContextMenu.h"
+#include "SkillForm.h"
 
 namespace quorlin {
 
@@ -124,6 +125,7 @@ TEquForm::TEquForm(TUserInterface& ui, QWidget* parent) : QWidget(parent), FUi(u
     Button3 = MakeButton(Panel3, "Button3", QStringLiteral("显示数据表"), 80);
     Button4 = MakeButton(Panel3, "Button4", QStringLiteral("更新字段表"), 112);
     Button6 = MakeButton(Panel3, "Button6", QStringLiteral("帮助"), 152);
+    Button7 = MakeButton(Panel3, "Button7", QStringLiteral("预报检验"), 184);
     Button5 = MakeButton(Panel3, "Button5", QStringLiteral("退出"), 232);
     Button5->setVisible(false);
 
@@ -166,7 +168,8 @@ TEquForm::TEquForm(TUserInterface& ui, QWidget* parent) : QWidget(parent), FUi(u
     setTabOrder(Button3, Button4);
     setTabOrder(Button4, Button5);
     setTabOrder(Button5, Button6);
-    setTabOrder(Button6, ComboBox1);
+    setTabOrder(Button6, Button7);
+    setTabOrder(Button7, ComboBox1);
     setTabOrder(ComboBox1, CheckListBox1);
     setTabOrder(CheckListBox1, MaskEdit1);
     setTabOrder(MaskEdit1, ComboBox2);
@@ -180,6 +183,7 @@ TEquForm::TEquForm(TUserInterface& ui, QWidget* parent) : QWidget(parent), FUi(u
     wire(Button4, &QPushButton::clicked, &TEquForm::Button4Click);
     wire(Button5, &QPushButton::clicked, &TEquForm::Button5Click);
     wire(Button6, &QPushButton::clicked, &TEquForm::Button6Click);
+    wire(Button7, &QPushButton::clicked, &TEquForm::Button7Click);
     wire(Selectall1, &QAction::triggered, &TEquForm::Selectall1Click);
     wire(Unselectall1, &QAction::triggered, &TEquForm::Unselectall1Click);
     wire(Refresh1, &QAction::triggered, &TEquForm::Button4Click);
@@ -194,7 +198,7 @@ TEquForm::TEquForm(TUserInterface& ui, QWidget* parent) : QWidget(parent), FUi(u
     FormCreate();
 }
 
-TEquForm::~TEquForm() = default;
+TEquForm::~TEquForm() = default;  // here, where TSkillForm is complete
 
 void TEquForm::Guard(const std::function<void()>& handler)
 {
@@ -263,6 +267,7 @@ void TEquForm::UpdateControls()
 {
     const bool open = CustomerData && CustomerData->DataQuery.Active();
     Button1->setEnabled(open && ComboBox1->currentIndex() >= 0 && ComboBox2->currentIndex() >= 0);
+    Button7->setEnabled(Button1->isEnabled());
     Button3->setEnabled(open);
     Button4->setEnabled(open);
     MaskEdit1->setEnabled(ComboBox2->currentIndex() == 0);

@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QWidget>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,7 @@ class QWindow;
 namespace quorlin {
 
 class TGridForm;
+class TSkillForm;
 class TTablesDlg;
 
 // The F threshold field: two required digits, a point, two optional digits. Leaving it with a
@@ -69,6 +71,8 @@ public:
     QPushButton* Button4;
     QPushButton* Button5;
     QPushButton* Button6;
+    // The forecast check, below help: enabled exactly when 计算&保存 is.
+    QPushButton* Button7;
     QLabel* Label1;
     QLabel* Label2;
     QLabel* Label3;
@@ -97,6 +101,7 @@ public:
     void Button4Click();
     void Button5Click();
     void Button6Click();
+    void Button7Click();
     void ComboBox1Change();
     void ComboBox2Change();
     void Selectall1Click();
@@ -111,6 +116,9 @@ public:
     // The window takes the focus from `previous` (nullptr: from no window of the program).
     // The lists are refilled on the first activation and on every return from the browser.
     void Activated(QWindow* previous);
+
+    // The forecast check window, once it has been opened.
+    TSkillForm* SkillCheck() const noexcept { return SkillForm.get(); }
 
     // How the import shows its dialog; tests put a script in place of the modal loop.
     std::function<void(TTablesDlg&)> ShowTablesDialog;
@@ -128,6 +136,7 @@ private:
     TUserInterface& FUi;
     TCustomerData* CustomerData = nullptr;
     TGridForm* GridForm = nullptr;
+    std::unique_ptr<TSkillForm> SkillForm;
     QWindow* FLastFocusWindow = nullptr;
     bool FActivatedOnce = false;
 };

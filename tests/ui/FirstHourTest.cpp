@@ -155,9 +155,9 @@ TEST_F(FirstHour, TabGoesDownTheButtonsThenThroughTheChoices)
     ShowAndActivate(Form);
     Import(Regression, "Weather");
     ChooseY("Rain");
-    EXPECT_THAT(TabOrder(Form.Button1, 10),
-                ElementsAre("Button1", "Button2", "Button3", "Button4", "Button6", "ComboBox1", "CheckListBox1",
-                            "MaskEdit1", "ComboBox2", "Button1"));
+    EXPECT_THAT(TabOrder(Form.Button1, 11),
+                ElementsAre("Button1", "Button2", "Button3", "Button4", "Button6", "Button7", "ComboBox1",
+                            "CheckListBox1", "MaskEdit1", "ComboBox2", "Button1"));
     Form.hide();
 }
 
