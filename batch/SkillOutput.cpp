@@ -85,10 +85,10 @@ std::vector<std::string> SkillText(const TSkill& skill, const TSkillRun& run)
             lines.push_back("  " + Cell(ActionName(s.Action), 7) + Cell(eq.CandidateNames()[static_cast<std::size_t>(s.Factor)], 12) +
                             "V=" + Cell(Figure(s.V), 12) + "F=" + Cell(Figure(s.F), 12) + "Q'=" + Figure(s.Q));
     }
-    lines.push_back("  " + Cell("factor", 12) + Cell("b", 14) + Cell("se", 14) + Cell("t", 12) + Cell("p", 12) + "VIF");
+    lines.push_back("  " + Cell("factor", 12) + Cell("b", 14) + Cell("se", 14) + Cell("t", 12) + Cell("p", 14) + "VIF");
     for (const TCoefficient& c : eq.Coefficients())
         lines.push_back("  " + Cell(c.Name, 12) + Cell(Figure(c.B), 14) + Cell(Figure(c.SE), 14) + Cell(Figure(c.T), 12) +
-                        Cell(Figure(c.P), 12) + Figure(c.VIF));
+                        Cell(Figure(c.P), 14) + Figure(c.VIF));
     lines.push_back("  " + Cell("constant", 12) + Figure(eq.Constant()));
     lines.push_back("n=" + std::to_string(eq.SampleSize()) + "  R²=" + Figure(eq.R2()) + "  adjusted R²=" +
                     Figure(eq.AdjustedR2()) + "  s=" + Figure(eq.S()) + "  F=" + Figure(eq.F()) + "  p(F)=" + Figure(eq.FP()));

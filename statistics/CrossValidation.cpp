@@ -15,6 +15,10 @@ using checked::Store;
 
 namespace {
 
+// A factor of a fold's equation whose variance inflation factor exceeds this is, to working
+// precision, a combination of the others: its pivot was left over by rounding.
+constexpr double SingularVif = 1e12;
+
 // The equation of one fold, made from its moments by the same equation objects as the final
 // equation, and its forecast of the centre record.
 class TFoldFit {
@@ -41,6 +45,8 @@ public:
             FCorrelationY.SetElement(Store(moments.Sum(a, y) * scale[a] * scale[y]), i, 0);
         }
 
+        // More coefficients than records: the correlations are singular, whatever rounding says.
+        if (method != MethodStepwise && m >= moments.Count) RaiseFloatFault(FloatFault::ZeroDivide);
         const double ryy = 1.0;
         std::unique_ptr<TEquation> equation;
         if (method == MethodStepwise)
@@ -56,6 +62,7 @@ public:
             const auto a = static_cast<std::size_t>(i);
             FSelected[a] = !stepwise || stepwise->IsSelected(i);
             if (!FSelected[a]) continue;
+            if (*equation->Augmented()->Element(i, i) > SingularVif) RaiseFloatFault(FloatFault::ZeroDivide);
             // b = beta · sd(Y) / sd(factor), the coefficient in data units.
             const Extended b = equation->Beta(i) * scale[a] / scale[y];
             forecast += b * (sample.Factor(i)[k] - moments.Means[a]);

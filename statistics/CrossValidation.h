@@ -24,8 +24,10 @@ struct TCrossValidation {
     // and the mean Y of its fold's training records (what climatology forecasts).
     std::vector<double> Hindcast;
     std::vector<double> Climatology;
-    // Folds that could not be computed (a factor or Y constant in the records kept, a singular
-    // matrix, a floating-point fault); their hindcast is the training mean.
+    // Folds that could not be computed: a factor or Y constant in the records kept, a singular
+    // matrix (the full method with no fewer factors than records kept, or a factor of the fold's
+    // equation with a variance inflation factor above 1e12, i.e. a combination of the others to
+    // working precision), a floating-point fault. Their hindcast is the training mean.
     std::vector<bool> Failed;
     std::int32_t FailedFolds = 0;
     // Correlation of hindcast and observed Y: empty when either does not vary.

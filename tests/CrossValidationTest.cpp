@@ -67,6 +67,25 @@ TMemoryDataSet Outlier()
     return table;
 }
 
+// Factor c equals a + b except in record 9: folds that leave record 9 out are singular.
+TMemoryDataSet Collinear()
+{
+    std::mt19937_64 rng(5);
+    std::normal_distribution<double> noise;
+    TMemoryDataSet table({"a", "b", "c", "y"});
+    for (int k = 0; k < 15; ++k) {
+        const double a = noise(rng), b = noise(rng), c = a + b + (k == 9 ? 1.5 : 0.0);
+        table.AppendRecord({a, b, c, a - b + 0.3 * noise(rng)});
+    }
+    return table;
+}
+
+// Four records and three factors: every fold keeps three records for four coefficients.
+TMemoryDataSet FewRecords()
+{
+    return TableOf({"a", "b", "c", "y"}, {{1.0, 5.0, 0.0, 2.0}, {2.0, 3.0, 1.0, 7.0}, {4.0, 4.0, 3.0, 1.0}, {5.0, 1.0, 1.0, 3.0}});
+}
+
 const Case Cases[] = {
     {"ElNinoStepwiseLeaveOne", ElNino, "DEC", MethodStepwise, 4.0, 1},
     {"ElNinoStepwiseLeaveFive", ElNino, "DEC", MethodStepwise, 4.0, 5},
@@ -81,6 +100,8 @@ const Case Cases[] = {
     {"ConstantInSomeFoldsLeaveFive", OneNonzero, "y", MethodFull, 4.0, 5},
     {"OutlierLeaveOne", Outlier, "y", MethodStepwise, 4.0, 1},
     {"OutlierFullLeaveThree", Outlier, "y", MethodFull, 4.0, 3},
+    {"SingularFoldsLeaveThree", Collinear, "y", MethodFull, 4.0, 3},
+    {"TooFewRecordsForTheFactors", FewRecords, "y", MethodFull, 4.0, 1},
 };
 
 std::vector<std::string> FactorsBut(const TMemoryDataSet& table, const std::string& y)
@@ -118,6 +139,14 @@ DirectFold RefitFold(const TMemoryDataSet& table, const std::vector<std::string>
     try {
         TStatistics stats(kept, factors, y, c.Fa, c.Method);
         stats.MakeEquationText();
+        // Singular: more coefficients than records, or a factor that is a combination of the
+        // others to working precision (its VIF, the swept diagonal, beyond 1e12).
+        if (c.Method == MethodFull && factors.size() >= static_cast<std::size_t>(kept.RecordCount()))
+            throw EMathError(FloatFault::ZeroDivide);
+        for (std::size_t i = 0; i < factors.size(); ++i)
+            if (stats.Equation().Beta(static_cast<std::int32_t>(i)) != 0.0 &&
+                *stats.Equation().Augmented()->Element(static_cast<std::int32_t>(i), static_cast<std::int32_t>(i)) > 1e12)
+                throw EMathError(FloatFault::ZeroDivide);
         // From the means, as the constant may nearly cancel against the terms.
         double forecast = stats.YMean();
         for (std::size_t i = 0; i < factors.size(); ++i) {
@@ -219,6 +248,17 @@ TEST(CrossValidationFolds, FailingFoldsAreTheOnesWithoutTheOnlyNonzeroRecord)
         for (std::int32_t k = 0; k < 20; ++k)
             EXPECT_EQ(cv.Failed[static_cast<std::size_t>(k)], std::abs(k - 6) <= leave / 2) << leave << " " << k;
     }
+}
+
+TEST(CrossValidationFolds, SingularFoldsAreTheOnesWithoutTheRecordThatBreaksTheCombination)
+{
+    TMemoryDataSet table = Collinear();
+    const TSkillSample sample(table, {"a", "b", "c"}, "y");
+    const TCrossValidation cv = CrossValidate(sample, MethodFull, 4.0, 3);
+    EXPECT_EQ(cv.FailedFolds, 3);
+    for (std::int32_t k = 0; k < 15; ++k) EXPECT_EQ(cv.Failed[static_cast<std::size_t>(k)], std::abs(k - 9) <= 1) << k;
+    TMemoryDataSet few = FewRecords();
+    EXPECT_EQ(CrossValidate(TSkillSample(few, {"a", "b", "c"}, "y"), MethodFull, 4.0, 1).FailedFolds, 4);
 }
 
 TEST(CrossValidationFolds, WindowsAreCutAtTheEnds)

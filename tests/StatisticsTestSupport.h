@@ -31,9 +31,9 @@ inline TMemoryDataSet SampleTable()
 
 inline std::string DataFile(const std::string& name) { return std::string(QUORLIN_TEST_DATA) + "/" + name; }
 
-// One of the test data's tables of plain numbers, read without the batch command's CSV reader
-// so that the statistics tests need nothing beyond the statistics: a line of names, then lines
-// of numbers, comma-separated, nothing quoted.
+// A table of plain numbers from a file, read without the batch command's CSV reader so that the
+// statistics tests need nothing beyond the statistics: a line of names, then lines of numbers,
+// comma-separated, nothing quoted.
 inline TMemoryDataSet NumberTableFile(const std::string& path)
 {
     auto cellsOf = [](const std::string& line) {
@@ -53,6 +53,7 @@ inline TMemoryDataSet NumberTableFile(const std::string& path)
     return table;
 }
 
+// One of the test data's tables of plain numbers.
 inline TMemoryDataSet NumberTable(const std::string& name) { return NumberTableFile(DataFile(name)); }
 
 // A copy of the test database that may be written, whatever mode the original has.
