@@ -153,7 +153,7 @@ std::size_t CheckReplaceable(const std::string& path)
     return static_cast<std::size_t>(st.st_size);
 }
 
-// Only Access 2000-2003 files are written; the others are read-only here.
+// Access 2000 and later files are written; Access 97 files are read-only here.
 const jet::TFormat& WritableFormat(const std::string& path, const jet::TBytes& bytes)
 {
     // Less than a page cannot hold even the database page.
@@ -162,8 +162,7 @@ const jet::TFormat& WritableFormat(const std::string& path, const jet::TBytes& b
     const jet::TFormat* format = jet::FormatOf(bytes[jet::database_page::Version]);
     if (format && format->Version == jet::TVersion::Jet3)
         Refuse("The database '" + path + "' is in Access 97 format, which is read-only here.");
-    if (!format || format->Version != jet::TVersion::Jet4)
-        Refuse("The database '" + path + "' is in the format of Access 2007 or later, which is read-only here.");
+    if (!format) Refuse("The database '" + path + "' is in a version of the Access format that this program does not know.");
     if (bytes.size() % format->PageSize != 0) Refuse(DamagedText(path));
     return *format;
 }
@@ -382,7 +381,10 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
 {
     try {
         const jet::TPageImage image = LoadForWriting(path);
-        Guarded(path, [&] { jet::RecordsInPlace(image.Pages(), WritableTable(image, table)); });
+        Guarded(path, [&] {
+            const jet::TTableDef def = WritableTable(image, table);
+            jet::CheckKeyable(image.Pages(), def, jet::RecordsInPlace(image.Pages(), def));
+        });
         return {};
     } catch (const EProviderError& e) {
         return e.what();

@@ -22,6 +22,7 @@
 
 using namespace quorlin;
 using namespace quorlin::testing;
+using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -444,9 +445,12 @@ TEST(WriteRefusals, FilesThatCannotBeWrittenAreKnownWhenTheTableOpens)
     bytes[0x14] = 0x00;
     WriteBytes(older, bytes);
     EXPECT_THAT(WriteRefusal(older, "Plain"), HasSubstr("Access 97"));
-    bytes[0x14] = 0x02;
+    bytes[0x14] = 0x02;  // Access 2007 keeps the layout of Access 2000
     WriteBytes(newer, bytes);
-    EXPECT_THAT(WriteRefusal(newer, "Plain"), HasSubstr("Access 2007"));
+    EXPECT_EQ(WriteRefusal(newer, "Plain"), "");
+    bytes[0x14] = 0x09;
+    WriteBytes(newer, bytes);
+    EXPECT_THAT(WriteRefusal(newer, "Plain"), HasSubstr("does not know"));
 
     // A view is never written; the query knows it when it opens.
     EditedTable view(db, "WarmDays");
@@ -459,18 +463,20 @@ TEST(WriteRefusals, IndexesWeCannotMaintainInFilesWrittenByAccess)
     const std::string external = QUORLIN_EXTERNAL_FIXTURES;
     if (!std::filesystem::exists(external + "/indexTestV2000.mdb")) GTEST_SKIP() << "external fixtures absent";
     TempFolder folder;
-    for (const std::string name : {"indexTestV2000.mdb", "testV2000.mdb"}) {
+    for (const std::string name : {"indexTestV2000.mdb", "testUnicodeCompV2003.mdb"}) {
         const auto copy = folder / name;
         std::filesystem::copy_file(external + "/" + name, copy);
         std::filesystem::permissions(copy, std::filesystem::perms(0644));
     }
-    // Foreign keys tie these tables to each other; the text key of Table1 needs a sort order.
+    // Foreign keys tie these tables to each other.
     EXPECT_THAT(WriteRefusal((folder / "indexTestV2000.mdb").string(), "Table2"), HasSubstr("relationship"));
-    EXPECT_THAT(WriteRefusal((folder / "testV2000.mdb").string(), "Table1"), HasSubstr("index"));
-    const std::string before = ReadBytes(folder / "testV2000.mdb");
-    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange((folder / "testV2000.mdb").string(), "Table1", Change(K::Delete, 0)); }),
-                HasSubstr("index"));
-    EXPECT_EQ(ReadBytes(folder / "testV2000.mdb"), before);
+    // A record's text whose key is not known makes the table read-only, even for changes to
+    // other records; the reason names the index and the character.
+    const std::string unicode = (folder / "testUnicodeCompV2003.mdb").string();
+    EXPECT_THAT(WriteRefusal(unicode, "Table"), AllOf(HasSubstr("index 'Unicode'"), HasSubstr("(U+"), HasSubstr("read-only")));
+    const std::string before = ReadBytes(unicode);
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(unicode, "Table", Change(K::Delete, 0)); }), HasSubstr("index 'Unicode'"));
+    EXPECT_EQ(ReadBytes(unicode), before);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -36,6 +36,8 @@ constexpr TFormat Jet3{
     .ColumnFlags = 13,
     .ColumnFixedOffset = 14,
     .ColumnLength = 16,
+    .ColumnSortOrder = 9,  // Jet 3 text is never keyed here; its code page stands in this place
+    .ColumnSortVersion = 11,
     .NameLengthSize = 1,
     .RealIndexSize = 39,
     .RealIndexColumns = 0,
@@ -81,6 +83,8 @@ constexpr TFormat Jet4{
     .ColumnFlags = 15,
     .ColumnFixedOffset = 21,
     .ColumnLength = 23,
+    .ColumnSortOrder = 11,
+    .ColumnSortVersion = 14,
     .NameLengthSize = 2,
     .RealIndexSize = 52,
     .RealIndexColumns = 4,

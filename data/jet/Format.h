@@ -25,6 +25,11 @@
 //     field holds the text "LVAL" instead of a TDEF page; a long value may be a chain of such rows.
 //  8. The catalog of tables and queries is the table MSysObjects, whose definition is always at
 //     page 2.
+//  9. A text column names the sort order its index keys follow (Jet 4 and ACE): a locale and a
+//     version, the version telling Access 2010's General sort order from the one before it.
+// 10. A text value's index key is a sequence of sort weights, one or two bytes a character, case
+//     folded away; then the marks of accents by position; then the characters that have no weight
+//     of their own (apostrophe, hyphen, control characters), each with its position (TTextKey).
 
 #include <cstddef>
 #include <cstdint>
@@ -202,6 +207,8 @@ struct TFormat {
     std::size_t ColumnFlags;         // 8 bits: TColumnFlag
     std::size_t ColumnFixedOffset;   // 16 bits: its place in the fixed part of the row
     std::size_t ColumnLength;        // 16 bits: bytes in the row
+    std::size_t ColumnSortOrder;     // 16 bits, Jet 4 and ACE text only: the locale of its sort order (fact 9)
+    std::size_t ColumnSortVersion;   // 8 bits, Jet 4 and ACE text only: that sort order's version
 
     // Names of columns and indexes: a length of this many bytes, then the name (Jet 3: bytes in
     // the file's code page; later: UTF-16).
@@ -245,6 +252,25 @@ struct TIndexKey {
     static constexpr std::uint8_t NullField = 0x00;
     static constexpr std::uint8_t ValueField = 0x7F;
     static constexpr std::uint8_t SignBit = 0x80;  // of the value's first byte
+};
+
+// A text value in an index key (fact 10), in the General sort order of Access 2000 to 2007 (and
+// of later files that keep it): after the key's flag byte, the weights of the characters that
+// have one; EndWeights; one accent mark for each of those characters (NoAccent where it has
+// none), those at the end that are NoAccent left out; when some characters have no weight,
+// EndWeights twice more, EndWeights again and for each of them the 16-bit big-endian
+// PositionFlag | (PositionStart + PositionStep * the count of weighted characters before it),
+// then PositionMid and its code; finally EndKey.
+struct TTextKey {
+    static constexpr std::uint16_t GeneralLocale = 0x0409;
+    static constexpr std::uint8_t GeneralVersion = 0;  // the sort order before Access 2010's
+    static constexpr std::uint8_t EndWeights = 0x01;
+    static constexpr std::uint8_t NoAccent = 0x02;
+    static constexpr std::uint16_t PositionFlag = 0x8000;
+    static constexpr std::uint16_t PositionStart = 7;
+    static constexpr std::uint16_t PositionStep = 4;
+    static constexpr std::uint8_t PositionMid = 0x06;
+    static constexpr std::uint8_t EndKey = 0x00;
 };
 
 // The format of a file from its first page; none when byte 0x14 names no version we know.

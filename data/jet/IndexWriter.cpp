@@ -5,6 +5,8 @@
 #include <set>
 
 #include "Damage.h"
+#include "Text.h"
+#include "TextKey.h"
 #include "UsageMap.h"
 #include "UsageMapWriter.h"
 
@@ -51,20 +53,43 @@ void AppendSortable(TBytes& key, TColumnType type, TView data)
     key.insert(key.end(), big.begin(), big.end());
 }
 
+// A text field's key; refused when it is not known with certainty, as a wrong key would be
+// written for good.
+void AppendText(TBytes& key, const TTableDef& def, const TRealIndex& index, const TIndexColumn& ic, TView data)
+{
+    const TColumnDef& col = def.Columns[ic.Column];
+    std::string problem = SortOrderProblem(col);
+    if (problem.empty() && !ic.Ascending) problem = "the index sorts it descending, whose text keys are not known here";
+    TTextKeyResult text;
+    if (problem.empty()) {
+        text = GeneralTextKey(Utf16Units(data));
+        problem = text.Problem;
+    }
+    if (!problem.empty())
+        Refused("The text '" + DecodeText(data, Jet4Format(), 0) + "' of the field '" + col.Name + "' cannot be kept in the index '" +
+                index.Name + "' of the table '" + def.Name + "': " + problem + ".");
+    key.insert(key.end(), text.Bytes.begin(), text.Bytes.end());
+}
+
 TIndexEntry IndexKey(const TTableDef& def, const TRealIndex& index, const TRowFields& row)
 {
     TIndexEntry e;
     e.AllNull = true;
     for (const TIndexColumn& ic : index.Columns) {
         const std::size_t begin = e.Bytes.size();
+        const TColumnType type = def.Columns[ic.Column].Type;
         if (!row.Present[ic.Column]) {
             e.Bytes.push_back(TIndexKey::NullField);
             e.AnyNull = true;
         } else {
             e.AllNull = false;
             e.Bytes.push_back(TIndexKey::ValueField);
+            if (type == TColumnType::Text) {
+                AppendText(e.Bytes, def, index, ic, row.Data[ic.Column]);
+                continue;  // only ascending text is keyed
+            }
             if (row.Data[ic.Column].empty()) continue;
-            AppendSortable(e.Bytes, def.Columns[ic.Column].Type, row.Data[ic.Column]);
+            AppendSortable(e.Bytes, type, row.Data[ic.Column]);
         }
         if (!ic.Ascending)
             std::for_each(e.Bytes.begin() + static_cast<std::ptrdiff_t>(begin), e.Bytes.end(),
@@ -81,13 +106,16 @@ bool SameKey(const TBytes& a, const TBytes& b)
 // The entries of the records in key order, records whose key is all NULL left out where the
 // index ignores them.
 std::vector<TIndexEntry> SortedEntries(const TTableDef& def, const TRealIndex& index, const std::vector<TRowFields>& rows,
-                                       const std::vector<TRowId>& places)
+                                       const std::vector<TRowId>& places, std::size_t room)
 {
     std::vector<TIndexEntry> entries;
     for (std::size_t i = 0; i < rows.size(); ++i) {
         TIndexEntry e = IndexKey(def, index, rows[i]);
         if (e.AllNull && index.IgnoreNulls()) continue;
         AppendBigEndian32(e.Bytes, places[i].Packed());
+        // A node entry adds a child pointer; both must fit on a page.
+        if (e.Bytes.size() + L::ChildPointer > room)
+            Refused("A key of the index '" + index.Name + "' of the table '" + def.Name + "' would be too long for an index page.");
         entries.push_back(std::move(e));
     }
     std::sort(entries.begin(), entries.end(), [](const TIndexEntry& a, const TIndexEntry& b) { return a.Bytes < b.Bytes; });
@@ -229,10 +257,15 @@ void WriteIndexTree(TPageImage& image, std::uint32_t tdefPage, std::uint32_t roo
 
 }  // namespace
 
+TBytes IndexKeyOf(const TTableDef& def, const TRealIndex& index, const TRowFields& row)
+{
+    return IndexKey(def, index, row).Bytes;
+}
+
 void RebuildIndex(TPageImage& image, const TTableDef& def, const TRealIndex& index, const std::vector<TRowFields>& rows,
                   const std::vector<TRowId>& places, TPageChanges& pages)
 {
-    const std::vector<TIndexEntry> entries = SortedEntries(def, index, rows, places);
+    const std::vector<TIndexEntry> entries = SortedEntries(def, index, rows, places, EntryRoom(image.Format()));
     if (index.Unique()) CheckUnique(def, index, entries);
     const TPageType rootType = image.Pages().Type(index.RootPage);
     if (rootType != TPageType::IndexNode && rootType != TPageType::IndexLeaf)

@@ -8,6 +8,10 @@
 
 namespace quorlin::jet {
 
+// The key of row in index, its row pointer not yet added. Raises ERefused, naming the field and
+// the index, for a key that cannot be written with certainty.
+TBytes IndexKeyOf(const TTableDef& def, const TRealIndex& index, const TRowFields& row);
+
 // Builds the tree of index from rows, the records of the table stored at places (one for each).
 // The tree keeps its root page, whose number the definition holds, and takes its other pages
 // from those the index had before and then from the end of the file; the pages it adds (for its

@@ -63,6 +63,10 @@ TColumnDef ReadColumn(const std::uint8_t* d, const TFormat& f)
     col.Number = Get16(d + f.ColumnNumber);
     col.VarIndex = Get16(d + f.ColumnVarIndex);
     if (f.Version == TVersion::Jet3 && col.Type == TColumnType::Text) col.CodePage = Get16(d + f.ColumnCodePage);
+    if (f.Version != TVersion::Jet3 && col.Type == TColumnType::Text) {
+        col.SortOrder = Get16(d + f.ColumnSortOrder);
+        col.SortVersion = d[f.ColumnSortVersion];
+    }
     col.Precision = d[f.ColumnPrecision];
     col.Scale = d[f.ColumnScale];
     col.Flags = d[f.ColumnFlags];

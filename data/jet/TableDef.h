@@ -18,6 +18,8 @@ struct TColumnDef {
     std::uint16_t FixedOffset = 0;
     std::uint16_t Length = 0;
     std::uint16_t CodePage = 0;  // Jet 3 text
+    std::uint16_t SortOrder = 0;       // Jet 4 and ACE text: the locale its keys sort by
+    std::uint8_t SortVersion = 0;      // and the version of that sort order
     std::uint8_t Flags = 0;
     std::uint8_t Precision = 0;
     std::uint8_t Scale = 0;

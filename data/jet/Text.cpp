@@ -87,6 +87,15 @@ std::string DecodeText(TView bytes, const TFormat& format, unsigned codePage)
     return Utf16LeToUtf8Lenient(Expand(bytes));
 }
 
+std::u16string Utf16Units(TView bytes)
+{
+    const std::string plain = IsCompressed(bytes) ? Expand(bytes) : std::string(Chars(bytes));
+    std::u16string units(plain.size() / 2, u'\0');
+    for (std::size_t i = 0; i < units.size(); ++i)
+        units[i] = static_cast<char16_t>(static_cast<std::uint8_t>(plain[2 * i]) | static_cast<std::uint8_t>(plain[2 * i + 1]) << 8);
+    return units;
+}
+
 unsigned DatabaseCodePage(const TPages& pages)
 {
     std::array<std::uint8_t, Jet3CodePage + 2 - ScrambledStart> head{};

@@ -5,6 +5,9 @@
 #include "../../statistics/DataSet.h"
 #include "Catalog.h"
 #include "Damage.h"
+#include "IndexWriter.h"
+#include "RowCodec.h"
+#include "TextKey.h"
 
 namespace quorlin::jet {
 
@@ -21,16 +24,24 @@ const TCatalogEntry* UserTable(const std::vector<TCatalogEntry>& catalog, const 
     return folded && !folded->System() ? folded : nullptr;
 }
 
-// Keys we can build: numbers kept in the record's fixed part (not Decimal, not text).
+// Keys we can build: numbers kept in the record's fixed part (not Decimal), and text.
 bool KeyableColumn(const TColumnDef& col)
 {
-    return HasNumericReading(col.Type) && col.Type != TColumnType::Decimal && col.Type != TColumnType::Text && col.Fixed();
+    if (col.Type == TColumnType::Text) return true;
+    return HasNumericReading(col.Type) && col.Type != TColumnType::Decimal && col.Fixed();
 }
 
 std::string IndexRefusal(const TTableDef& def, const TRealIndex& index)
 {
     for (const TIndexColumn& ic : index.Columns) {
         const TColumnDef& col = def.Columns[ic.Column];
+        if (col.Type == TColumnType::Text) {
+            std::string problem = SortOrderProblem(col);
+            if (problem.empty() && !ic.Ascending) problem = "the index sorts it descending, whose text keys are not known here";
+            if (!problem.empty())
+                return "The table '" + def.Name + "' has an index ('" + index.Name + "') on the text field '" + col.Name +
+                       "', which this program cannot keep in order: " + problem + "; the table is read-only here.";
+        }
         if (!KeyableColumn(col))
             return "The table '" + def.Name + "' has an index ('" + index.Name + "') on the " + ColumnTypeName(col.Type) +
                    " field '" + col.Name + "', which this program cannot keep in order; the table is read-only here.";
@@ -51,6 +62,12 @@ TTableDef FindTable(const TPageImage& image, const std::string& name)
 
 std::string WriteRefusalOf(const TTableDef& def, const TFormat& format)
 {
+    // The values of such a field live in a hidden table that a deleted record would leave behind.
+    for (const TColumnDef& col : def.Columns)
+        if (col.Type == TColumnType::Complex)
+            return "The table '" + def.Name + "' has the field '" + col.Name +
+                   "', which holds attachments or several values each; this program does not keep those, so the table is "
+                   "read-only here.";
     // Relationships first: their rules would be broken whatever the index holds.
     for (const TRealIndex& index : def.Indexes)
         if (!index.RelatedName.empty())
@@ -71,6 +88,24 @@ std::vector<TRecordPlace> RecordsInPlace(const TPages& pages, const TTableDef& d
         Refused("The table '" + def.Name +
                 "' holds records that were moved by earlier edits; compact the database in Access before changing it here.");
     return places;
+}
+
+void CheckKeyable(const TPages& pages, const TTableDef& def, const std::vector<TRecordPlace>& places)
+{
+    if (std::none_of(def.Indexes.begin(), def.Indexes.end(), [&](const TRealIndex& index) {
+            return std::any_of(index.Columns.begin(), index.Columns.end(),
+                               [&](const TIndexColumn& ic) { return def.Columns[ic.Column].Type == TColumnType::Text; });
+        }))
+        return;
+    TRowFields fields;
+    for (const TRecordPlace& place : places) {
+        SplitRow(def, pages.Format(), place.Row, fields);
+        try {
+            for (const TRealIndex& index : def.Indexes) IndexKeyOf(def, index, fields);
+        } catch (const ERefused& e) {
+            Refused(std::string(e.what()) + " The table is read-only here.");
+        }
+    }
 }
 
 void CheckAssignable(const TColumnDef& column)

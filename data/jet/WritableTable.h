@@ -21,6 +21,10 @@ std::string WriteRefusalOf(const TTableDef& def, const TFormat& format);
 // only Access knows how to keep such a record.
 std::vector<TRecordPlace> RecordsInPlace(const TPages& pages, const TTableDef& def);
 
+// Refuses, naming the index, the field and the character, a table one of whose records has a
+// key this program cannot write with certainty.
+void CheckKeyable(const TPages& pages, const TTableDef& def, const std::vector<TRecordPlace>& places);
+
 // Refuses a value for a field whose values the database assigns.
 void CheckAssignable(const TColumnDef& column);
 
