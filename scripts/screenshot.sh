@@ -3,7 +3,8 @@
 # real widgets (the import button, the folder button, the file dialog, the table list, OK),
 # chooses DEC, ticks every factor, and saves a screenshot: docs/screenshot.png by default.
 # Then, beside it: equation.png, the equation box of the full method on that choice, and
-# grid.png, the grid on the table Big of the benchmark database (when ../shared has it).
+# skill.png, the forecast check of the stepwise method on that choice, and grid.png, the grid on
+# the table Big of the benchmark database (when ../shared has it).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 out="${1:-docs/screenshot.png}"
@@ -86,6 +87,16 @@ echo "saved $docs/equation.png"
 xdotool key Return                           # closes the box
 wait_for '保存方程数据为' >/dev/null
 xdotool key Escape                           # saves nothing
+sleep 0.5
+
+click_in "$main" 168 315                     # the method list ...
+xdotool key Up Return                        # ... 逐步回归法 again
+click_in "$main" 424 197                     # 预报检验
+skill=$(wait_for '^预报检验$')
+sleep 1.5
+import -window "$skill" "$docs/skill.png"
+echo "saved $docs/skill.png"
+xdotool windowunmap "$skill"                 # out of the way of the clicks to come
 sleep 0.5
 
 bench="$(pwd)/../shared/fixtures/bench.mdb"

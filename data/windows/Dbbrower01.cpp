@@ -339,6 +339,13 @@ void TGridForm::Build()
     resize(544, 375);
     setFont(ChineseFont());
 
+    ReadOnlyLine = new QLabel(this);
+    ReadOnlyLine->setObjectName("ReadOnlyLine");
+    ReadOnlyLine->setWordWrap(true);
+    ReadOnlyLine->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    ReadOnlyLine->setContentsMargins(4, 2, 4, 2);
+    ReadOnlyLine->setVisible(false);
+
     GridDatabase = new TDBGrid(this);
     GridDatabase->setObjectName("GridDatabase");
     Model = new TQueryModel(FSource, this);
@@ -370,11 +377,15 @@ void TGridForm::Build()
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
     layout->setSpacing(0);
+    layout->addWidget(ReadOnlyLine);
     layout->addWidget(GridDatabase);
     layout->addWidget(NaviDatabase);
 
     connect(Model, &TQueryModel::CurrentRecordChanged, this, [this](int) { FollowQuery(); });
-    connect(Model, &QAbstractItemModel::modelReset, this, [this] { FitColumns(); });
+    connect(Model, &QAbstractItemModel::modelReset, this, [this] {
+        FitColumns();
+        ShowWhetherWritable();
+    });
     connect(GridDatabase->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (!FFollowing && !FReshaping && current.isValid()) GridRowChosen(current.row());
@@ -399,6 +410,16 @@ void TGridForm::FitColumns()
             width = std::max(width, GridDatabase->itemDelegate()->sizeHint(option, Model->index(row, column)).width());
         GridDatabase->setColumnWidth(column, std::min(width + CellMargin, widest));
     }
+}
+
+// A table that opens read-only says why at once, instead of leaving the user to find the
+// editing buttons off and a typed value refused.
+void TGridForm::ShowWhetherWritable()
+{
+    const TMdbQuery* q = FSource.DataSet();
+    const bool readOnly = q && q->Active() && !q->CanModify();
+    ReadOnlyLine->setText(readOnly ? QStringLiteral("只读：") + QString::fromStdString(q->ReadOnlyReason()) : QString());
+    ReadOnlyLine->setVisible(readOnly);
 }
 
 // The errors of the grid go where the navigator's go, so that one handler shows them all.

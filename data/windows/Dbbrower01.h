@@ -4,6 +4,7 @@
 // when the table can be written.
 
 #include <QAbstractTableModel>
+#include <QLabel>
 #include <QTableView>
 #include <QToolButton>
 #include <QWidget>
@@ -122,6 +123,8 @@ public:
     ~TGridForm() override;
     TDBGrid* GridDatabase;
     TDBNavigator* NaviDatabase;
+    // Above the grid, only while the open table cannot be changed: why not.
+    QLabel* ReadOnlyLine;
     // Room beside a cell's text, so that a fitted column never elides what it was fitted to.
     static constexpr int CellMargin = 8;
     TQueryModel* Model;
@@ -131,6 +134,7 @@ private:
     void GridRowChosen(int row);
     void FollowQuery();
     void FitColumns();
+    void ShowWhetherWritable();
     void ShowError(const std::string& text);
 
     TDataSource& FSource;

@@ -6,6 +6,8 @@
 #include <QToolButton>
 #include <gmock/gmock.h>
 
+#include <filesystem>
+
 #include "DesktopFixture.h"
 
 using namespace quorlin;
@@ -182,6 +184,27 @@ TEST_F(Browser, ViewsImportComputeAndShowReadOnly)
     EXPECT_GT(Grid.Model->rowCount(), 0);
     EXPECT_FALSE(Grid.NaviDatabase->ButtonAt(TDBNavigator::nbEdit)->isEnabled());
     EXPECT_FALSE(Grid.Model->flags(Grid.Model->index(0, 0)) & Qt::ItemIsEditable);
+}
+
+TEST_F(Browser, ATableThatCannotBeChangedSaysWhyAboveTheGrid)
+{
+    namespace fs = std::filesystem;
+    const fs::path copy = Folder / "copy.mdb";
+    fs::copy_file(Regression, copy);
+    fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
+    Import(copy.string(), "Plain");
+    Form.Button3->click();
+    EXPECT_FALSE(Grid.ReadOnlyLine->isVisibleTo(&Grid)) << Grid.ReadOnlyLine->text().toStdString();
+
+    Import(copy.string(), "WarmDays");
+    EXPECT_TRUE(Grid.ReadOnlyLine->isVisibleTo(&Grid));
+    EXPECT_TRUE(Grid.ReadOnlyLine->text().contains("WarmDays")) << Grid.ReadOnlyLine->text().toStdString();
+    EXPECT_EQ(Grid.ReadOnlyLine->text().toStdString(), "只读：" + Data.DataQuery.ReadOnlyReason());
+
+    // Back to a table that can be changed: the line goes.
+    Import(copy.string(), "Plain");
+    EXPECT_FALSE(Grid.ReadOnlyLine->isVisibleTo(&Grid));
+    Grid.close();
 }
 
 TEST_F(Browser, OpenBrowserDoesNotKeepTheProgramAlive)
