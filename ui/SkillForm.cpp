@@ -39,6 +39,8 @@ QTableWidget* MakeTable(QWidget* parent, const char* name, const QStringList& ti
     table->setObjectName(name);
     table->setHorizontalHeaderLabels(titles);
     table->verticalHeader()->setVisible(false);
+    // Rows as tall as a line of text, so that every figure fits without scrolling.
+    table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->horizontalHeader()->setStretchLastSection(true);
@@ -145,9 +147,9 @@ void TSkillForm::Build()
     auto* left = new QVBoxLayout;
     left->addWidget(EquationLabel);
     left->addWidget(Framed(QStringLiteral("回归系数"), CoefficientTable), 3);
-    left->addWidget(Framed(QStringLiteral("逐步过程"), StepTable), 2);
+    left->addWidget(Framed(QStringLiteral("逐步过程"), StepTable), 1);
     left->addLayout(leaveRow);
-    left->addWidget(Framed(QStringLiteral("预报技巧"), FigureTable), 3);
+    left->addWidget(Framed(QStringLiteral("预报技巧"), FigureTable), 4);
 
     auto* right = new QVBoxLayout;
     right->addWidget(Charts, 1);
