@@ -70,7 +70,7 @@ void ShowWholeText(QMessageBox& box, const QString& text)
     constexpr int iconAndMargins = 120;
     const int line = shown->fontMetrics().horizontalAdvance(text) + 2;
     shown->setMinimumWidth(std::min(line, screen.width() * 4 / 5 - iconAndMargins));
-    box.layout()->replaceWidget(own, shown);
+    delete box.layout()->replaceWidget(own, shown);  // the item that held Qt's label is ours to free
     own->hide();
     QClipboard* clipboard = QGuiApplication::clipboard();
     QObject::connect(clipboard, &QClipboard::dataChanged, &box, [clipboard] {
