@@ -16,6 +16,7 @@
 #include "data/jet/TextKey.h"
 #include "data/jet/TableRebuild.h"
 #include "data/jet/TableScan.h"
+#include "data/jet/UsageMap.h"
 #include "data/jet/WritableTable.h"
 
 using namespace quorlin;
@@ -277,4 +278,65 @@ TEST(JetTextKeys, KeysNotKnownWithCertaintyAreRefusedWithTheReason)
     EXPECT_THAT(jet::SortOrderProblem(column), ::testing::HasSubstr("Access 2010"));
     column.SortOrder = 2052;
     EXPECT_THAT(jet::SortOrderProblem(column), ::testing::HasSubstr("locale 2052"));
+}
+
+namespace {
+
+constexpr jet::TRowId GlobalMap{jet::database_page::GlobalMapPage, jet::database_page::GlobalMapRow};
+
+std::size_t GlobalMapSlots(const jet::TPages& pages)
+{
+    using L = jet::TUsageMapLayout;
+    return (jet::RowBytes(pages, GlobalMap).size() - L::References) / L::ReferenceSize;
+}
+
+std::uint32_t GlobalMapPointer(const jet::TPages& pages, std::size_t slot)
+{
+    using L = jet::TUsageMapLayout;
+    return jet::Get32(jet::RowBytes(pages, GlobalMap).data() + L::References + L::ReferenceSize * slot);
+}
+
+}  // namespace
+
+// Access wrote this file's map of free pages as a reference map that names no usage-map page
+// for the pages the file has, and left in the pointer of a range no file of the format reaches
+// a value that is no page. The first change that adds a page to the file gives the map a
+// usage-map page of its own; the value Access left stays as it was.
+TEST(JetFreePages, AReferenceMapOfFreePagesTakesTheFirstPageAdded)
+{
+    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/testRefGlobalV2000.mdb";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "external fixtures absent";
+    jet::TBytes bytes = Image(path).Bytes();
+    const std::size_t pagesBefore = Image(path).PageCount();
+    const std::size_t lastSlot = GlobalMapSlots(Image(path).Pages()) - 1;
+    const std::uint32_t leftByAccess = GlobalMapPointer(Image(path).Pages(), lastSlot);
+    ASSERT_EQ(GlobalMapPointer(Image(path).Pages(), 0), 0u);
+    ASSERT_GE(leftByAccess, Image(path).PageCount());
+    std::size_t records = 2;
+    while (bytes.size() == pagesBefore * jet::Jet4Format().PageSize) {
+        ASSERT_LT(records, 500u) << "no page was ever added";
+        jet::TPageImage image(path, std::move(bytes), jet::Jet4Format());
+        jet::TTableDef def = jet::FindTable(image, "Table1");
+        jet::TTableChange change{jet::TChangeKind::Insert, 0, std::vector<std::optional<jet::TParsedValue>>(def.Columns.size())};
+        change.Values[0] = jet::TValueParser(def.Columns[0]).Parse("key" + std::to_string(records));
+        try {
+            jet::RebuildTable(image, def, change, records++);
+        } catch (const jet::EDamaged& e) {
+            FAIL() << "insert " << records << " taken for damage: " << e.what();
+        }
+        bytes = image.Bytes();
+    }
+    const jet::TPageImage image(path, bytes, jet::Jet4Format());
+    const std::uint32_t mapPage = GlobalMapPointer(image.Pages(), 0);
+    ASSERT_NE(mapPage, 0u);
+    EXPECT_EQ(image.Pages().Type(mapPage), jet::TPageType::UsageMap);
+    EXPECT_EQ(GlobalMapPointer(image.Pages(), lastSlot), leftByAccess);
+    // Neither the table's pages nor the map's own page are free; the pages past the end are.
+    const std::vector<std::uint32_t> free = jet::ReadUsageMap(image.Pages(), GlobalMap);
+    const jet::TTableDef def = jet::FindTable(image, "Table1");
+    for (std::uint32_t owned : jet::ReadUsageMap(image.Pages(), def.OwnedPages))
+        EXPECT_FALSE(std::binary_search(free.begin(), free.end(), owned)) << "page " << owned;
+    EXPECT_FALSE(std::binary_search(free.begin(), free.end(), mapPage));
+    EXPECT_TRUE(std::binary_search(free.begin(), free.end(), image.PageCount()));
+    EXPECT_EQ(jet::RecordsInPlace(image.Pages(), def).size(), records);
 }

@@ -172,6 +172,9 @@ struct TUsageMapLayout {
 struct TFormat {
     TVersion Version;
     std::size_t PageSize;
+    // The largest file the version allows. A reference map keeps pointers for more ranges of
+    // pages than such a file has, and Access leaves values that are no page in the ones beyond.
+    std::uint64_t MaxFileSize;
 
     // Data pages (fact 3).
     std::size_t DataFreeSpace;   // 16 bits: bytes free on the page
