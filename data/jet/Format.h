@@ -22,7 +22,9 @@
 //     from a start page (inline map) or pointers to bitmap pages (reference map), each of which
 //     covers a fixed range of pages from page 0.
 //  7. Memo and OLE values longer than a few bytes live in long-value rows on pages whose owner
-//     field holds the text "LVAL" instead of a TDEF page; a long value may be a chain of such rows.
+//     field holds the text "LVAL" instead of a TDEF page; a long value may be a chain of such rows,
+//     each starting with the row pointer of the next (0 in the last). No table's usage map lists
+//     long-value pages; the database's map of free pages has them in use until they are freed.
 //  8. The catalog of tables and queries is the table MSysObjects, whose definition is always at
 //     page 2.
 //  9. A text column names the sort order its index keys follow (Jet 4 and ACE): a locale and a
