@@ -25,6 +25,9 @@ TBytes Reference(std::uint32_t head, std::uint32_t pointer)
 
 // The largest row a page holds, with its entry in the row-offset table.
 std::size_t LargestRow(const TFormat& f) noexcept { return f.PageSize - f.DataRowOffsets - RowOffsetSize; }
+// The most of a value one long-value row takes: what a row of a chain holds besides its pointer,
+// for a value on a row of its own as well, as Access writes them.
+std::size_t LargestPart(const TFormat& f) noexcept { return LargestRow(f) - RowIdSize; }
 
 std::uint8_t* RowOffsetEntry(std::uint8_t* page, const TFormat& f, std::uint32_t row)
 {
@@ -49,10 +52,9 @@ TBytes TLongValueWriter::Store(TView value)
         stored.insert(stored.end(), value.begin(), value.end());
         return stored;
     }
-    const std::size_t largest = LargestRow(FImage.Format());
-    if (value.size() <= largest) return Reference(L::SingleRow | length, AddRow(value).Packed());
+    const std::size_t part = LargestPart(FImage.Format());
+    if (value.size() <= part) return Reference(L::SingleRow | length, AddRow(value).Packed());
     // A chain, written from its end so that each row knows the row after it.
-    const std::size_t part = largest - RowIdSize;
     std::uint32_t next = 0;
     for (std::size_t end = value.size(); end > 0;) {
         const std::size_t start = (end - 1) / part * part;
