@@ -8,14 +8,18 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "StatisticsTestSupport.h"
+#include "support/TextCodec.h"
 #include "data/jet/Catalog.h"
 #include "data/jet/Damage.h"
 #include "data/jet/IndexWriter.h"
+#include "data/jet/LongValue.h"
 #include "data/jet/TextKey.h"
 #include "data/jet/TableRebuild.h"
 #include "data/jet/TableScan.h"
+#include "data/jet/UsageMap.h"
 #include "data/jet/WritableTable.h"
 
 using namespace quorlin;
@@ -277,4 +281,230 @@ TEST(JetTextKeys, KeysNotKnownWithCertaintyAreRefusedWithTheReason)
     EXPECT_THAT(jet::SortOrderProblem(column), ::testing::HasSubstr("Access 2010"));
     column.SortOrder = 2052;
     EXPECT_THAT(jet::SortOrderProblem(column), ::testing::HasSubstr("locale 2052"));
+}
+
+namespace {
+
+constexpr jet::TRowId GlobalMap{jet::database_page::GlobalMapPage, jet::database_page::GlobalMapRow};
+
+std::size_t GlobalMapSlots(const jet::TPages& pages)
+{
+    using L = jet::TUsageMapLayout;
+    return (jet::RowBytes(pages, GlobalMap).size() - L::References) / L::ReferenceSize;
+}
+
+std::uint32_t GlobalMapPointer(const jet::TPages& pages, std::size_t slot)
+{
+    using L = jet::TUsageMapLayout;
+    return jet::Get32(jet::RowBytes(pages, GlobalMap).data() + L::References + L::ReferenceSize * slot);
+}
+
+}  // namespace
+
+// Access wrote this file's map of free pages as a reference map that names no usage-map page
+// for the pages the file has, and left in the pointer of a range no file of the format reaches
+// a value that is no page. The first change that adds a page to the file gives the map a
+// usage-map page of its own; the value Access left stays as it was.
+TEST(JetFreePages, AReferenceMapOfFreePagesTakesTheFirstPageAdded)
+{
+    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/testRefGlobalV2000.mdb";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "external fixtures absent";
+    jet::TBytes bytes = Image(path).Bytes();
+    const std::size_t pagesBefore = Image(path).PageCount();
+    const std::size_t lastSlot = GlobalMapSlots(Image(path).Pages()) - 1;
+    const std::uint32_t leftByAccess = GlobalMapPointer(Image(path).Pages(), lastSlot);
+    ASSERT_EQ(GlobalMapPointer(Image(path).Pages(), 0), 0u);
+    ASSERT_GE(leftByAccess, Image(path).PageCount());
+    std::size_t records = 2;
+    while (bytes.size() == pagesBefore * jet::Jet4Format().PageSize) {
+        ASSERT_LT(records, 500u) << "no page was ever added";
+        jet::TPageImage image(path, std::move(bytes), jet::Jet4Format());
+        jet::TTableDef def = jet::FindTable(image, "Table1");
+        jet::TTableChange change{jet::TChangeKind::Insert, 0, std::vector<std::optional<jet::TParsedValue>>(def.Columns.size())};
+        change.Values[0] = jet::TValueParser(def.Columns[0]).Parse("key" + std::to_string(records));
+        try {
+            jet::RebuildTable(image, def, change, records++);
+        } catch (const jet::EDamaged& e) {
+            FAIL() << "insert " << records << " taken for damage: " << e.what();
+        }
+        bytes = image.Bytes();
+    }
+    const jet::TPageImage image(path, bytes, jet::Jet4Format());
+    const std::uint32_t mapPage = GlobalMapPointer(image.Pages(), 0);
+    ASSERT_NE(mapPage, 0u);
+    EXPECT_EQ(image.Pages().Type(mapPage), jet::TPageType::UsageMap);
+    EXPECT_EQ(GlobalMapPointer(image.Pages(), lastSlot), leftByAccess);
+    // Neither the table's pages nor the map's own page are free; the pages past the end are.
+    const std::vector<std::uint32_t> free = jet::ReadUsageMap(image.Pages(), GlobalMap);
+    const jet::TTableDef def = jet::FindTable(image, "Table1");
+    for (std::uint32_t owned : jet::ReadUsageMap(image.Pages(), def.OwnedPages))
+        EXPECT_FALSE(std::binary_search(free.begin(), free.end(), owned)) << "page " << owned;
+    EXPECT_FALSE(std::binary_search(free.begin(), free.end(), mapPage));
+    EXPECT_TRUE(std::binary_search(free.begin(), free.end(), image.PageCount()));
+    EXPECT_EQ(jet::RecordsInPlace(image.Pages(), def).size(), records);
+}
+
+namespace {
+
+// A note as a forecaster writes one, n characters long, Chinese and Latin mixed.
+std::string Note(std::size_t n)
+{
+    static const std::vector<std::string> pieces{"降", "水", "量", " ", "r", "a", "i", "n", "-", "北", "京", "é", "7"};
+    std::string s;
+    for (std::size_t i = 0; i < n; ++i) s += pieces[(i * 7 + i / 13) % pieces.size()];
+    return s;
+}
+
+struct TNoteTable {
+    explicit TNoteTable(const std::string& path) : Bytes(Image(path).Bytes()), Path(path) {}
+
+    jet::TPageImage Current() const { return jet::TPageImage(Path, Bytes, jet::Jet4Format()); }
+
+    std::size_t Column(const jet::TTableDef& def) const
+    {
+        for (std::size_t c = 0; c < def.Columns.size(); ++c)
+            if (def.Columns[c].Name == "Note") return c;
+        ADD_FAILURE() << "no field Note";
+        return 0;
+    }
+
+    // Makes the change in memory, as the write path does, and keeps the result.
+    void Change(jet::TChangeKind kind, std::int32_t record, const std::optional<std::string>& note)
+    {
+        jet::TPageImage image = Current();
+        jet::TTableDef def = jet::FindTable(image, "Types");
+        const std::size_t records = jet::RecordsInPlace(image.Pages(), def).size();
+        jet::TTableChange change{kind, record, std::vector<std::optional<jet::TParsedValue>>(def.Columns.size())};
+        if (kind != jet::TChangeKind::Delete) change.Values[Column(def)] = jet::TValueParser(def.Columns[Column(def)]).Parse(note);
+        jet::RebuildTable(image, def, change, records);
+        Bytes = image.Bytes();
+    }
+
+    // The stored field (reference, and the value when inline) of the record's note.
+    jet::TBytes Stored(std::size_t record) const
+    {
+        const jet::TPageImage image = Current();
+        const jet::TTableDef def = jet::FindTable(image, "Types");
+        jet::TRowFields fields;
+        jet::SplitRow(def, image.Format(), jet::RecordsInPlace(image.Pages(), def).at(record).Row, fields);
+        return jet::TBytes(fields.Data[Column(def)].begin(), fields.Data[Column(def)].end());
+    }
+
+    std::vector<std::uint32_t> FreePages() const { return jet::ReadUsageMap(Current().Pages(), GlobalMap); }
+
+    jet::TBytes Bytes;
+    std::string Path;
+};
+
+jet::TBytes Utf16(const std::string& text)
+{
+    jet::TBytes bytes;
+    for (char16_t u : Utf8ToUtf16(text)) {
+        bytes.push_back(static_cast<std::uint8_t>(u));
+        bytes.push_back(static_cast<std::uint8_t>(u >> 8));
+    }
+    return bytes;
+}
+
+std::set<std::uint32_t> LongValuePages(const jet::TPages& pages, const jet::TBytes& stored)
+{
+    std::set<std::uint32_t> used;
+    for (const jet::TLongValuePart& part : jet::LongValueParts(pages, stored)) used.insert(part.Row.Page);
+    return used;
+}
+
+}  // namespace
+
+// A short note stays in the record's row, a note of a page at most takes one long-value row, a
+// longer one a chain; each reads back as written from pages the file has in use. A note that
+// is replaced or whose record is deleted gives its pages back.
+TEST(JetLongValues, NotesInTheRowOnOneRowOrChainedAndTheirPagesGivenBackWhenReplaced)
+{
+    using L = jet::TLongValue;
+    TNoteTable table(DataFile("regression.mdb"));
+    const std::vector<std::pair<std::string, std::uint32_t>> notes{
+        {Note(20), L::Inline}, {Note(2000), L::SingleRow}, {Note(20000), 0}};
+    std::set<std::uint32_t> previous;
+    for (const auto& [text, kind] : notes) {
+        table.Change(jet::TChangeKind::Update, 1, text);
+        const jet::TBytes stored = table.Stored(1);
+        EXPECT_EQ(jet::Get32(stored.data()) & (L::Inline | L::SingleRow), kind) << text.size();
+        EXPECT_EQ(jet::Get32(stored.data()) & L::LengthMask, Utf16(text).size());
+        const jet::TPageImage image = table.Current();
+        EXPECT_EQ(jet::ReadLongValue(image.Pages(), stored), Utf16(text)) << text.size();
+        const std::set<std::uint32_t> used = LongValuePages(image.Pages(), stored);
+        const std::vector<std::uint32_t> free = table.FreePages();
+        for (std::uint32_t page : used) {
+            EXPECT_TRUE(jet::IsLongValuePage(image.Pages(), page));
+            EXPECT_FALSE(std::binary_search(free.begin(), free.end(), page)) << "page " << page << " in use is free";
+        }
+        for (std::uint32_t page : previous) {
+            EXPECT_TRUE(std::binary_search(free.begin(), free.end(), page)) << "page " << page << " was not given back";
+            EXPECT_EQ(image.Pages().Type(page), jet::TPageType::Database) << "page " << page << " keeps its rows";
+        }
+        previous = used;
+    }
+    EXPECT_EQ(previous.size(), 10u);  // 40000 bytes in parts of 4076
+
+    // Replaced by nothing, and by a note of its own again; then the record deleted.
+    table.Change(jet::TChangeKind::Update, 1, std::nullopt);
+    std::vector<std::uint32_t> free = table.FreePages();
+    for (std::uint32_t page : previous) EXPECT_TRUE(std::binary_search(free.begin(), free.end(), page));
+    table.Change(jet::TChangeKind::Update, 1, Note(1000));
+    const std::set<std::uint32_t> last = LongValuePages(table.Current().Pages(), table.Stored(1));
+    ASSERT_EQ(last.size(), 1u);
+    table.Change(jet::TChangeKind::Delete, 1, std::nullopt);
+    free = table.FreePages();
+    EXPECT_TRUE(std::binary_search(free.begin(), free.end(), *last.begin()));
+    // The other records' notes are as they were.
+    const jet::TPageImage before = Image(DataFile("regression.mdb"));
+    const jet::TPageImage after = table.Current();
+    const jet::TTableDef defBefore = jet::FindTable(before, "Types"), defAfter = jet::FindTable(after, "Types");
+    const auto placesBefore = jet::RecordsInPlace(before.Pages(), defBefore), placesAfter = jet::RecordsInPlace(after.Pages(), defAfter);
+    ASSERT_EQ(placesAfter.size(), placesBefore.size() - 1);
+    EXPECT_TRUE(std::ranges::equal(placesAfter[0].Row, placesBefore[0].Row));
+    EXPECT_TRUE(std::ranges::equal(placesAfter[1].Row, placesBefore[2].Row));
+}
+
+// Two records naming the same long-value row: freeing it for one would take the other's note.
+TEST(JetLongValues, ANoteAnotherRecordSharesIsNotFreed)
+{
+    TNoteTable table(DataFile("regression.mdb"));
+    table.Change(jet::TChangeKind::Update, 0, Note(600));
+    table.Change(jet::TChangeKind::Update, 2, Note(700));
+    // Record 3's reference pointed at record 1's row, as a damaged or foreign file may have it.
+    const jet::TBytes first = table.Stored(0), third = table.Stored(2);
+    const auto at = std::search(table.Bytes.begin(), table.Bytes.end(), third.begin(), third.end());
+    ASSERT_NE(at, table.Bytes.end());
+    std::copy(first.begin(), first.end(), at);
+    const jet::TBytes shared = table.Bytes;
+    try {
+        table.Change(jet::TChangeKind::Update, 0, Note(5));
+        ADD_FAILURE() << "the shared note was freed";
+    } catch (const jet::ERefused& e) {
+        EXPECT_THAT(e.what(), ::testing::HasSubstr("'Note'"));
+    }
+    EXPECT_EQ(table.Bytes, shared);
+    EXPECT_THROW(table.Change(jet::TChangeKind::Delete, 2, std::nullopt), jet::ERefused);
+}
+
+// Access takes 65535 characters typed into a memo field; the refusal names the field.
+TEST(JetLongValues, ANoteLongerThanAccessTakesIsRefusedNamingTheField)
+{
+    jet::TColumnDef memo;
+    memo.Name = "Note";
+    memo.Type = TColumnType::Memo;
+    EXPECT_EQ(jet::TValueParser(memo).Parse(std::string(65535, 'x')).Data.size(), 2u * 65535);
+    EXPECT_THROW(
+        {
+            try {
+                jet::TValueParser(memo).Parse(std::string(65536, 'x'));
+            } catch (const jet::ERefused& e) {
+                EXPECT_THAT(e.what(), ::testing::HasSubstr("'Note'"));
+                throw;
+            }
+        },
+        jet::ERefused);
+    memo.Type = TColumnType::Ole;
+    EXPECT_THROW(jet::TValueParser(memo).Parse("0x01"), jet::ERefused);
 }

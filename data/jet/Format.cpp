@@ -7,6 +7,7 @@ namespace {
 constexpr TFormat Jet3{
     .Version = TVersion::Jet3,
     .PageSize = 2048,
+    .MaxFileSize = std::uint64_t{1} << 30,
     .DataFreeSpace = 2,
     .DataOwner = 4,
     .DataRowCount = 8,
@@ -54,6 +55,7 @@ constexpr TFormat Jet3{
 constexpr TFormat Jet4{
     .Version = TVersion::Jet4,
     .PageSize = 4096,
+    .MaxFileSize = std::uint64_t{1} << 31,
     .DataFreeSpace = 2,
     .DataOwner = 4,
     .DataRowCount = 12,

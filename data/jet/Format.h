@@ -22,7 +22,9 @@
 //     from a start page (inline map) or pointers to bitmap pages (reference map), each of which
 //     covers a fixed range of pages from page 0.
 //  7. Memo and OLE values longer than a few bytes live in long-value rows on pages whose owner
-//     field holds the text "LVAL" instead of a TDEF page; a long value may be a chain of such rows.
+//     field holds the text "LVAL" instead of a TDEF page; a long value may be a chain of such rows,
+//     each starting with the row pointer of the next (0 in the last). No table's usage map lists
+//     long-value pages; the database's map of free pages has them in use until they are freed.
 //  8. The catalog of tables and queries is the table MSysObjects, whose definition is always at
 //     page 2.
 //  9. A text column names the sort order its index keys follow (Jet 4 and ACE): a locale and a
@@ -172,6 +174,9 @@ struct TUsageMapLayout {
 struct TFormat {
     TVersion Version;
     std::size_t PageSize;
+    // The largest file the version allows. A reference map keeps pointers for more ranges of
+    // pages than such a file has, and Access leaves values that are no page in the ones beyond.
+    std::uint64_t MaxFileSize;
 
     // Data pages (fact 3).
     std::size_t DataFreeSpace;   // 16 bits: bytes free on the page

@@ -32,11 +32,12 @@ std::optional<std::size_t> InlineBit(TView row, std::uint32_t page)
     return page - first;
 }
 
-bool Reaches(TView row, const std::vector<std::uint32_t>& pages, std::size_t perPage)
+bool Reaches(TView row, const std::vector<std::uint32_t>& pages, const TFormat& format)
 {
+    const std::size_t perPage = PagesPerMapPage(format);
     if (row[0] == L::InlineMap)
         return std::all_of(pages.begin(), pages.end(), [&](std::uint32_t p) { return InlineBit(row, p).has_value(); });
-    const std::vector<std::uint32_t> mapPages = MapReferences(row);
+    const std::vector<std::uint32_t> mapPages = MapReferences(row, format);
     return std::all_of(pages.begin(), pages.end(),
                        [&](std::uint32_t p) { return p / perPage < mapPages.size() && mapPages[p / perPage] != 0; });
 }
@@ -74,14 +75,17 @@ void StoreFreeBits(TPageImage& image, const std::vector<std::uint32_t>& mapPages
 void WidenGlobalMap(TPageImage& image, const std::vector<std::uint32_t>& pages)
 {
     const TView row = GlobalMapRow(image);
-    if (Reaches(row, pages, PagesPerMapPage(image.Format()))) return;
+    if (Reaches(row, pages, image.Format())) return;
     const std::vector<std::uint32_t> listed = ReadUsageMap(image.Pages(), GlobalMap);
     std::set<std::uint32_t> free(listed.begin(), listed.end());
-    std::vector<std::uint32_t> mapPages = MapReferences(row);
-    if (row[0] == L::InlineMap) std::fill(mapPages.begin(), mapPages.end(), 0u);
+    const bool wasInline = row[0] == L::InlineMap;
+    std::vector<std::uint32_t> mapPages = MapReferences(row, image.Format());
+    if (wasInline) std::fill(mapPages.begin(), mapPages.end(), 0u);
     AddMapPagesForFile(image, mapPages, free);  // appends pages: row is not to be used after this
     StoreFreeBits(image, mapPages, free);
-    StoreMapReferences(image.Row(GlobalMap), mapPages);
+    const std::span<std::uint8_t> stored = image.Row(GlobalMap);
+    if (wasInline) std::fill(stored.begin(), stored.end(), std::uint8_t{0});  // no bit of the bitmap may pass for a pointer
+    StoreMapReferences(stored, mapPages);
 }
 
 void MarkPagesInUse(TPageImage& image, const std::vector<std::uint32_t>& pages, bool inUse)
@@ -91,7 +95,7 @@ void MarkPagesInUse(TPageImage& image, const std::vector<std::uint32_t>& pages, 
     GlobalMapRow(image);
     const std::span<std::uint8_t> row = image.Row(GlobalMap);
     const std::size_t perPage = PagesPerMapPage(image.Format());
-    const std::vector<std::uint32_t> mapPages = row[0] == L::ReferenceMap ? MapReferences(row) : std::vector<std::uint32_t>{};
+    const std::vector<std::uint32_t> mapPages = row[0] == L::ReferenceMap ? MapReferences(row, image.Format()) : std::vector<std::uint32_t>{};
     for (std::uint32_t p : pages) {
         if (row[0] == L::InlineMap) {
             if (const auto bit = InlineBit(row, p)) SetBit(row.subspan(L::InlineBits), *bit, !inUse);

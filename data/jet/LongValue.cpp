@@ -18,35 +18,53 @@ TView LongValueRow(const TPages& pages, TRowId id)
     return RowBytes(pages, id);
 }
 
-}  // namespace
-
-TBytes ReadLongValue(const TPages& pages, TView field)
+std::uint32_t Head(TView field)
 {
     if (field.size() < L::ReferenceSize) Damaged("a memo or OLE value is cut short");
-    const std::uint32_t head = Get32(field.data());
-    const std::size_t length = head & L::LengthMask;
-    if (head & L::Inline) {
-        if (L::ReferenceSize + length > field.size()) Damaged("a memo or OLE value is longer than its row");
-        return TBytes(field.begin() + L::ReferenceSize, field.begin() + static_cast<std::ptrdiff_t>(L::ReferenceSize + length));
-    }
-    TRowId next = TRowId::Unpack(Get32(field.data() + L::Pointer));
-    if (head & L::SingleRow) {
-        const TView row = LongValueRow(pages, next);
-        if (length > row.size()) Damaged("a memo or OLE value is longer than its row");
-        return TBytes(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(length));
-    }
-    TBytes value;
-    value.reserve(std::min<std::size_t>(length, pages.Bytes().size()));
+    return Get32(field.data());
+}
+
+std::vector<TLongValuePart> ChainParts(const TPages& pages, TRowId next, std::size_t length)
+{
+    std::vector<TLongValuePart> parts;
     std::set<std::uint32_t> seen;
-    while (value.size() < length) {
+    for (std::size_t found = 0; found < length;) {
         if (next.Packed() == 0) Damaged("a memo or OLE value ends before its length");
         if (!seen.insert(next.Packed()).second) Damaged("the rows of a memo or OLE value run in a loop");
         const TView row = LongValueRow(pages, next);
         if (row.size() < RowIdSize) Damaged("a row of a memo or OLE value is cut short");
-        const std::size_t take = std::min(row.size() - RowIdSize, length - value.size());
-        value.insert(value.end(), row.begin() + RowIdSize, row.begin() + static_cast<std::ptrdiff_t>(RowIdSize + take));
+        const std::size_t take = std::min(row.size() - RowIdSize, length - found);
+        parts.push_back({next, row.subspan(RowIdSize, take)});
+        found += take;
         next = TRowId::Unpack(Get32(row.data()));
     }
+    return parts;
+}
+
+}  // namespace
+
+std::vector<TLongValuePart> LongValueParts(const TPages& pages, TView field)
+{
+    const std::uint32_t head = Head(field);
+    const std::size_t length = head & L::LengthMask;
+    if (head & L::Inline) return {};
+    const TRowId first = TRowId::Unpack(Get32(field.data() + L::Pointer));
+    if (!(head & L::SingleRow)) return ChainParts(pages, first, length);
+    const TView row = LongValueRow(pages, first);
+    if (length > row.size()) Damaged("a memo or OLE value is longer than its row");
+    return {{first, row.first(length)}};
+}
+
+TBytes ReadLongValue(const TPages& pages, TView field)
+{
+    const std::uint32_t head = Head(field);
+    if (head & L::Inline) {
+        const std::size_t length = head & L::LengthMask;
+        if (L::ReferenceSize + length > field.size()) Damaged("a memo or OLE value is longer than its row");
+        return TBytes(field.begin() + L::ReferenceSize, field.begin() + static_cast<std::ptrdiff_t>(L::ReferenceSize + length));
+    }
+    TBytes value;
+    for (const TLongValuePart& part : LongValueParts(pages, field)) value.insert(value.end(), part.Bytes.begin(), part.Bytes.end());
     return value;
 }
 

@@ -1,11 +1,15 @@
 #include "TableRebuild.h"
 
+#include <algorithm>
 #include <limits>
 #include <set>
+#include <utility>
 
 #include "Damage.h"
 #include "FreePageMap.h"
 #include "IndexWriter.h"
+#include "LongValue.h"
+#include "LongValueWriter.h"
 #include "TableLayout.h"
 #include "UsageMap.h"
 #include "UsageMapWriter.h"
@@ -62,15 +66,71 @@ TRowFields BlankFields(const TTableDef& def)
     return fields;
 }
 
-// The fields of the changed record; they view the change's values, which outlive them.
-TRowFields ChangedFields(const TTableDef& def, const TFormat& format, const TTableChange& change, const TView* stored)
+bool HoldsLongValues(const TColumnDef& col) noexcept { return col.Type == TColumnType::Memo || col.Type == TColumnType::Ole; }
+
+// The first long-value rows of the values of every record but one.
+std::set<std::uint32_t> LongValuesOfOthers(const TTableDef& def, const TFormat& format, const std::vector<TView>& rows,
+                                           std::size_t except)
+{
+    std::set<std::uint32_t> first;
+    TRowFields fields;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        if (r == except) continue;
+        SplitRow(def, format, rows[r], fields);
+        for (std::size_t c = 0; c < def.Columns.size(); ++c)
+            if (HoldsLongValues(def.Columns[c]) && fields.Present[c])
+                if (const std::uint32_t row = FirstLongValueRow(fields.Data[c])) first.insert(row);
+    }
+    return first;
+}
+
+// The long values the change replaces, or those of the record it deletes.
+void FreeLongValues(TLongValueWriter& writer, const TTableDef& def, const TFormat& format, const TTableChange& change,
+                    const std::vector<TView>& rows)
+{
+    const auto record = static_cast<std::size_t>(change.Record);
+    TRowFields old;
+    SplitRow(def, format, rows[record], old);
+    std::set<std::uint32_t> shared;
+    bool sharedKnown = false;
+    for (std::size_t c = 0; c < def.Columns.size(); ++c) {
+        const bool replaced = change.Kind == TChangeKind::Delete || change.Values[c].has_value();
+        if (!HoldsLongValues(def.Columns[c]) || !old.Present[c] || !replaced) continue;
+        if (!std::exchange(sharedKnown, true)) shared = LongValuesOfOthers(def, format, rows, record);
+        writer.Free(old.Data[c], shared, def.Columns[c].Name);
+    }
+}
+
+// Frees the long values the change no longer needs and writes those it stores; returns, by
+// column, the bytes the row keeps for each value written.
+std::vector<TBytes> WriteLongValues(TLongValueWriter& writer, const TPageImage& image, const TTableDef& def,
+                                    const TTableChange& change, const std::vector<TView>& rows)
+{
+    std::vector<TBytes> stored(def.Columns.size());
+    if (std::none_of(def.Columns.begin(), def.Columns.end(), HoldsLongValues)) return stored;
+    if (change.Kind != TChangeKind::Insert) FreeLongValues(writer, def, image.Format(), change, rows);
+    if (change.Kind == TChangeKind::Delete) return stored;
+    for (std::size_t c = 0; c < def.Columns.size(); ++c) {
+        if (!HoldsLongValues(def.Columns[c]) || !change.Values[c] || !change.Values[c]->Present) continue;
+        const TBytes& value = change.Values[c]->Data;
+        stored[c] = writer.Store(value);
+        if (ReadLongValue(image.Pages(), stored[c]) != value)
+            Refused("The value of the field '" + def.Columns[c].Name + "' could not be stored so that it reads back; nothing was written.");
+    }
+    return stored;
+}
+
+// The fields of the changed record; they view the change's values and the long values' row
+// bytes, which outlive them.
+TRowFields ChangedFields(const TTableDef& def, const TFormat& format, const TTableChange& change,
+                         const std::vector<TBytes>& longValues, const TView* stored)
 {
     TRowFields fields = BlankFields(def);
     if (stored) SplitRow(def, format, *stored, fields);
     for (std::size_t c = 0; c < change.Values.size(); ++c) {
         if (!change.Values[c]) continue;
         fields.Present[c] = change.Values[c]->Present;
-        fields.Data[c] = change.Values[c]->Data;
+        fields.Data[c] = HoldsLongValues(def.Columns[c]) ? TView(longValues[c]) : TView(change.Values[c]->Data);
     }
     return fields;
 }
@@ -90,8 +150,8 @@ void CheckChangedRecord(const TTableDef& def, const TFormat& format, const TRowF
 
 // Records are kept as their stored bytes; only the changed one is taken apart and put together
 // again, in changed, which rows then views.
-void ApplyChange(const TTableDef& def, const TFormat& format, const TTableChange& change, std::vector<TView>& rows,
-                 TBytes& changed)
+void ApplyChange(const TTableDef& def, const TFormat& format, const TTableChange& change,
+                 const std::vector<TBytes>& longValues, std::vector<TView>& rows, TBytes& changed)
 {
     const auto record = static_cast<std::size_t>(change.Record);
     if (change.Kind == TChangeKind::Delete) {
@@ -99,7 +159,7 @@ void ApplyChange(const TTableDef& def, const TFormat& format, const TTableChange
         return;
     }
     const bool update = change.Kind == TChangeKind::Update;
-    const TRowFields fields = ChangedFields(def, format, change, update ? &rows[record] : nullptr);
+    const TRowFields fields = ChangedFields(def, format, change, longValues, update ? &rows[record] : nullptr);
     changed = JoinRow(def, fields);
     if (update)
         rows[record] = changed;
@@ -153,13 +213,27 @@ void WriteCounts(TPageImage& image, const TTableDef& def, std::size_t records)
     Put32(tdef + f.TdefAutoNumber, def.AutoNumber);
 }
 
+// Every record's long values read whole.
+void ReadLongValues(const TPages& pages, const TTableDef& def, const std::vector<TRecordPlace>& places)
+{
+    if (std::none_of(def.Columns.begin(), def.Columns.end(), HoldsLongValues)) return;
+    TRowFields fields;
+    for (const TRecordPlace& place : places) {
+        SplitRow(def, pages.Format(), place.Row, fields);
+        for (std::size_t c = 0; c < def.Columns.size(); ++c)
+            if (HoldsLongValues(def.Columns[c]) && fields.Present[c]) ReadLongValue(pages, fields.Data[c]);
+    }
+}
+
 // The new state must hold together on its own before it goes anywhere near the disk.
 void CheckRebuilt(const TPageImage& image, const TTableDef& def, std::size_t records)
 {
     const TTableDef rebuilt = ReadTableDef(image.Pages(), def.Page, def.Name, 0);
     bool consistent = rebuilt.RowCount == records;
     try {
-        consistent = consistent && RecordsInPlace(image.Pages(), rebuilt).size() == records;
+        const std::vector<TRecordPlace> places = RecordsInPlace(image.Pages(), rebuilt);
+        consistent = consistent && places.size() == records;
+        ReadLongValues(image.Pages(), rebuilt, places);
     } catch (const EDamaged&) {
         consistent = false;
     }
@@ -176,12 +250,19 @@ void RebuildTable(TPageImage& image, TTableDef& def, TTableChange& change, std::
     std::vector<TView> rows = StoredRecords(image, def, recordsRead);
     CheckRecordNumber(def, change, rows.size());
     if (change.Kind == TChangeKind::Insert) AssignAutoNumbers(def, change);
+    std::set<std::uint32_t> mapped = MapPages(image, def.FreePages);
+    mapped.insert(owned.begin(), owned.end());
+    TLongValueWriter longValueWriter(image, std::move(mapped));
+    const std::vector<TBytes> longValues = WriteLongValues(longValueWriter, image, def, change, rows);
     TBytes changed;
-    ApplyChange(def, format, change, rows, changed);
+    ApplyChange(def, format, change, longValues, rows, changed);
     const std::vector<TRowFields> fields = IndexedFields(def, format, rows);
 
     const TLayout layout = LayOutRows(image, def, owned, rows, JoinRow(def, BlankFields(def)).size());
     TPageChanges pages = UpdateTableMaps(image, def, owned, layout);
+    const TPageChanges& longValuePages = longValueWriter.Pages();
+    pages.Added.insert(pages.Added.end(), longValuePages.Added.begin(), longValuePages.Added.end());
+    pages.Freed.insert(pages.Freed.end(), longValuePages.Freed.begin(), longValuePages.Freed.end());
     for (const TRealIndex& index : def.Indexes) RebuildIndex(image, def, index, fields, layout.Places, pages);
     WriteCounts(image, def, rows.size());
     MarkPagesInUse(image, pages.Added, true);

@@ -27,6 +27,17 @@ void AddBits(const std::uint8_t* bits, std::size_t count, std::uint64_t first, s
 
 std::size_t PagesPerMapPage(const TFormat& format) noexcept { return (format.PageSize - L::MapPageBits) * 8; }
 
+std::vector<std::uint32_t> MapReferences(TView row, const TFormat& format)
+{
+    const std::uint64_t perPage = PagesPerMapPage(format);
+    const std::uint64_t reachable = (format.MaxFileSize / format.PageSize + perPage - 1) / perPage;
+    std::vector<std::uint32_t> mapPages;
+    for (std::size_t at = L::References; at + L::ReferenceSize <= row.size() && mapPages.size() < reachable;
+         at += L::ReferenceSize)
+        mapPages.push_back(Get32(row.data() + at));
+    return mapPages;
+}
+
 std::vector<std::uint32_t> ReadUsageMap(const TPages& pages, TRowId map)
 {
     const TView row = RowBytes(pages, map);
@@ -37,8 +48,9 @@ std::vector<std::uint32_t> ReadUsageMap(const TPages& pages, TRowId map)
         AddBits(row.data() + L::InlineBits, (row.size() - L::InlineBits) * 8, Get32(row.data() + L::InlineStart), owned);
     } else if (row[0] == L::ReferenceMap) {
         const std::size_t perPage = PagesPerMapPage(pages.Format());
-        for (std::size_t k = 0; L::References + L::ReferenceSize * (k + 1) <= row.size(); ++k) {
-            const std::uint32_t mapPage = Get32(row.data() + L::References + L::ReferenceSize * k);
+        const std::vector<std::uint32_t> mapPages = MapReferences(row, pages.Format());
+        for (std::size_t k = 0; k < mapPages.size(); ++k) {
+            const std::uint32_t mapPage = mapPages[k];
             if (mapPage == 0) continue;
             if (pages.Type(mapPage) != TPageType::UsageMap)
                 Damaged("page " + std::to_string(mapPage) + " is named as a usage map but is none");

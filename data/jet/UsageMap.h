@@ -15,4 +15,8 @@ std::vector<std::uint32_t> ReadUsageMap(const TPages& pages, TRowId map);
 // Pages one usage-map page covers.
 std::size_t PagesPerMapPage(const TFormat& format) noexcept;
 
+// The pointers of a reference map, one for each range of PagesPerMapPage pages from page 0, 0
+// for none; only those of ranges a file of the format can reach.
+std::vector<std::uint32_t> MapReferences(TView row, const TFormat& format);
+
 }  // namespace quorlin::jet

@@ -45,7 +45,7 @@ void StoreRange(TPageImage& image, std::uint32_t& mapPage, std::size_t k, const 
 
 std::vector<std::uint32_t> StoreReferences(TPageImage& image, TRowId map, const std::set<std::uint32_t>& pages)
 {
-    std::vector<std::uint32_t> mapPages = MapReferences(image.Row(map));
+    std::vector<std::uint32_t> mapPages = MapReferences(image.Row(map), image.Format());
     const std::size_t perPage = PagesPerMapPage(image.Format());
     if (!pages.empty() && *pages.rbegin() / perPage >= mapPages.size())
         Refused("The database file '" + image.Path() + "' is too large for a table's page map.");
@@ -62,14 +62,6 @@ void SetBit(std::span<std::uint8_t> bitmap, std::size_t bit, bool on)
     const auto mask = static_cast<std::uint8_t>(1u << (bit % BitsPerByte));
     std::uint8_t& byte = bitmap[bit / BitsPerByte];
     byte = on ? static_cast<std::uint8_t>(byte | mask) : static_cast<std::uint8_t>(byte & ~mask);
-}
-
-std::vector<std::uint32_t> MapReferences(TView row)
-{
-    std::vector<std::uint32_t> mapPages;
-    for (std::size_t at = L::References; at + L::ReferenceSize <= row.size(); at += L::ReferenceSize)
-        mapPages.push_back(Get32(row.data() + at));
-    return mapPages;
 }
 
 void StoreMapReferences(std::span<std::uint8_t> row, const std::vector<std::uint32_t>& mapPages)

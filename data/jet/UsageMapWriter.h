@@ -16,8 +16,7 @@ namespace quorlin::jet {
 std::vector<std::uint32_t> StoreUsageMap(TPageImage& image, TRowId map, const std::set<std::uint32_t>& pages);
 
 // The parts of a reference map, for the maps that are kept otherwise.
-// Its pointers, one for each range of PagesPerMapPage pages from page 0; 0 for none.
-std::vector<std::uint32_t> MapReferences(TView row);
+// Its pointers as MapReferences reads them; the slots beyond those are left as they are.
 void StoreMapReferences(std::span<std::uint8_t> row, const std::vector<std::uint32_t>& mapPages);
 // A usage-map page at the end of the file, its bitmap empty.
 std::uint32_t AppendMapPage(TPageImage& image);

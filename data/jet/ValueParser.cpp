@@ -29,6 +29,10 @@ constexpr double CurrencyUnit = static_cast<double>(Pow10(CurrencyScale));
 // Close to Currency's limit a float no longer tells which side of it a value lies; such text is
 // refused rather than rounded into the wrong value.
 constexpr double CurrencyFloatLimit = 9.2e14;
+
+// The characters Access itself takes typed into a memo field; a longer text is more likely a
+// mistake than a note.
+constexpr std::size_t MaxMemoUnits = 65535;
 // Beyond 28 digits of any Decimal, and well inside what TWide holds while the digits are read.
 constexpr unsigned WideDigitBits = 100;
 
@@ -229,7 +233,8 @@ void StoreDecimal(const TColumnDef& column, TParsedValue& v, const std::string& 
     SetNumber(v, number, std::move(data));
 }
 
-// Jet 4 text: UTF-16, stored uncompressed.
+// Jet 4 text: UTF-16, stored uncompressed (Access compresses only some values, and reads both).
+// A memo's is the value itself, which TableRebuild stores where the row refers to it.
 void StoreText(const TColumnDef& column, TParsedValue& v, const std::string& text)
 {
     std::u16string units;
@@ -238,9 +243,10 @@ void StoreText(const TColumnDef& column, TParsedValue& v, const std::string& tex
     } catch (const std::invalid_argument&) {
         Invalid(column, text, "text");
     }
-    if (units.size() * sizeof(char16_t) > column.Length)
+    const std::size_t limit = column.Type == TColumnType::Memo ? MaxMemoUnits : column.Length / sizeof(char16_t);
+    if (units.size() > limit)
         Refused("The text for the field '" + column.Name + "' is " + std::to_string(units.size()) +
-                " characters long; the field holds at most " + std::to_string(column.Length / sizeof(char16_t)) + ".");
+                " characters long; the field holds at most " + std::to_string(limit) + ".");
     v.Kind = TCellKind::Text;
     v.Text = text;
     v.Data.resize(units.size() * sizeof(char16_t));
@@ -269,7 +275,8 @@ TParsedValue TValueParser::Parse(const std::optional<std::string>& input) const
     case TColumnType::Double: StoreDouble(v, Number(FColumn, text)); break;
     case TColumnType::DateTime: StoreDouble(v, DayNumber(FColumn, text)); break;
     case TColumnType::Currency: StoreCurrency(FColumn, v, text); break;
-    case TColumnType::Text: StoreText(FColumn, v, text); break;
+    case TColumnType::Text:
+    case TColumnType::Memo: StoreText(FColumn, v, text); break;
     case TColumnType::Decimal: StoreDecimal(FColumn, v, text); break;
     default:
         Refused("The field '" + FColumn.Name + "' is a " + ColumnTypeName(FColumn.Type) +

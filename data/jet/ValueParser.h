@@ -13,7 +13,7 @@ namespace quorlin::jet {
 // What to store, and what reading it back must give.
 struct TParsedValue {
     bool Present = false;  // not NULL (for Yes/No: the value)
-    TBytes Data;           // the bytes the row keeps (Jet 4)
+    TBytes Data;           // the bytes the row keeps (Jet 4); for a memo the value, which the row refers to
     TCellKind Kind = TCellKind::Null;
     double Number = 0.0;
     std::string Text;
