@@ -20,15 +20,8 @@ namespace quorlin {
 
 namespace {
 
-struct TComputeOptions {
-    std::string Source;
-    std::string Table;
-    std::string Y;
-    std::vector<std::string> X;
-    std::string Method = "stepwise";
-    std::string Fa = "4.00";
+struct TComputeOptions : TEquationOptions {
     std::string Report;
-    bool Json = false;
 };
 
 // Text from the source is written as it came; bytes that are not UTF-8 must not make the JSON
@@ -102,12 +95,8 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
     };
 
     try {
-        TSource table(options.Source, options.Table);
-        const std::string y = ResolveField(table, options.Y);
-        const std::vector<std::string> factors = ResolveFactors(table, options.X, y);
-        double fa = 0.0;
-        if (!TryTextToFloat(options.Fa, fa)) throw EUsage(InvalidFloatMessage(options.Fa));
-        const std::int32_t method = options.Method == "full" ? MethodFull : MethodStepwise;
+        const TPreparedEquation p = PrepareEquation(options);
+        const std::vector<std::string>& factors = p.Factors;
 
         std::vector<TRemoval> removals;
         auto onRemoval = [&](std::int32_t factor, double v, double f) {
@@ -116,12 +105,12 @@ int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err
             err << "removed factor " << name << ": V=" << FormatGeneral(v) << " F=" << FormatGeneral(f) << '\n';
         };
 
-        TStatistics stats(table.DataSet(), factors, y, fa, method, onRemoval);
+        TStatistics stats(p.Source->DataSet(), factors, p.Y, p.Fa, p.Method, onRemoval);
         stats.MakeEquationText();
         if (!options.Report.empty()) stats.SaveReport(options.Report, options.Source);
 
         if (options.Json)
-            out << Dump(ResultJson(stats, options, fa, removals)) << '\n';
+            out << Dump(ResultJson(stats, options, p.Fa, removals)) << '\n';
         else
             out << stats.EquationText() << '\n';
         return 0;

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <ostream>
 
+#include "../statistics/Statistics01.h"
 #include "../support/AsciiText.h"
 #include "CsvExport.h"
 #include "CsvReader.h"
@@ -74,6 +75,17 @@ std::vector<std::string> ResolveFactors(const TSource& table, const std::vector<
     }
     if (factors.empty()) throw EUsage("No factor to compute with: give --x FIELD, or a source with more fields");
     return factors;
+}
+
+TPreparedEquation PrepareEquation(const TEquationOptions& options)
+{
+    TPreparedEquation p;
+    p.Source = std::make_unique<TSource>(options.Source, options.Table);
+    p.Y = ResolveField(*p.Source, options.Y);
+    p.Factors = ResolveFactors(*p.Source, options.X, p.Y);
+    if (!TryTextToFloat(options.Fa, p.Fa)) throw EUsage(InvalidFloatMessage(options.Fa));
+    p.Method = options.Method == "full" ? MethodFull : MethodStepwise;
+    return p;
 }
 
 }  // namespace quorlin

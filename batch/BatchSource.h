@@ -3,6 +3,7 @@
 // usage or input, the records it works on (a CSV file or a table of an Access database) and
 // the field names given on its command line, resolved against them.
 
+#include <cstdint>
 #include <iosfwd>
 #include <memory>
 #include <stdexcept>
@@ -43,6 +44,27 @@ private:
     std::unique_ptr<TCustomerData> FData;
     std::vector<std::string> FNames;
 };
+
+// What compute, skill and forecast are asked for: records, Y, candidate factors, method and Fa.
+struct TEquationOptions {
+    std::string Source;
+    std::string Table;
+    std::string Y;
+    std::vector<std::string> X;
+    std::string Method = "stepwise";
+    std::string Fa = "4.00";
+    bool Json = false;
+};
+
+// The source opened and the names and numbers of the command line checked against it.
+struct TPreparedEquation {
+    std::unique_ptr<TSource> Source;
+    std::string Y;
+    std::vector<std::string> Factors;
+    double Fa = 0.0;
+    std::int32_t Method = 0;
+};
+TPreparedEquation PrepareEquation(const TEquationOptions& options);
 
 // Field names as the table spells them, checked before anything is computed.
 std::string ResolveField(const TSource& source, const std::string& name);

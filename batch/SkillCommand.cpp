@@ -17,26 +17,6 @@ namespace quorlin {
 
 namespace {
 
-// The source opened and the names and numbers of the command line checked against it.
-struct TPrepared {
-    std::unique_ptr<TSource> Source;
-    std::string Y;
-    std::vector<std::string> Factors;
-    double Fa = 0.0;
-    std::int32_t Method = MethodStepwise;
-};
-
-TPrepared Prepare(const TEquationOptions& options)
-{
-    TPrepared p;
-    p.Source = std::make_unique<TSource>(options.Source, options.Table);
-    p.Y = ResolveField(*p.Source, options.Y);
-    p.Factors = ResolveFactors(*p.Source, options.X, p.Y);
-    if (!TryTextToFloat(options.Fa, p.Fa)) throw EUsage(InvalidFloatMessage(options.Fa));
-    p.Method = options.Method == "full" ? MethodFull : MethodStepwise;
-    return p;
-}
-
 void AddEquationOptions(CLI::App& cmd, TEquationOptions& options)
 {
     cmd.add_option("SOURCE", options.Source, "Access database or CSV file holding the records")->required();
@@ -137,7 +117,7 @@ int TSkillCommands::Run(std::ostream& out, std::ostream& err) const
 int TSkillCommands::RunSkill(std::ostream& out) const
 {
     CheckPlotPath(FPlot);
-    TPrepared p = Prepare(FSkill);
+    TPreparedEquation p = PrepareEquation(FSkill);
     try {
         CheckLeave(FLeave, p.Source->DataSet().RecordCount());
     } catch (const ESkillError& e) {
@@ -158,7 +138,7 @@ int TSkillCommands::RunForecast(std::ostream& out) const
 {
     if (FWith.empty() && FCases.empty()) throw EUsage("forecast needs the case: --with FACTOR=VALUE... or --cases FILE.csv");
     const double level = LevelPercent(FLevel);
-    TPrepared p = Prepare(FForecast);
+    TPreparedEquation p = PrepareEquation(FForecast);
     const TFittedEquation equation(p.Source->DataSet(), p.Factors, p.Y, p.Method, p.Fa);
     const std::vector<std::string> factors = equation.FactorNames();
     const std::vector<std::vector<double>> cases =

@@ -12,17 +12,9 @@
 #include <string>
 #include <vector>
 
-namespace quorlin {
+#include "BatchSource.h"
 
-struct TEquationOptions {
-    std::string Source;
-    std::string Table;
-    std::string Y;
-    std::vector<std::string> X;
-    std::string Method = "stepwise";
-    std::string Fa = "4.00";
-    bool Json = false;
-};
+namespace quorlin {
 
 class TSkillCommands {
 public:
