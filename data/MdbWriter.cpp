@@ -41,6 +41,7 @@
 #include "Isolation.h"
 #include "WriteTurn.h"
 #include "ProviderError.h"
+#include "jet/ChangePlan.h"
 #include "jet/Damage.h"
 #include "jet/TableRebuild.h"
 #include "jet/WritableTable.h"
@@ -48,8 +49,6 @@
 namespace quorlin {
 
 namespace {
-
-using TAssigned = std::vector<std::optional<jet::TParsedValue>>;
 
 std::function<void(std::string_view)>& StepHook()
 {
@@ -224,41 +223,49 @@ bool SameAsStored(const TColumnData& a, std::size_t r, const jet::TParsedValue& 
     return true;
 }
 
-// Whether the cell of column c, record r after the change reads as meant: the stored value in
-// the changed record, a blank for a field a new record leaves out, else the record as it was.
-bool CellAsMeant(const TTableData& before, const TTableData& after, const TRecordChange& change,
-                 const TAssigned& assigned, std::size_t c, std::int32_t r)
+// A table the write changes: as it read before, what the write does to it, and where each field
+// of the table as read is in its definition.
+struct TMeant {
+    const jet::TTableDef* Def = nullptr;
+    const jet::TTableChanges* Changes = nullptr;
+    TTableData Before;
+    std::vector<std::size_t> DefColumn;
+};
+
+// A field a new record leaves out reads blank, a Yes/No field No.
+bool LeftOut(const TColumnData& a, std::size_t r)
 {
-    using K = TRecordChange::TKind;
-    const TColumnData& a = after.Columns[c];
-    const auto ar = static_cast<std::size_t>(r);
-    const bool changedRow = (change.Kind == K::Update && r == change.Record) ||
-                            (change.Kind == K::Insert && r == before.RecordCount);
-    if (changedRow && assigned[c]) return SameAsStored(a, ar, *assigned[c]);
-    if (changedRow && change.Kind == K::Insert)  // a Yes/No field left out is No
-        return a.Info.Type == TColumnType::Boolean ? a.Numbers[ar] == 0.0 : a.Kinds[ar] == TCellKind::Null;
-    const std::size_t br = change.Kind == K::Delete && r >= change.Record ? ar + 1 : ar;
-    return SameCell(before.Columns[c], br, a, ar);
+    return a.Info.Type == TColumnType::Boolean ? a.Numbers[r] == 0.0 : a.Kinds[r] == TCellKind::Null;
 }
 
-// Invariant 5: the rows as they were, with the change made. assigned holds, by column of the
-// table as read, the values the change stores.
-void CheckReadBack(const TTableData& before, const TTableData& after, const TRecordChange& change,
-                   const TAssigned& assigned, const std::string& table)
+// Invariant 6: the records as they were, in their order, those deleted left out and the changed
+// ones holding the values stored, then the new ones.
+void CheckReadBack(const TMeant& meant, const TTableData& after)
 {
+    const TTableData& before = meant.Before;
+    const jet::TTableChanges& changes = *meant.Changes;
+    const std::string& table = meant.Def->Name;
     auto fail = [&](const std::string& what) {
         throw EProviderError("The table '" + table + "' did not read back as it was written (" + what + ").");
     };
-    using K = TRecordChange::TKind;
-    const std::int32_t expected =
-        before.RecordCount + (change.Kind == K::Insert ? 1 : 0) - (change.Kind == K::Delete ? 1 : 0);
-    if (after.RecordCount != expected || after.Columns.size() != before.Columns.size()) fail("record count");
-    for (std::size_t c = 0; c < after.Columns.size(); ++c) {
-        if (after.Columns[c].Info.Name != before.Columns[c].Info.Name) fail("columns");
-        for (std::int32_t r = 0; r < after.RecordCount; ++r)
-            if (!CellAsMeant(before, after, change, assigned, c, r))
-                fail("field '" + after.Columns[c].Info.Name + "' of record " + std::to_string(r + 1));
+    const auto expected = static_cast<std::size_t>(before.RecordCount) - changes.Deletes.size() + changes.Inserts.size();
+    if (static_cast<std::size_t>(after.RecordCount) != expected || after.Columns.size() != before.Columns.size()) fail("record count");
+    const auto check = [&](std::size_t r, const jet::TFieldValues* values, std::optional<std::size_t> old) {
+        for (std::size_t c = 0; c < after.Columns.size(); ++c) {
+            const TColumnData& a = after.Columns[c];
+            if (a.Info.Name != before.Columns[c].Info.Name) fail("columns");
+            const auto& value = values ? (*values)[meant.DefColumn[c]] : std::nullopt;
+            const bool same = value ? SameAsStored(a, r, *value) : old ? SameCell(before.Columns[c], *old, a, r) : LeftOut(a, r);
+            if (!same) fail("field '" + a.Info.Name + "' of record " + std::to_string(r + 1));
+        }
+    };
+    std::size_t r = 0;
+    for (std::size_t b = 0; b < static_cast<std::size_t>(before.RecordCount); ++b) {
+        if (changes.Deletes.count(b)) continue;
+        const auto update = changes.Updates.find(b);
+        check(r++, update == changes.Updates.end() ? nullptr : &update->second, b);
     }
+    for (const jet::TFieldValues& values : changes.Inserts) check(r++, &values, std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -278,31 +285,53 @@ std::vector<std::size_t> DefinitionColumns(const jet::TTableDef& def, const TTab
     return columns;
 }
 
-jet::TTableChange TableChange(const jet::TTableDef& def, const TRecordChange& change, const std::vector<std::size_t>& defColumn)
+// The values the change stores, by column of the definition.
+jet::TFieldValues FieldValues(const jet::TTableDef& def, const TRecordChange& change, const std::vector<std::size_t>& defColumn)
 {
-    using K = TRecordChange::TKind;
-    jet::TTableChange result;
-    result.Kind = change.Kind == K::Update ? jet::TChangeKind::Update
-                  : change.Kind == K::Insert ? jet::TChangeKind::Insert
-                                             : jet::TChangeKind::Delete;
-    result.Record = change.Record;
-    result.Values.resize(def.Columns.size());
-    if (change.Kind == K::Delete) return result;
+    jet::TFieldValues values(def.Columns.size());
+    if (change.Kind == TRecordChange::TKind::Delete) return values;
     for (const TFieldText& value : change.Values) {
         if (value.Field < 0 || static_cast<std::size_t>(value.Field) >= defColumn.size()) Refuse("Field index out of range");
         const std::size_t column = defColumn[static_cast<std::size_t>(value.Field)];
         jet::CheckAssignable(def.Columns[column]);
-        result.Values[column] = jet::TValueParser(def.Columns[column]).Parse(value.Text);
+        values[column] = jet::TValueParser(def.Columns[column]).Parse(value.Text);
     }
-    return result;
+    return values;
 }
 
-// What the change stored, AutoNumbers included, by column of the table as read.
-TAssigned AssignedByField(const jet::TTableChange& change, const std::vector<std::size_t>& defColumn)
+// The change with the cascades the table's relationships ask for, checked against them.
+jet::TChangePlan Plan(const jet::TPageImage& image, const jet::TTableDef& def, const TRecordChange& change,
+                      const TTableData& before)
 {
-    TAssigned assigned(defColumn.size());
-    for (std::size_t c = 0; c < defColumn.size(); ++c) assigned[c] = change.Values[defColumn[c]];
-    return assigned;
+    using K = TRecordChange::TKind;
+    jet::TChangePlan plan(image, def);
+    jet::TFieldValues values = FieldValues(def, change, DefinitionColumns(def, before));
+    if (change.Kind == K::Insert) {
+        plan.Insert(std::move(values));
+    } else {
+        if (change.Record < 0 || change.Record >= before.RecordCount)
+            Refuse("The table '" + def.Name + "' has no record " + std::to_string(change.Record + 1) + ".");
+        const auto record = static_cast<std::size_t>(change.Record);
+        if (change.Kind == K::Delete)
+            plan.Delete(record);
+        else
+            plan.Update(record, std::move(values));
+    }
+    plan.Check();
+    return plan;
+}
+
+// Each table the plan changes, the changed one first, with the records it read before.
+std::vector<TMeant> Meant(const std::string& path, const jet::TChangePlan& plan, const TTableData& before)
+{
+    std::vector<TMeant> meant;
+    for (const jet::TPlannedTable& t : plan.Tables()) {
+        if (!meant.empty() && t.Changes.Empty()) continue;
+        TMeant m{&t.Def, &t.Changes, meant.empty() ? before : ReadRecordsIsolated(path, t.Def.Name, false), {}};
+        m.DefColumn = DefinitionColumns(t.Def, m.Before);
+        meant.push_back(std::move(m));
+    }
+    return meant;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -359,15 +388,18 @@ bool PathHolds(const std::string& path, const jet::TBytes& bytes) { return ReadW
     throw EProviderError(failure + " The file was put back as it was before the change.");
 }
 
+// Returns the changed table as read back.
 TTableData ReadBackOrPutBack(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn,
-                             const TTableData& before, const TRecordChange& change, const TAssigned& assigned,
-                             const std::string& table)
+                             const std::vector<TMeant>& meant)
 {
     try {
-        TTableData after = ReadRecordsIsolated(path, table, false);
-        CheckReadBack(before, after, change, assigned, table);
+        std::vector<TTableData> after;
+        for (const TMeant& m : meant) {
+            after.push_back(ReadRecordsIsolated(path, m.Def->Name, false));
+            CheckReadBack(m, after.back());
+        }
         Step("verified");
-        return after;
+        return std::move(after.front());
     } catch (const std::exception& e) {
         PutBack(path, image, turn, e.what());
     }
@@ -382,8 +414,9 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
     try {
         const jet::TPageImage image = LoadForWriting(path);
         Guarded(path, [&] {
-            const jet::TTableDef def = WritableTable(image, table);
-            jet::CheckKeyable(image.Pages(), def, jet::RecordsInPlace(image.Pages(), def));
+            const jet::TChangePlan plan(image, WritableTable(image, table));
+            for (const jet::TPlannedTable& t : plan.Tables())
+                jet::CheckKeyable(image.Pages(), t.Def, jet::RecordsInPlace(image.Pages(), t.Def));
         });
         return {};
     } catch (const EProviderError& e) {
@@ -397,17 +430,18 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     TWriteTurn turn(path, TurnWait);
     RemoveStaleTemporaries(path);
     jet::TPageImage image = LoadForWriting(path, &turn);
-    jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, table); });
+    const jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, table); });
     const TTableData before = ReadRecordsIsolated(path, def.Name, false);
     CheckUnchangedSince(readEarlier, before, def.Name);
 
-    const std::vector<std::size_t> defColumn = Guarded(path, [&] { return DefinitionColumns(def, before); });
-    jet::TTableChange planned = Guarded(path, [&] { return TableChange(def, change, defColumn); });
-    Guarded(path, [&] { jet::RebuildTable(image, def, planned, static_cast<std::size_t>(before.RecordCount)); });
+    const jet::TChangePlan plan = Guarded(path, [&] { return Plan(image, def, change, before); });
+    const std::vector<TMeant> meant = Guarded(path, [&] { return Meant(path, plan, before); });
+    for (const TMeant& m : meant)
+        Guarded(path, [&] { jet::RebuildTable(image, *m.Def, *m.Changes, static_cast<std::size_t>(m.Before.RecordCount)); });
     Step("built");
 
     WriteChange(path, image, turn);
-    return ReadBackOrPutBack(path, image, turn, before, change, AssignedByField(planned, defColumn), def.Name);
+    return ReadBackOrPutBack(path, image, turn, meant);
 }
 
 }  // namespace quorlin

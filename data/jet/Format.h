@@ -32,6 +32,12 @@
 // 10. A text value's index key is a sequence of sort weights, one or two bytes a character, case
 //     folded away; then the marks of accents by position; then the characters that have no weight
 //     of their own (apostrophe, hyphen, control characters), each with its position (TTextKey).
+// 11. A relationship whose rules Access enforces is kept in the definitions of both its tables,
+//     as a logical index of each: the index names the other table's TDEF page and the number of
+//     the other's logical index, says which side this table is (TRelatedSide), and, on the side
+//     of the table referred to, whether updates and deletes cascade (TCascade). The index's
+//     fields, in order, are the related fields. Relationships Access does not enforce are only
+//     in MSysRelationships and bind no record.
 
 #include <cstddef>
 #include <cstdint>
@@ -119,6 +125,18 @@ constexpr std::uint8_t SystemTableType = 0x53;
 
 constexpr std::uint8_t PrimaryKeyIndex = 0x01;  // a logical index's type
 constexpr std::uint32_t NoRelatedIndex = 0xFFFFFFFF;
+
+// Which side of an enforced relationship a table's logical index stands for (fact 11).
+struct TRelatedSide {
+    static constexpr std::uint8_t Referred = 0x01;   // holds the records the other table refers to
+    static constexpr std::uint8_t Referring = 0x02;  // refers to records of the other table
+};
+// What follows a change of a referred-to record (fact 11): the byte for updates holds Cascade
+// or 0, the byte for deletes Cascade, SetNull or 0 (0: refused while related records exist).
+struct TCascade {
+    static constexpr std::uint8_t Cascade = 0x01;
+    static constexpr std::uint8_t SetNull = 0x02;
+};
 constexpr std::size_t IndexColumnSlots = 10;     // columns a real index can name
 constexpr std::uint16_t NoIndexColumn = 0xFFFF;
 constexpr std::uint8_t AscendingIndexColumn = 0x01;
@@ -228,8 +246,13 @@ struct TFormat {
 
     // A logical index's descriptor.
     std::size_t LogicalIndexSize;
+    std::size_t LogicalIndexNumber;  // 32 bits: the number other tables' indexes know it by
     std::size_t LogicalIndexReal;    // 32 bits: the real index behind it
+    std::size_t LogicalIndexSide;    // 8 bits: TRelatedSide, in a relationship
     std::size_t LogicalIndexRelated; // 32 bits: the related table's index, or NoRelatedIndex
+    std::size_t LogicalIndexRelatedTable;  // 32 bits: the related table's TDEF page
+    std::size_t LogicalIndexCascadeUpdates;  // 8 bits: TCascade
+    std::size_t LogicalIndexCascadeDeletes;  // 8 bits: TCascade
     std::size_t LogicalIndexType;    // 8 bits: PrimaryKeyIndex, foreign key, plain
 
     // Rows: the size of the column count, of a variable-length offset and of the count of them.

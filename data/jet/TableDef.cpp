@@ -1,6 +1,7 @@
 #include "TableDef.h"
 
 #include <algorithm>
+#include <optional>
 #include <set>
 
 #include "Damage.h"
@@ -93,11 +94,30 @@ TRealIndex ReadRealIndex(const std::uint8_t* d, const TFormat& f, const TTableDe
     return index;
 }
 
-struct TLogicalIndex {
-    std::uint32_t Real = 0;
-    bool Related = false;
+// A logical index's descriptor, its name still to come.
+struct TLogicalEntry {
+    TLogicalIndex Index;
     bool Primary = false;
+    std::optional<TReference> Reference;
 };
+
+TLogicalEntry ReadLogicalIndex(const std::uint8_t* d, const TFormat& f)
+{
+    TLogicalEntry e;
+    e.Index = {Get32(d + f.LogicalIndexNumber), Get32(d + f.LogicalIndexReal)};
+    e.Primary = d[f.LogicalIndexType] == PrimaryKeyIndex;
+    const std::uint32_t related = Get32(d + f.LogicalIndexRelated);
+    if (related == NoRelatedIndex) return e;
+    TReference& r = e.Reference.emplace();
+    r.Index = e.Index.Real;
+    r.OtherTable = Get32(d + f.LogicalIndexRelatedTable);
+    r.OtherIndex = related;
+    r.Referred = d[f.LogicalIndexSide] == TRelatedSide::Referred;
+    r.CascadeUpdates = d[f.LogicalIndexCascadeUpdates] == TCascade::Cascade;
+    r.CascadeDeletes = d[f.LogicalIndexCascadeDeletes] == TCascade::Cascade;
+    r.CascadeSetNull = d[f.LogicalIndexCascadeDeletes] == TCascade::SetNull;
+    return e;
+}
 
 constexpr std::size_t MaxIndexes = 1000;  // beyond what Access allows: a count this large is damage
 
@@ -137,19 +157,19 @@ TTableDef ReadTableDef(const TPages& pages, std::uint32_t page, const std::strin
         def.Indexes.push_back(ReadRealIndex(c.Take(f.RealIndexSize), f, def));
         def.Indexes.back().CountOffset = f.TdefRealIndexCounts + f.RealIndexCountSize * i + f.RealIndexCountRows;
     }
-    std::vector<TLogicalIndex> logicals;
-    for (std::size_t i = 0; i < logicalCount; ++i) {
-        const std::uint8_t* d = c.Take(f.LogicalIndexSize);
-        logicals.push_back({Get32(d + f.LogicalIndexReal), Get32(d + f.LogicalIndexRelated) != NoRelatedIndex,
-                            d[f.LogicalIndexType] == PrimaryKeyIndex});
-    }
-    for (const TLogicalIndex& l : logicals) {
+    std::vector<TLogicalEntry> logicals;
+    for (std::size_t i = 0; i < logicalCount; ++i) logicals.push_back(ReadLogicalIndex(c.Take(f.LogicalIndexSize), f));
+    for (TLogicalEntry& l : logicals) {
         const std::string indexName = c.Name();
-        if (l.Real >= def.Indexes.size()) Damaged("an index of the table '" + name + "' has no tree");
-        TRealIndex& index = def.Indexes[l.Real];
+        if (l.Index.Real >= def.Indexes.size()) Damaged("an index of the table '" + name + "' has no tree");
+        TRealIndex& index = def.Indexes[l.Index.Real];
         if (index.Name.empty()) index.Name = indexName;
         if (l.Primary) index.Primary = true;
-        if (l.Related && index.RelatedName.empty()) index.RelatedName = indexName;
+        def.LogicalIndexes.push_back(l.Index);
+        if (l.Reference) {
+            l.Reference->Name = indexName;
+            def.References.push_back(*l.Reference);
+        }
     }
     return def;
 }

@@ -41,10 +41,26 @@ struct TRealIndex {
     std::uint8_t Flags = 0;
     std::size_t CountOffset = 0;  // where the first TDEF page keeps its entry count
     std::string Name;             // of the first logical index it backs
-    std::string RelatedName;      // of a logical index that relates it to another table
     bool Primary = false;
     bool Unique() const noexcept { return (Flags & TIndexFlag::Unique) != 0; }
     bool IgnoreNulls() const noexcept { return (Flags & TIndexFlag::IgnoreNulls) != 0; }
+};
+
+// One side of a relationship whose rules Access enforces (fact 11), as this table keeps it.
+struct TReference {
+    std::string Name;              // of the logical index
+    std::size_t Index = 0;         // the real index over the related fields, into TTableDef::Indexes
+    std::uint32_t OtherTable = 0;  // the other table's TDEF page
+    std::uint32_t OtherIndex = 0;  // the number of the other table's logical index
+    bool Referred = false;         // this table holds the records the other refers to
+    bool CascadeUpdates = false;   // set on the referred side
+    bool CascadeDeletes = false;
+    bool CascadeSetNull = false;
+};
+
+struct TLogicalIndex {
+    std::uint32_t Number = 0;  // as other tables' references name it
+    std::size_t Real = 0;      // into TTableDef::Indexes
 };
 
 struct TTableDef {
@@ -59,6 +75,8 @@ struct TTableDef {
     TRowId FreePages;
     std::vector<TColumnDef> Columns;
     std::vector<TRealIndex> Indexes;
+    std::vector<TLogicalIndex> LogicalIndexes;
+    std::vector<TReference> References;
     std::vector<std::uint32_t> DefinitionPages;  // the first and its continuations
 };
 

@@ -1,6 +1,7 @@
 #include "TableRebuild.h"
 
 #include <algorithm>
+#include <deque>
 #include <limits>
 #include <set>
 #include <utility>
@@ -33,29 +34,17 @@ std::vector<TView> StoredRecords(const TPageImage& image, const TTableDef& def, 
     return rows;
 }
 
-void CheckRecordNumber(const TTableDef& def, const TTableChange& change, std::size_t records)
+[[noreturn]] void NoSuchRecord(const TTableDef& def, std::size_t record)
 {
-    if (change.Kind == TChangeKind::Insert) return;
-    if (change.Record < 0 || static_cast<std::size_t>(change.Record) >= records)
-        Refused("The table '" + def.Name + "' has no record " + std::to_string(change.Record + 1) + ".");
+    Refused("The table '" + def.Name + "' has no record " + std::to_string(record + 1) + ".");
 }
 
-void AssignAutoNumbers(TTableDef& def, TTableChange& change)
+void CheckRecordNumbers(const TTableDef& def, const TTableChanges& changes, std::size_t records)
 {
-    for (std::size_t c = 0; c < def.Columns.size(); ++c) {
-        const TColumnDef& col = def.Columns[c];
-        if (col.AutoGuid())
-            Refused("The table '" + def.Name + "' numbers its records with replication IDs, which this program cannot assign.");
-        if (!col.AutoLong()) continue;
-        if (def.AutoNumber >= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
-            Refused("The AutoNumber field '" + col.Name + "' has no values left.");
-        TParsedValue& v = change.Values[c].emplace();
-        v.Present = true;
-        v.Kind = TCellKind::Number;
-        v.Number = ++def.AutoNumber;
-        v.Data.resize(sizeof(std::uint32_t));
-        Put32(v.Data.data(), def.AutoNumber);
-    }
+    for (const auto& update : changes.Updates)
+        if (update.first >= records) NoSuchRecord(def, update.first);
+    for (std::size_t record : changes.Deletes)
+        if (record >= records) NoSuchRecord(def, record);
 }
 
 TRowFields BlankFields(const TTableDef& def)
@@ -68,69 +57,65 @@ TRowFields BlankFields(const TTableDef& def)
 
 bool HoldsLongValues(const TColumnDef& col) noexcept { return col.Type == TColumnType::Memo || col.Type == TColumnType::Ole; }
 
-// The first long-value rows of the values of every record but one.
-std::set<std::uint32_t> LongValuesOfOthers(const TTableDef& def, const TFormat& format, const std::vector<TView>& rows,
-                                           std::size_t except)
+// The first long-value rows that more than one field of the table's records refer to.
+std::set<std::uint32_t> SharedLongValues(const TTableDef& def, const TFormat& format, const std::vector<TView>& rows)
 {
-    std::set<std::uint32_t> first;
+    std::set<std::uint32_t> seen, shared;
     TRowFields fields;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-        if (r == except) continue;
-        SplitRow(def, format, rows[r], fields);
+    for (const TView& row : rows) {
+        SplitRow(def, format, row, fields);
         for (std::size_t c = 0; c < def.Columns.size(); ++c)
             if (HoldsLongValues(def.Columns[c]) && fields.Present[c])
-                if (const std::uint32_t row = FirstLongValueRow(fields.Data[c])) first.insert(row);
+                if (const std::uint32_t first = FirstLongValueRow(fields.Data[c]); first && !seen.insert(first).second)
+                    shared.insert(first);
     }
-    return first;
+    return shared;
 }
 
-// The long values the change replaces, or those of the record it deletes.
-void FreeLongValues(TLongValueWriter& writer, const TTableDef& def, const TFormat& format, const TTableChange& change,
+// The long values the changes replace, and those of the records they delete.
+void FreeLongValues(TLongValueWriter& writer, const TTableDef& def, const TFormat& format, const TTableChanges& changes,
                     const std::vector<TView>& rows)
 {
-    const auto record = static_cast<std::size_t>(change.Record);
+    if (std::none_of(def.Columns.begin(), def.Columns.end(), HoldsLongValues)) return;
+    if (changes.Deletes.empty() && changes.Updates.empty()) return;
+    const std::set<std::uint32_t> shared = SharedLongValues(def, format, rows);
     TRowFields old;
-    SplitRow(def, format, rows[record], old);
-    std::set<std::uint32_t> shared;
-    bool sharedKnown = false;
-    for (std::size_t c = 0; c < def.Columns.size(); ++c) {
-        const bool replaced = change.Kind == TChangeKind::Delete || change.Values[c].has_value();
-        if (!HoldsLongValues(def.Columns[c]) || !old.Present[c] || !replaced) continue;
-        if (!std::exchange(sharedKnown, true)) shared = LongValuesOfOthers(def, format, rows, record);
-        writer.Free(old.Data[c], shared, def.Columns[c].Name);
-    }
+    const auto free = [&](std::size_t record, const TFieldValues* replacing) {
+        SplitRow(def, format, rows[record], old);
+        for (std::size_t c = 0; c < def.Columns.size(); ++c)
+            if (HoldsLongValues(def.Columns[c]) && old.Present[c] && (!replacing || (*replacing)[c]))
+                writer.Free(old.Data[c], shared, def.Columns[c].Name);
+    };
+    for (std::size_t record : changes.Deletes) free(record, nullptr);
+    for (const auto& [record, values] : changes.Updates)
+        if (!changes.Deletes.count(record)) free(record, &values);
 }
 
-// Frees the long values the change no longer needs and writes those it stores; returns, by
-// column, the bytes the row keeps for each value written.
-std::vector<TBytes> WriteLongValues(TLongValueWriter& writer, const TPageImage& image, const TTableDef& def,
-                                    const TTableChange& change, const std::vector<TView>& rows)
+// The bytes the row keeps for each long value stored, by column.
+std::vector<TBytes> StoreLongValues(TLongValueWriter& writer, const TPageImage& image, const TTableDef& def,
+                                    const TFieldValues& values)
 {
     std::vector<TBytes> stored(def.Columns.size());
-    if (std::none_of(def.Columns.begin(), def.Columns.end(), HoldsLongValues)) return stored;
-    if (change.Kind != TChangeKind::Insert) FreeLongValues(writer, def, image.Format(), change, rows);
-    if (change.Kind == TChangeKind::Delete) return stored;
     for (std::size_t c = 0; c < def.Columns.size(); ++c) {
-        if (!HoldsLongValues(def.Columns[c]) || !change.Values[c] || !change.Values[c]->Present) continue;
-        const TBytes& value = change.Values[c]->Data;
-        stored[c] = writer.Store(value);
-        if (ReadLongValue(image.Pages(), stored[c]) != value)
+        if (!HoldsLongValues(def.Columns[c]) || !values[c] || !values[c]->Present) continue;
+        stored[c] = writer.Store(values[c]->Data);
+        if (ReadLongValue(image.Pages(), stored[c]) != values[c]->Data)
             Refused("The value of the field '" + def.Columns[c].Name + "' could not be stored so that it reads back; nothing was written.");
     }
     return stored;
 }
 
-// The fields of the changed record; they view the change's values and the long values' row
-// bytes, which outlive them.
-TRowFields ChangedFields(const TTableDef& def, const TFormat& format, const TTableChange& change,
+// The fields of a changed record; they view the values and the long values' row bytes, which
+// outlive them.
+TRowFields ChangedFields(const TTableDef& def, const TFormat& format, const TFieldValues& values,
                          const std::vector<TBytes>& longValues, const TView* stored)
 {
     TRowFields fields = BlankFields(def);
     if (stored) SplitRow(def, format, *stored, fields);
-    for (std::size_t c = 0; c < change.Values.size(); ++c) {
-        if (!change.Values[c]) continue;
-        fields.Present[c] = change.Values[c]->Present;
-        fields.Data[c] = HoldsLongValues(def.Columns[c]) ? TView(longValues[c]) : TView(change.Values[c]->Data);
+    for (std::size_t c = 0; c < values.size(); ++c) {
+        if (!values[c]) continue;
+        fields.Present[c] = values[c]->Present;
+        fields.Data[c] = HoldsLongValues(def.Columns[c]) ? TView(longValues[c]) : TView(values[c]->Data);
     }
     return fields;
 }
@@ -148,24 +133,29 @@ void CheckChangedRecord(const TTableDef& def, const TFormat& format, const TRowF
     }
 }
 
-// Records are kept as their stored bytes; only the changed one is taken apart and put together
-// again, in changed, which rows then views.
-void ApplyChange(const TTableDef& def, const TFormat& format, const TTableChange& change,
-                 const std::vector<TBytes>& longValues, std::vector<TView>& rows, TBytes& changed)
+// The records after the changes, in order. Unchanged records are kept as their stored bytes;
+// the changed ones are put together again in changed, which the rows then view.
+std::vector<TView> ChangedRows(TLongValueWriter& writer, const TPageImage& image, const TTableDef& def,
+                               const TTableChanges& changes, const std::vector<TView>& stored, std::deque<TBytes>& changed)
 {
-    const auto record = static_cast<std::size_t>(change.Record);
-    if (change.Kind == TChangeKind::Delete) {
-        rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(record));
-        return;
+    std::vector<TView> rows;
+    rows.reserve(stored.size() + changes.Inserts.size());
+    const auto join = [&](const TView* old, const TFieldValues& values) {
+        const std::vector<TBytes> longValues = StoreLongValues(writer, image, def, values);
+        const TRowFields fields = ChangedFields(def, image.Format(), values, longValues, old);
+        changed.push_back(JoinRow(def, fields));
+        CheckChangedRecord(def, image.Format(), fields, changed.back());
+        rows.push_back(changed.back());
+    };
+    for (std::size_t r = 0; r < stored.size(); ++r) {
+        if (changes.Deletes.count(r)) continue;
+        if (const auto update = changes.Updates.find(r); update != changes.Updates.end())
+            join(&stored[r], update->second);
+        else
+            rows.push_back(stored[r]);
     }
-    const bool update = change.Kind == TChangeKind::Update;
-    const TRowFields fields = ChangedFields(def, format, change, longValues, update ? &rows[record] : nullptr);
-    changed = JoinRow(def, fields);
-    if (update)
-        rows[record] = changed;
-    else
-        rows.push_back(changed);
-    CheckChangedRecord(def, format, fields, changed);
+    for (const TFieldValues& values : changes.Inserts) join(nullptr, values);
+    return rows;
 }
 
 // Each record taken apart for the index keys, when there are indexes.
@@ -243,19 +233,36 @@ void CheckRebuilt(const TPageImage& image, const TTableDef& def, std::size_t rec
 
 }  // namespace
 
-void RebuildTable(TPageImage& image, TTableDef& def, TTableChange& change, std::size_t recordsRead)
+void AssignAutoNumbers(TTableDef& def, TFieldValues& values)
+{
+    for (std::size_t c = 0; c < def.Columns.size(); ++c) {
+        const TColumnDef& col = def.Columns[c];
+        if (col.AutoGuid())
+            Refused("The table '" + def.Name + "' numbers its records with replication IDs, which this program cannot assign.");
+        if (!col.AutoLong()) continue;
+        if (def.AutoNumber >= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+            Refused("The AutoNumber field '" + col.Name + "' has no values left.");
+        TParsedValue& v = values[c].emplace();
+        v.Present = true;
+        v.Kind = TCellKind::Number;
+        v.Number = ++def.AutoNumber;
+        v.Data.resize(sizeof(std::uint32_t));
+        Put32(v.Data.data(), def.AutoNumber);
+    }
+}
+
+void RebuildTable(TPageImage& image, const TTableDef& def, const TTableChanges& changes, std::size_t recordsRead)
 {
     const TFormat& format = image.Format();
     const std::vector<std::uint32_t> owned = ReadUsageMap(image.Pages(), def.OwnedPages);
-    std::vector<TView> rows = StoredRecords(image, def, recordsRead);
-    CheckRecordNumber(def, change, rows.size());
-    if (change.Kind == TChangeKind::Insert) AssignAutoNumbers(def, change);
+    const std::vector<TView> stored = StoredRecords(image, def, recordsRead);
+    CheckRecordNumbers(def, changes, stored.size());
     std::set<std::uint32_t> mapped = MapPages(image, def.FreePages);
     mapped.insert(owned.begin(), owned.end());
     TLongValueWriter longValueWriter(image, std::move(mapped));
-    const std::vector<TBytes> longValues = WriteLongValues(longValueWriter, image, def, change, rows);
-    TBytes changed;
-    ApplyChange(def, format, change, longValues, rows, changed);
+    FreeLongValues(longValueWriter, def, format, changes, stored);
+    std::deque<TBytes> changed;
+    const std::vector<TView> rows = ChangedRows(longValueWriter, image, def, changes, stored, changed);
     const std::vector<TRowFields> fields = IndexedFields(def, format, rows);
 
     const TLayout layout = LayOutRows(image, def, owned, rows, JoinRow(def, BlankFields(def)).size());
@@ -268,6 +275,22 @@ void RebuildTable(TPageImage& image, TTableDef& def, TTableChange& change, std::
     MarkPagesInUse(image, pages.Added, true);
     MarkPagesInUse(image, pages.Freed, false);
     CheckRebuilt(image, def, rows.size());
+}
+
+void RebuildTable(TPageImage& image, TTableDef& def, TTableChange& change, std::size_t recordsRead)
+{
+    TTableChanges changes;
+    if (change.Kind == TChangeKind::Insert) {
+        AssignAutoNumbers(def, change.Values);
+        changes.Inserts.push_back(change.Values);
+    } else if (change.Record < 0) {
+        Refused("The table '" + def.Name + "' has no record " + std::to_string(change.Record + 1) + ".");
+    } else if (change.Kind == TChangeKind::Delete) {
+        changes.Deletes.insert(static_cast<std::size_t>(change.Record));
+    } else {
+        changes.Updates.emplace(static_cast<std::size_t>(change.Record), change.Values);
+    }
+    RebuildTable(image, def, changes, recordsRead);
 }
 
 }  // namespace quorlin::jet

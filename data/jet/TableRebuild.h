@@ -1,10 +1,12 @@
 #pragma once
-// One change to a table's records, made in a file held in memory (Jet 4): the table's data pages
-// laid out anew with the change made, its indexes rebuilt, its maps, count and AutoNumber brought
+// Changes to a table's records, made in a file held in memory (Jet 4): the table's data pages
+// laid out anew with the changes made, its indexes rebuilt, its maps, count and AutoNumber brought
 // up to date, and the result checked to hold together. Nothing reaches the disk here.
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "PageImage.h"
@@ -15,18 +17,37 @@ namespace quorlin::jet {
 
 enum class TChangeKind : std::uint8_t { Update, Insert, Delete };
 
+// By column of the definition: the value a change stores, or none for a field it leaves as it
+// is (a new record's is NULL, for Yes/No No).
+using TFieldValues = std::vector<std::optional<TParsedValue>>;
+
+// Every change one write makes to a table's records, records counted in the order the table
+// reads before the write. The rebuilt table keeps that order, the deleted records left out, and
+// reads the new records after it.
+struct TTableChanges {
+    std::map<std::size_t, TFieldValues> Updates;
+    std::set<std::size_t> Deletes;
+    std::vector<TFieldValues> Inserts;
+    bool Empty() const noexcept { return Updates.empty() && Deletes.empty() && Inserts.empty(); }
+};
+
+// One change to one record, as the user makes it.
 struct TTableChange {
     TChangeKind Kind = TChangeKind::Update;
     std::int32_t Record = 0;  // Update and Delete: in the order the table reads
-    // By column of the definition: the value the change stores, or none for a field it leaves
-    // as it is (a new record's is NULL, for Yes/No No).
-    std::vector<std::optional<TParsedValue>> Values;
+    TFieldValues Values;
 };
 
-// Makes the change in image, refusing with ERefused what cannot be kept consistent. The table
+// Gives the AutoNumber fields of a new record their values, def the last one handed out.
+void AssignAutoNumbers(TTableDef& def, TFieldValues& values);
+
+// Makes the changes in image, refusing with ERefused what cannot be kept consistent. The table
 // must have read as recordsRead records just before: when its pages hold another number, the
-// paths disagree and the change is refused. def takes the AutoNumber a new record is given, and
-// change.Values the values of its AutoNumber fields.
+// paths disagree and the change is refused. New records must have their AutoNumbers already;
+// def's last AutoNumber is stored.
+void RebuildTable(TPageImage& image, const TTableDef& def, const TTableChanges& changes, std::size_t recordsRead);
+
+// One change alone: a new record is given its AutoNumbers first, in def and in change.Values.
 void RebuildTable(TPageImage& image, TTableDef& def, TTableChange& change, std::size_t recordsRead);
 
 }  // namespace quorlin::jet

@@ -68,11 +68,6 @@ std::string WriteRefusalOf(const TTableDef& def, const TFormat& format)
             return "The table '" + def.Name + "' has the field '" + col.Name +
                    "', which holds attachments or several values each; this program does not keep those, so the table is "
                    "read-only here.";
-    // Relationships first: their rules would be broken whatever the index holds.
-    for (const TRealIndex& index : def.Indexes)
-        if (!index.RelatedName.empty())
-            return "The table '" + def.Name + "' takes part in a relationship (index '" + index.RelatedName +
-                   "'), whose rules this program cannot check; it is read-only here.";
     for (const TRealIndex& index : def.Indexes) {
         if (index.CountOffset + sizeof(std::uint32_t) > format.PageSize)
             Damaged("the key count of the index '" + index.Name + "' lies beyond the definition's first page");
