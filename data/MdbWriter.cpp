@@ -416,7 +416,7 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
         Guarded(path, [&] {
             const jet::TChangePlan plan(image, WritableTable(image, table));
             for (const jet::TPlannedTable& t : plan.Tables())
-                jet::CheckKeyable(image.Pages(), t.Def, jet::RecordsInPlace(image.Pages(), t.Def));
+                jet::CheckKeyable(image.Pages(), t.Def, jet::RecordPlaces(image.Pages(), t.Def));
         });
         return {};
     } catch (const EProviderError& e) {

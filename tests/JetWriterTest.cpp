@@ -341,7 +341,7 @@ TEST(JetFreePages, AReferenceMapOfFreePagesTakesTheFirstPageAdded)
         EXPECT_FALSE(std::binary_search(free.begin(), free.end(), owned)) << "page " << owned;
     EXPECT_FALSE(std::binary_search(free.begin(), free.end(), mapPage));
     EXPECT_TRUE(std::binary_search(free.begin(), free.end(), image.PageCount()));
-    EXPECT_EQ(jet::RecordsInPlace(image.Pages(), def).size(), records);
+    EXPECT_EQ(jet::RecordPlaces(image.Pages(), def).size(), records);
 }
 
 namespace {
@@ -373,7 +373,7 @@ struct TNoteTable {
     {
         jet::TPageImage image = Current();
         jet::TTableDef def = jet::FindTable(image, "Types");
-        const std::size_t records = jet::RecordsInPlace(image.Pages(), def).size();
+        const std::size_t records = jet::RecordPlaces(image.Pages(), def).size();
         jet::TTableChange change{kind, record, std::vector<std::optional<jet::TParsedValue>>(def.Columns.size())};
         if (kind != jet::TChangeKind::Delete) change.Values[Column(def)] = jet::TValueParser(def.Columns[Column(def)]).Parse(note);
         jet::RebuildTable(image, def, change, records);
@@ -386,7 +386,7 @@ struct TNoteTable {
         const jet::TPageImage image = Current();
         const jet::TTableDef def = jet::FindTable(image, "Types");
         jet::TRowFields fields;
-        jet::SplitRow(def, image.Format(), jet::RecordsInPlace(image.Pages(), def).at(record).Row, fields);
+        jet::SplitRow(def, image.Format(), jet::RecordPlaces(image.Pages(), def).at(record).Row, fields);
         return jet::TBytes(fields.Data[Column(def)].begin(), fields.Data[Column(def)].end());
     }
 
@@ -460,7 +460,7 @@ TEST(JetLongValues, NotesInTheRowOnOneRowOrChainedAndTheirPagesGivenBackWhenRepl
     const jet::TPageImage before = Image(DataFile("regression.mdb"));
     const jet::TPageImage after = table.Current();
     const jet::TTableDef defBefore = jet::FindTable(before, "Types"), defAfter = jet::FindTable(after, "Types");
-    const auto placesBefore = jet::RecordsInPlace(before.Pages(), defBefore), placesAfter = jet::RecordsInPlace(after.Pages(), defAfter);
+    const auto placesBefore = jet::RecordPlaces(before.Pages(), defBefore), placesAfter = jet::RecordPlaces(after.Pages(), defAfter);
     ASSERT_EQ(placesAfter.size(), placesBefore.size() - 1);
     EXPECT_TRUE(std::ranges::equal(placesAfter[0].Row, placesBefore[0].Row));
     EXPECT_TRUE(std::ranges::equal(placesAfter[1].Row, placesBefore[2].Row));

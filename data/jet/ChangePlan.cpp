@@ -120,7 +120,7 @@ const std::vector<TView>& TChangePlan::Rows(std::size_t table)
     std::optional<std::vector<TView>>& rows = FRows[table];
     if (!rows) {
         rows.emplace();
-        for (const TRecordPlace& place : RecordsInPlace(FImage.LoadedPages(), FTables[table].Def)) rows->push_back(place.Row);
+        for (const TRecordPlace& place : RecordPlaces(FImage.LoadedPages(), FTables[table].Def)) rows->push_back(place.Row);
     }
     return *rows;
 }

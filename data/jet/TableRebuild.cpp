@@ -21,11 +21,12 @@ namespace quorlin::jet {
 namespace {
 
 // The stored bytes of each record, in the file as it was loaded: the pages of the image are
-// rewritten while they are still needed.
+// rewritten while they are still needed. A record Access moved is taken from where it moved to;
+// laid out anew, it is back in one row, and the pointer and the old copy are gone (fact 4).
 std::vector<TView> StoredRecords(const TPageImage& image, const TTableDef& def, std::size_t recordsRead)
 {
     const TPages loaded = image.LoadedPages();
-    const std::vector<TRecordPlace> places = RecordsInPlace(loaded, def);
+    const std::vector<TRecordPlace> places = RecordPlaces(loaded, def);
     if (places.size() != recordsRead)
         Refused("The table '" + def.Name + "' does not read the same way through every path; it cannot be changed safely.");
     std::vector<TView> rows;
@@ -221,8 +222,9 @@ void CheckRebuilt(const TPageImage& image, const TTableDef& def, std::size_t rec
     const TTableDef rebuilt = ReadTableDef(image.Pages(), def.Page, def.Name, 0);
     bool consistent = rebuilt.RowCount == records;
     try {
-        const std::vector<TRecordPlace> places = RecordsInPlace(image.Pages(), rebuilt);
-        consistent = consistent && places.size() == records;
+        const std::vector<TRecordPlace> places = RecordPlaces(image.Pages(), rebuilt);
+        consistent = consistent && places.size() == records &&
+                     std::all_of(places.begin(), places.end(), [](const TRecordPlace& p) { return p.Header == p.Data; });
         ReadLongValues(image.Pages(), rebuilt, places);
     } catch (const EDamaged&) {
         consistent = false;

@@ -76,15 +76,6 @@ std::string WriteRefusalOf(const TTableDef& def, const TFormat& format)
     return {};
 }
 
-std::vector<TRecordPlace> RecordsInPlace(const TPages& pages, const TTableDef& def)
-{
-    std::vector<TRecordPlace> places = RecordPlaces(pages, def);
-    if (std::any_of(places.begin(), places.end(), [](const TRecordPlace& p) { return p.Header != p.Data; }))
-        Refused("The table '" + def.Name +
-                "' holds records that were moved by earlier edits; compact the database in Access before changing it here.");
-    return places;
-}
-
 void CheckKeyable(const TPages& pages, const TTableDef& def, const std::vector<TRecordPlace>& places)
 {
     if (std::none_of(def.Indexes.begin(), def.Indexes.end(), [&](const TRealIndex& index) {

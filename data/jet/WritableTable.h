@@ -17,10 +17,6 @@ TTableDef FindTable(const TPageImage& image, const std::string& name);
 // whose key count lies beyond the definition's first page, where it is rewritten, is damage.
 std::string WriteRefusalOf(const TTableDef& def, const TFormat& format);
 
-// Where each record of the table is stored; a record moved out of its first row is refused, as
-// only Access knows how to keep such a record.
-std::vector<TRecordPlace> RecordsInPlace(const TPages& pages, const TTableDef& def);
-
 // Refuses, naming the index, the field and the character, a table one of whose records has a
 // key this program cannot write with certainty.
 void CheckKeyable(const TPages& pages, const TTableDef& def, const std::vector<TRecordPlace>& places);
