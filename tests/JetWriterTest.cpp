@@ -466,6 +466,26 @@ TEST(JetLongValues, NotesInTheRowOnOneRowOrChainedAndTheirPagesGivenBackWhenRepl
     EXPECT_TRUE(std::ranges::equal(placesAfter[1].Row, placesBefore[2].Row));
 }
 
+// A page given back is taken again by a later change, so that a note changed again and again
+// does not make the file grow.
+TEST(JetLongValues, PagesGivenBackAreTakenAgainByLaterChanges)
+{
+    TNoteTable table(DataFile("regression.mdb"));
+    table.Change(jet::TChangeKind::Update, 1, Note(20000));
+    table.Change(jet::TChangeKind::Update, 1, Note(20001));  // the first note's pages given back
+    const std::size_t size = table.Bytes.size();
+    for (int i = 2; i < 12; ++i) {
+        const std::string note = Note(20000 + i);
+        table.Change(jet::TChangeKind::Update, 1, note);
+        EXPECT_EQ(table.Bytes.size(), size) << "change " << i;
+        const jet::TPageImage image = table.Current();
+        EXPECT_EQ(jet::ReadLongValue(image.Pages(), table.Stored(1)), Utf16(note));
+        const std::vector<std::uint32_t> free = table.FreePages();
+        for (std::uint32_t page : LongValuePages(image.Pages(), table.Stored(1)))
+            EXPECT_FALSE(std::binary_search(free.begin(), free.end(), page)) << "page " << page << " in use is free";
+    }
+}
+
 // Two records naming the same long-value row: freeing it for one would take the other's note.
 TEST(JetLongValues, ANoteAnotherRecordSharesIsNotFreed)
 {

@@ -280,13 +280,17 @@ void RebuildIndex(TPageImage& image, const TTableDef& def, const TRealIndex& ind
         if (nextSpare < spare.size()) {
             page = spare[nextSpare++];
         } else {
-            page = image.AppendPage();
+            page = image.NewPage();
             pages.Added.push_back(page);
         }
         owned.insert(page);
         return page;
     });
-    pages.Freed.insert(pages.Freed.end(), spare.begin() + static_cast<std::ptrdiff_t>(nextSpare), spare.end());
+    // Pages given back hold nothing, so that a later change may take them again.
+    for (std::size_t i = nextSpare; i < spare.size(); ++i) {
+        std::fill_n(image.Page(spare[i]), image.Format().PageSize, std::uint8_t{0});
+        pages.Freed.push_back(spare[i]);
+    }
     const std::vector<std::uint32_t> mapPages = StoreUsageMap(image, index.OwnedPages, owned);
     pages.Added.insert(pages.Added.end(), mapPages.begin(), mapPages.end());
     Put32(image.Page(def.Page) + index.CountOffset, DistinctKeys(entries));

@@ -106,7 +106,7 @@ TRowId TLongValueWriter::AddRow(TView row)
 std::uint32_t TLongValueWriter::AddLongValuePage()
 {
     const TFormat& f = FImage.Format();
-    const std::uint32_t page = FImage.AppendPage();
+    const std::uint32_t page = FImage.NewPage();
     std::uint8_t* p = FImage.Page(page);
     p[page_header::Type] = static_cast<std::uint8_t>(TPageType::Data);
     p[page_header::Mark] = page_header::MarkValue;

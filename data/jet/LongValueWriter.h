@@ -1,7 +1,7 @@
 #pragma once
 // Memo and OLE values (fact 7) written into and freed from a file held in memory, for one
-// change. New long-value rows go on long-value pages the change adds at the end of the file,
-// never among rows Access placed; a freed value's rows are flagged deleted, and a page left
+// change. New long-value rows go on long-value pages the change adds (empty pages the file has
+// free, else at its end), never among rows Access placed; a freed value's rows are flagged deleted, and a page left
 // with no row in use is given back to the file.
 
 #include <cstdint>

@@ -4,6 +4,8 @@
 // is only good until a page is appended, which may move the bytes.
 
 #include <cstdint>
+#include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -32,12 +34,18 @@ public:
     std::span<std::uint8_t> Row(TRowId row);
     // A page of zeros at the end of the file.
     std::uint32_t AppendPage();
+    // A page of zeros for new contents, numbered above after: one the file's map of free pages
+    // had free when it was loaded and that held nothing then (all zeros, as this program leaves
+    // the pages it gives back), not handed out before; else one at the end of the file. The
+    // caller marks it in use.
+    std::uint32_t NewPage(std::uint32_t after = 0);
 
 private:
     std::string FPath;
     const TFormat* FFormat;
     const TBytes FLoaded;
     TBytes FBytes;
+    std::optional<std::set<std::uint32_t>> FReusable;  // found when first asked for
 };
 
 // The pages a change adds to the file, and those it no longer needs, for the map of free pages.

@@ -66,7 +66,8 @@ TLayout LayOutRows(TPageImage& image, const TTableDef& def, const std::vector<st
     std::size_t next = 0;  // the next row to place
     for (std::size_t k = 0; next < rows.size() || k < layout.DataPages.size(); ++k) {
         if (k == layout.DataPages.size()) {
-            layout.DataPages.push_back(image.AppendPage());
+            // Above the table's other pages, which records are read in the order of.
+            layout.DataPages.push_back(image.NewPage(layout.DataPages.empty() ? 0 : layout.DataPages.back()));
             layout.NewPages.push_back(layout.DataPages.back());
         }
         const std::uint32_t page = layout.DataPages[k];

@@ -12,13 +12,12 @@ namespace quorlin::jet {
 struct TLayout {
     std::vector<TRowId> Places;             // where each row went
     std::vector<std::uint32_t> DataPages;   // the table's data pages, its new ones included
-    std::vector<std::uint32_t> NewPages;    // added at the end of the file
+    std::vector<std::uint32_t> NewPages;    // added to the table
     std::vector<std::uint32_t> Emptied;     // pages no row needs any more: given back to the file
     std::set<std::uint32_t> PagesWithRoom;  // where a row of smallestRow bytes still fits
 };
 
-// Writes rows in order over the table's data pages among owned, adding pages at the end of the
-// file when those are full.
+// Writes rows in order over the table's data pages among owned, adding pages when those are full.
 TLayout LayOutRows(TPageImage& image, const TTableDef& def, const std::vector<std::uint32_t>& owned,
                    const std::vector<TView>& rows, std::size_t smallestRow);
 
