@@ -180,7 +180,7 @@ struct TEditOptions {
 };
 
 // A scripted correction goes through the same query, editing and posting, as the grid does.
-int EditRecords(TRecordChange::TKind kind, const TEditOptions& options, std::ostream& err)
+int EditRecords(TRecordChange::TKind kind, const TEditOptions& options, std::ostream& out, std::ostream& err)
 {
     try {
         TSource source(options.Database, options.Table);
@@ -205,7 +205,9 @@ int EditRecords(TRecordChange::TKind kind, const TEditOptions& options, std::ost
             query.MoveBy(options.Record - 1);
         }
         if (kind == TRecordChange::TKind::Delete) {
+            const std::vector<std::string> effects = query.DeleteEffects();
             query.Delete();
+            for (const std::string& effect : effects) out << "Also: " << effect << '\n';
             return 0;
         }
         if (kind == TRecordChange::TKind::Update) query.Edit();
@@ -327,9 +329,9 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
 
     if (computeCmd->parsed()) return Compute(compute, out, err);
     if (skill.Parsed()) return skill.Run(out, err);
-    if (updateCmd->parsed()) return EditRecords(TRecordChange::TKind::Update, update, err);
-    if (insertCmd->parsed()) return EditRecords(TRecordChange::TKind::Insert, insert, err);
-    if (deleteCmd->parsed()) return EditRecords(TRecordChange::TKind::Delete, remove, err);
+    if (updateCmd->parsed()) return EditRecords(TRecordChange::TKind::Update, update, out, err);
+    if (insertCmd->parsed()) return EditRecords(TRecordChange::TKind::Insert, insert, out, err);
+    if (deleteCmd->parsed()) return EditRecords(TRecordChange::TKind::Delete, remove, out, err);
     if (tablesCmd->parsed()) return ListTables(tablesDatabase, out, err);
     if (exportCmd->parsed()) return Export(exportSource, exportTable, out, err);
     return ListFields(fieldsSource, fieldsTable, out, err);

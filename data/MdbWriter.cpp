@@ -424,6 +424,30 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
     }
 }
 
+std::vector<std::string> DeleteEffects(const std::string& path, const std::string& table, std::int32_t record)
+{
+    std::vector<std::string> effects;
+    try {
+        const jet::TPageImage image = LoadForWriting(path);
+        jet::TChangePlan plan(image, WritableTable(image, table));
+        plan.Delete(static_cast<std::size_t>(std::max(record, 0)));
+        plan.Check();
+        for (std::size_t t = 0; t < plan.Tables().size(); ++t) {
+            const jet::TPlannedTable& planned = plan.Tables()[t];
+            const std::size_t deleted = planned.Changes.Deletes.size() - (t == 0 ? 1 : 0);
+            const std::size_t changed = planned.Changes.Updates.size();
+            const auto records = [&](std::size_t n) {
+                return std::to_string(n) + (n == 1 ? " record" : " records") + " of the table '" + planned.Def.Name + "'";
+            };
+            if (deleted) effects.push_back(records(deleted) + " deleted");
+            if (changed) effects.push_back(records(changed) + " left referring to nothing (the related fields emptied)");
+        }
+    } catch (const std::exception&) {
+        effects.clear();
+    }
+    return effects;
+}
+
 TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
                              const TTableData* readEarlier)
 {

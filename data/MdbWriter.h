@@ -44,6 +44,11 @@ std::string WriteRefusal(const std::string& path, const std::string& table);
 TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
                              const TTableData* readEarlier = nullptr);
 
+// What deleting the record (0-based) would do to other records through the table's
+// relationships, one text a table it reaches ("3 records deleted in the table 'Months'");
+// nothing when it reaches none or when the delete would be refused (the delete then says why).
+std::vector<std::string> DeleteEffects(const std::string& path, const std::string& table, std::int32_t record);
+
 // For tests: called at each step of a write ("built", "temporary", "synced", "renamed",
 // "verified"); throwing from it stops the write there.
 void SetWriteStepHook(std::function<void(std::string_view step)> hook);

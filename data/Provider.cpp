@@ -541,6 +541,12 @@ void TMdbQuery::Delete()
     ApplyChange(change, FCurrent);
 }
 
+std::vector<std::string> TMdbQuery::DeleteEffects() const
+{
+    if (!FActive || FEditState == TDataSetState::Insert || FData.RecordCount == 0 || !CanModify()) return {};
+    return quorlin::DeleteEffects(FConnection.FileName(), FTableName, FCurrent);
+}
+
 void TMdbQuery::CheckBrowseMode()
 {
     if (!FActive || FEditState == TDataSetState::Browse) return;

@@ -166,6 +166,9 @@ public:
     void Cancel();
     // Deletes the current record from the file (posting or leaving an edit first).
     void Delete();
+    // What deleting the current record would do to other records through the table's
+    // relationships, one text a table (DeleteEffects in MdbWriter.h).
+    std::vector<std::string> DeleteEffects() const;
     // Posts a modified record, leaves an unmodified one; nothing happens when browsing.
     void CheckBrowseMode();
     // The number of rows a grid shows: the records, and the new one while it is entered.

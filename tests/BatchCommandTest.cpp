@@ -392,6 +392,27 @@ TEST(BatchEdits, UpdateInsertDeleteChangeTheFileAsComputeThenSeesIt)
     EXPECT_EQ(equation(), before);
 }
 
+TEST(BatchEdits, ADeleteSaysWhatTheTablesRelationshipsTookAlong)
+{
+    TempFolder folder;
+    const std::string db = (folder / "related.mdb").string();
+    std::filesystem::copy_file(DataFile("related.mdb"), db);
+    std::filesystem::permissions(db, std::filesystem::perms(0644));
+    const RunResult regions = RunCommand({"delete", db, "--table", "Regions", "--record", "1"});
+    EXPECT_EQ(regions.Status, 0) << regions.Err;
+    EXPECT_EQ(regions.Out, "Also: 2 records of the table 'Sites' left referring to nothing (the related fields emptied)\n");
+    const RunResult stations = RunCommand({"delete", db, "--table", "Stations", "--record", "3"});
+    EXPECT_EQ(stations.Out, "Also: 3 records of the table 'Observations' deleted\nAlso: 3 records of the table 'Series' deleted\n"
+                            "Also: 9 records of the table 'Months' deleted\n");
+    const std::string kept = ReadBytes(db);
+    const RunResult elements = RunCommand({"delete", db, "--table", "Elements", "--record", "1"});
+    EXPECT_EQ(elements.Status, 1);
+    EXPECT_THAT(elements.Err, HasSubstr("because table 'Readings' includes related records"));
+    EXPECT_EQ(elements.Out, "");
+    EXPECT_EQ(ReadBytes(db), kept);
+    EXPECT_EQ(RunCommand({"delete", db, "--table", "Readings", "--record", "3"}).Out, "");
+}
+
 TEST(BatchEdits, RefusalsExitOneAndLeaveTheFileUnchanged)
 {
     TempFolder folder;

@@ -18,10 +18,18 @@ namespace {
 // A question answered OK or Cancel.
 constexpr int OkCancelQuestion = MB_OKCANCEL | MB_ICONQUESTION;
 
-// As the navigators and grids of the platform do, a record is deleted only once the user says so.
+// As the navigators and grids of the platform do, a record is deleted only once the user says so;
+// and when its relationships take other records along, once the user has been told which.
 void ConfirmAndDelete(TMdbQuery& query, TUserInterface& ui)
 {
-    if (ui.MessageBox("Delete record?", "Confirm", OkCancelQuestion) == IDOK) query.Delete();
+    if (ui.MessageBox("Delete record?", "Confirm", OkCancelQuestion) != IDOK) return;
+    const std::vector<std::string> effects = query.DeleteEffects();
+    if (!effects.empty()) {
+        std::string question = "The relationships of this table take other records along:";
+        for (const std::string& effect : effects) question += "\n  " + effect;
+        if (ui.MessageBox(question + "\nDelete the record and these?", "Confirm", OkCancelQuestion) != IDOK) return;
+    }
+    query.Delete();
 }
 
 }  // namespace

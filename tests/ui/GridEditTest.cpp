@@ -13,6 +13,7 @@
 #include <filesystem>
 
 #include "DesktopFixture.h"
+#include "data/Isolation.h"
 #include "support/NumberText.h"
 
 using namespace quorlin;
@@ -190,6 +191,44 @@ TEST_F(GridEdit, NewRecordIsTypedIntoTheExtraRowAndPosted)
     EXPECT_EQ(Grid.Model->rowCount(), records + 1);
     EXPECT_EQ(Query.RecNo(), 2);
     EXPECT_EQ(Grid.GridDatabase->currentIndex().row(), 1);
+}
+
+// A record whose relationships take others along is deleted only once the user has been told
+// which; one they keep is not deleted, in Access's words.
+TEST_F(GridEdit, DeletingARelatedRecordSaysWhatGoesWithIt)
+{
+    const std::string related = (Folder / "related.mdb").string();
+    fs::copy_file(DataFile("related.mdb"), related);
+    fs::permissions(related, fs::perms::owner_write, fs::perm_options::add);
+    Import(related, "Stations");
+    Form.Button3->click();
+    const auto observations = [&] { return ReadRecordsIsolated(related, "Observations", false).RecordCount; };
+    const std::int32_t before = observations();
+    Grid.GridDatabase->selectRow(2);  // Kloten
+    Ui.OkCancelAnswers = {IDOK};      // the second question answered Cancel
+    Press(TDBNavigator::nbDelete);
+    ASSERT_EQ(Ui.Boxes.size(), 2u);
+    EXPECT_THAT(Ui.Boxes[1].Text, ::testing::AllOf(::testing::HasSubstr("3 records of the table 'Observations' deleted"),
+                                                    ::testing::HasSubstr("9 records of the table 'Months' deleted")));
+    EXPECT_EQ(Grid.Model->rowCount(), 3);
+    EXPECT_EQ(observations(), before);
+
+    Ui.OkCancelAnswers = {IDOK, IDOK};
+    Press(TDBNavigator::nbDelete);
+    EXPECT_EQ(Grid.Model->rowCount(), 2);
+    EXPECT_EQ(observations(), before - 3);
+    EXPECT_THAT(Ui.Errors, ::testing::IsEmpty());
+
+    Grid.close();
+    Import(related, "Elements");
+    Form.Button3->click();
+    Ui.Boxes.clear();
+    Ui.OkCancelAnswers = {IDOK};
+    Press(TDBNavigator::nbDelete);  // Rain has readings
+    EXPECT_EQ(Ui.Boxes.size(), 1u);
+    ASSERT_EQ(Ui.Errors.size(), 1u);
+    EXPECT_EQ(Ui.Errors[0], "The record cannot be deleted or changed because table 'Readings' includes related records.");
+    EXPECT_EQ(Grid.Model->rowCount(), 3);
 }
 
 TEST_F(GridEdit, DeleteAsksFirstFromTheNavigatorAndFromTheGrid)
