@@ -300,7 +300,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     auto* insertCmd = app.add_subcommand("insert", "Add a record to an Access table");
     auto* deleteCmd = app.add_subcommand("delete", "Delete one record of an Access table");
     for (auto [cmd, options] : {std::pair{updateCmd, &update}, std::pair{insertCmd, &insert}, std::pair{deleteCmd, &remove}}) {
-        cmd->add_option("DATABASE", options->Database, "Access database (.mdb, Access 2000-2003)")->required();
+        cmd->add_option("DATABASE", options->Database, "Access database (.mdb or .accdb, Access 2000 and later)")->required();
         cmd->add_option("--table", options->Table, "The table")->required();
         if (cmd != insertCmd)
             cmd->add_option("--record", options->Record, "The record: 1 for the first, in the order the table reads")

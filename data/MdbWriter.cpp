@@ -1,21 +1,24 @@
-// The commit of one change to a table of an Access 2000-2003 file. Its invariants:
+// The commit of one change to a table of an Access 2000 or later file, with the changes its
+// relationships cascade to in other tables. Its invariants:
 //
 //  1. Writers take turns. A change holds the file's advisory lock from before it reads the file
 //     until it has read the table back, on the file it read and on the file it writes, locked
 //     before it takes the name; a second writer waits its turn (up to TurnWait), then refuses.
 //  2. A change is made only on the records the user saw: the table is read afresh, and when it
 //     differs from what was read earlier the change is refused.
-//  3. Nothing is written before the rebuilt table has been checked to hold together. A change
-//     refused before then leaves the file byte for byte as it was.
+//  3. Nothing is written before the change has been checked against the relationships of the
+//     table and every rebuilt table has been checked to hold together. A change refused before
+//     then leaves the file byte for byte as it was.
 //  4. The file at the path is at every moment either the old file or the new one, whole: the new
 //     one is written beside it, synced, and renamed over it, keeping owner, group and mode. A
 //     file whose owner could not be kept, or that has other names (hard links), is not replaced.
 //  5. Another program's change wins. The file as read is compared with the file as it is on disk
 //     right before the rename and again after it; when another program wrote into it, its
 //     version is what stays at the path, and the change is reported as failed.
-//  6. A change counts as made only when the table, read back through a fresh reading process,
-//     holds exactly the records meant. Otherwise the old file is put back whole, but only while
-//     the file at the path is byte for byte what this writer wrote; the error says which.
+//  6. A change counts as made only when the table, and every table its relationships carried it
+//     to, read back through a fresh reading process, hold exactly the records meant. Otherwise
+//     the old file is put back whole, but only while the file at the path is byte for byte what
+//     this writer wrote; the error says which.
 //  7. A writer that dies leaves at most its temporary file, which the next writer removes.
 //  8. A refusal says what stops the change in words the user can act on: the format code's
 //     refusals reach the user as they are, and damage found anywhere in the file is told as the

@@ -1,11 +1,12 @@
 #pragma once
-// Changing the records of a table in an Access 2000-2003 (Jet 4) database file.
+// Changing the records of a table in an Access 2000 or later (Jet 4 and ACE) database file.
 //
 // No library on this platform writes these files safely, so this is our own write path. Each
 // change rebuilds the table's data pages and indexes in a copy of the file held in memory,
 // refuses before anything is written when the file, the table or a value is outside what we can
 // keep consistent, replaces the file whole (a new file beside it, synced, then renamed over it),
-// and finally reads the table back through a fresh reading process. When that reading differs
+// and finally reads the table back through a fresh reading process. The tables a change reaches
+// through relationships Access enforces are changed with it, in the same file. When that reading differs
 // from what was meant, the previous file is put back and the change is reported as failed.
 
 #include <cstdint>
