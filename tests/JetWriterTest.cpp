@@ -528,3 +528,35 @@ TEST(JetLongValues, ANoteLongerThanAccessTakesIsRefusedNamingTheField)
     memo.Type = TColumnType::Ole;
     EXPECT_THROW(jet::TValueParser(memo).Parse("0x01"), jet::ERefused);
 }
+
+// A correction that keeps every key and fits where its record is costs the page of its record:
+// in a table Access laid out (512 records on many pages, an index on a number), no other data
+// page and no index page is written. A change of a key rebuilds what it must.
+TEST(JetIndexPages, AnUpdateKeepingEveryKeyWritesOnlyItsRecordsPage)
+{
+    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/compIndexTestV2000.mdb";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "external fixtures absent";
+    const jet::TPageImage original = AnyImage(path);
+    const auto changedPages = [&](const std::string& field, const std::string& value) {
+        jet::TPageImage image = AnyImage(path);
+        jet::TTableDef def = jet::FindTable(image, "Table1");
+        const std::size_t records = jet::RecordPlaces(image.Pages(), def).size();
+        jet::TTableChange change{jet::TChangeKind::Update, 100, std::vector<std::optional<jet::TParsedValue>>(def.Columns.size())};
+        for (std::size_t c = 0; c < def.Columns.size(); ++c)
+            if (def.Columns[c].Name == field) change.Values[c] = jet::TValueParser(def.Columns[c]).Parse(value);
+        jet::RebuildTable(image, def, change, records);
+        std::map<jet::TPageType, int> changed;
+        const jet::TPages before = original.Pages();
+        for (std::uint32_t p = 0; p < before.Count(); ++p)
+            if (!std::equal(before.Page(p), before.Page(p) + before.Format().PageSize, image.Pages().Page(p))) ++changed[before.Type(p)];
+        return changed;
+    };
+    auto value = changedPages("DC_AGENTE", "ghi");  // as long as the "def" it replaces
+    EXPECT_EQ(value[jet::TPageType::Data], 1) << "the record's page, and no other";
+    EXPECT_EQ(value[jet::TPageType::IndexLeaf] + value[jet::TPageType::IndexNode], 0);
+    // Access filled that page: a longer text no longer fits on it, and the table is laid out anew.
+    auto longer = changedPages("DC_AGENTE", "Servizio meteorologico");
+    EXPECT_GT(longer[jet::TPageType::Data], 1);
+    auto key = changedPages("CD_AGENTE", "-7");
+    EXPECT_GT(key[jet::TPageType::IndexLeaf] + key[jet::TPageType::IndexNode], 0);
+}

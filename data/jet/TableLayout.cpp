@@ -56,7 +56,28 @@ std::vector<std::uint32_t> TableDataPages(const TPageImage& image, const TTableD
     return data;
 }
 
+bool HasRoom(std::size_t rowsOnPage, std::size_t free, std::size_t smallestRow)
+{
+    return rowsOnPage < MaxRowsPerPage && free >= smallestRow + RowOffsetSize;
+}
+
 }  // namespace
+
+bool RelayPage(TPageImage& image, const TTableDef& def, std::uint32_t page, const std::vector<TView>& rows,
+               std::size_t smallestRow, TLayout& layout)
+{
+    const TFormat& f = image.Format();
+    std::size_t needed = f.DataRowOffsets;
+    for (const TView& row : rows) needed += RowOffsetSize + row.size();
+    if (rows.empty() || rows.size() > MaxRowsPerPage || needed > f.PageSize) return false;
+    StartDataPage(image.Page(page), f, def.Page);
+    std::size_t next = 0;
+    std::vector<TRowId> places;
+    const std::size_t free = FillDataPage(image, page, rows, next, places);
+    layout.DataPages.push_back(page);
+    if (HasRoom(rows.size(), free, smallestRow)) layout.PagesWithRoom.insert(page);
+    return true;
+}
 
 TLayout LayOutRows(TPageImage& image, const TTableDef& def, const std::vector<std::uint32_t>& owned,
                    const std::vector<TView>& rows, std::size_t smallestRow)
@@ -80,8 +101,7 @@ TLayout LayOutRows(TPageImage& image, const TTableDef& def, const std::vector<st
         StartDataPage(image.Page(page), image.Format(), def.Page);
         const std::size_t placed = layout.Places.size();
         const std::size_t free = FillDataPage(image, page, rows, next, layout.Places);
-        if (layout.Places.size() - placed < MaxRowsPerPage && free >= smallestRow + RowOffsetSize)
-            layout.PagesWithRoom.insert(page);
+        if (HasRoom(layout.Places.size() - placed, free, smallestRow)) layout.PagesWithRoom.insert(page);
     }
     return layout;
 }

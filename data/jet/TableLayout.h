@@ -21,4 +21,11 @@ struct TLayout {
 TLayout LayOutRows(TPageImage& image, const TTableDef& def, const std::vector<std::uint32_t>& owned,
                    const std::vector<TView>& rows, std::size_t smallestRow);
 
+// Lays rows out anew over the single data page page, in slot order, so that each keeps its row
+// pointer: the rows are to be all the records the page holds, in the order of their slots. False,
+// the page untouched, when they no longer fit on it. The page is added to layout's data pages,
+// and to its pages with room when a row of smallestRow bytes still fits.
+bool RelayPage(TPageImage& image, const TTableDef& def, std::uint32_t page, const std::vector<TView>& rows,
+               std::size_t smallestRow, TLayout& layout);
+
 }  // namespace quorlin::jet

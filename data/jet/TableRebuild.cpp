@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <deque>
 #include <limits>
+#include <map>
+#include <optional>
 #include <set>
 #include <utility>
 
@@ -20,15 +22,20 @@ namespace quorlin::jet {
 
 namespace {
 
-// The stored bytes of each record, in the file as it was loaded: the pages of the image are
-// rewritten while they are still needed. A record Access moved is taken from where it moved to;
-// laid out anew, it is back in one row, and the pointer and the old copy are gone (fact 4).
-std::vector<TView> StoredRecords(const TPageImage& image, const TTableDef& def, std::size_t recordsRead)
+// Where each record is stored, in the file as it was loaded: the pages of the image are
+// rewritten while the records are still needed. A record Access moved is taken from where it
+// moved to; laid out anew, it is back in one row, and the pointer and the old copy are gone
+// (fact 4).
+std::vector<TRecordPlace> StoredPlaces(const TPageImage& image, const TTableDef& def, std::size_t recordsRead)
 {
-    const TPages loaded = image.LoadedPages();
-    const std::vector<TRecordPlace> places = RecordPlaces(loaded, def);
+    std::vector<TRecordPlace> places = RecordPlaces(image.LoadedPages(), def);
     if (places.size() != recordsRead)
         Refused("The table '" + def.Name + "' does not read the same way through every path; it cannot be changed safely.");
+    return places;
+}
+
+std::vector<TView> RowsOf(const std::vector<TRecordPlace>& places)
+{
     std::vector<TView> rows;
     rows.reserve(places.size() + 1);
     for (const TRecordPlace& place : places) rows.push_back(place.Row);
@@ -159,6 +166,58 @@ std::vector<TView> ChangedRows(TLongValueWriter& writer, const TPageImage& image
     return rows;
 }
 
+// Whether no updated record has a key of any index other than it had.
+bool KeysKept(const TTableDef& def, const TFormat& format, const TTableChanges& changes, const std::vector<TView>& stored,
+              const std::vector<TView>& rows)
+{
+    TRowFields before, after;
+    for (const auto& update : changes.Updates) {
+        SplitRow(def, format, stored[update.first], before);
+        SplitRow(def, format, rows[update.first], after);
+        for (const TRealIndex& index : def.Indexes)
+            if (IndexKeyOf(def, index, before) != IndexKeyOf(def, index, after)) return false;
+    }
+    return true;
+}
+
+// The records on each page the updates touch, in slot order, when they are all the page holds
+// and none was moved: the page can then be laid out anew with each keeping its row pointer.
+std::optional<std::map<std::uint32_t, std::vector<TView>>> PagesOfUpdates(const TPageImage& image, const TTableChanges& changes,
+                                                                          const std::vector<TRecordPlace>& places,
+                                                                          const std::vector<TView>& rows)
+{
+    std::set<std::uint32_t> touched;
+    for (const auto& update : changes.Updates) touched.insert(places[update.first].Header.Page);
+    std::map<std::uint32_t, std::vector<TView>> pages;
+    for (std::size_t r = 0; r < places.size(); ++r) {
+        const TRecordPlace& place = places[r];
+        if (!touched.count(place.Header.Page)) continue;
+        std::vector<TView>& onPage = pages[place.Header.Page];
+        if (place.Header != place.Data || place.Header.Row != onPage.size()) return std::nullopt;
+        onPage.push_back(rows[r]);
+    }
+    for (const auto& [page, onPage] : pages)
+        if (RowSlots(image.LoadedPages(), page).size() != onPage.size()) return std::nullopt;  // deleted rows among them
+    return pages;
+}
+
+// An update that moves no record and changes no key costs the pages of the records it changes:
+// those are laid out anew, and the indexes stay as they are. False when the change needs more.
+bool UpdateInPlace(TPageImage& image, const TTableDef& def, const TTableChanges& changes,
+                   const std::vector<TRecordPlace>& places, const std::vector<TView>& stored,
+                   const std::vector<TView>& rows, std::size_t smallestRow, TLayout& layout)
+{
+    if (!changes.Deletes.empty() || !changes.Inserts.empty()) return false;
+    if (!KeysKept(def, image.Format(), changes, stored, rows)) return false;
+    const auto pages = PagesOfUpdates(image, changes, places, rows);
+    if (!pages) return false;
+    // A page that no longer holds its records sends the change the long way, which lays out
+    // every page again, those written here included.
+    for (const auto& [page, onPage] : *pages)
+        if (!RelayPage(image, def, page, onPage, smallestRow, layout)) return false;
+    return true;
+}
+
 // Each record taken apart for the index keys, when there are indexes.
 std::vector<TRowFields> IndexedFields(const TTableDef& def, const TFormat& format, const std::vector<TView>& rows)
 {
@@ -257,7 +316,8 @@ void RebuildTable(TPageImage& image, const TTableDef& def, const TTableChanges& 
 {
     const TFormat& format = image.Format();
     const std::vector<std::uint32_t> owned = ReadUsageMap(image.Pages(), def.OwnedPages);
-    const std::vector<TView> stored = StoredRecords(image, def, recordsRead);
+    const std::vector<TRecordPlace> places = StoredPlaces(image, def, recordsRead);
+    const std::vector<TView> stored = RowsOf(places);
     CheckRecordNumbers(def, changes, stored.size());
     std::set<std::uint32_t> mapped = MapPages(image, def.FreePages);
     mapped.insert(owned.begin(), owned.end());
@@ -265,14 +325,19 @@ void RebuildTable(TPageImage& image, const TTableDef& def, const TTableChanges& 
     FreeLongValues(longValueWriter, def, format, changes, stored);
     std::deque<TBytes> changed;
     const std::vector<TView> rows = ChangedRows(longValueWriter, image, def, changes, stored, changed);
-    const std::vector<TRowFields> fields = IndexedFields(def, format, rows);
 
-    const TLayout layout = LayOutRows(image, def, owned, rows, JoinRow(def, BlankFields(def)).size());
+    const std::size_t smallestRow = JoinRow(def, BlankFields(def)).size();
+    TLayout layout;
+    const bool inPlace = UpdateInPlace(image, def, changes, places, stored, rows, smallestRow, layout);
+    if (!inPlace) layout = LayOutRows(image, def, owned, rows, smallestRow);
     TPageChanges pages = UpdateTableMaps(image, def, owned, layout);
     const TPageChanges& longValuePages = longValueWriter.Pages();
     pages.Added.insert(pages.Added.end(), longValuePages.Added.begin(), longValuePages.Added.end());
     pages.Freed.insert(pages.Freed.end(), longValuePages.Freed.begin(), longValuePages.Freed.end());
-    for (const TRealIndex& index : def.Indexes) RebuildIndex(image, def, index, fields, layout.Places, pages);
+    if (!inPlace) {
+        const std::vector<TRowFields> fields = IndexedFields(def, format, rows);
+        for (const TRealIndex& index : def.Indexes) RebuildIndex(image, def, index, fields, layout.Places, pages);
+    }
     WriteCounts(image, def, rows.size());
     MarkPagesInUse(image, pages.Added, true);
     MarkPagesInUse(image, pages.Freed, false);
