@@ -4,7 +4,9 @@
 //     until it has read the table back, on the file it read and on the file it writes, locked
 //     before it takes the name; a second writer waits its turn (up to TurnWait), then refuses.
 //  2. A change is made only on the records the user saw: the table is read afresh, and when it
-//     differs from what was read earlier the change is refused.
+//     differs from what was read earlier the change is refused. The records read earlier stand
+//     in for the fresh reading only when their fingerprint says they were read, as this table,
+//     from exactly the bytes the writer loaded.
 //  3. Nothing is written before the rebuilt table has been checked to hold together. A change
 //     refused before then leaves the file byte for byte as it was.
 //  4. The file at the path is at every moment either the old file or the new one, whole: the new
@@ -38,6 +40,7 @@
 
 #include "../statistics/DataSet.h"
 #include "../support/FileWrite.h"
+#include "Fingerprint.h"
 #include "Isolation.h"
 #include "WriteTurn.h"
 #include "ProviderError.h"
@@ -214,6 +217,24 @@ void CheckUnchangedSince(const TTableData* readEarlier, const TTableData& now, c
 {
     if (readEarlier && !SameTable(*readEarlier, now))
         Refuse("The table '" + table + "' was changed by another program since it was read; refresh it and make the change again.");
+}
+
+// Whether the records are what reading the table from the loaded bytes would give: the reading
+// process vouched that it read them, as this table, from bytes that hash alike.
+bool ReadFromLoaded(const TTableData& records, const jet::TPageImage& image, const std::string& table)
+{
+    return records.Fingerprint && *records.Fingerprint == TableFingerprint(FileHash(image.Loaded()), table);
+}
+
+// The records the change is made on (invariant 2): those read earlier when they were read from
+// the very bytes loaded, else the table read afresh into readNow and checked against them.
+const TTableData& RecordsBefore(const jet::TPageImage& image, const std::string& table, const TTableData* readEarlier,
+                                std::optional<TTableData>& readNow)
+{
+    if (readEarlier && ReadFromLoaded(*readEarlier, image, table)) return *readEarlier;
+    readNow = ReadRecordsIsolated(image.Path(), table, false);
+    CheckUnchangedSince(readEarlier, *readNow, table);
+    return *readNow;
 }
 
 bool SameAsStored(const TColumnData& a, std::size_t r, const jet::TParsedValue& v)
@@ -398,8 +419,8 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     RemoveStaleTemporaries(path);
     jet::TPageImage image = LoadForWriting(path, &turn);
     jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, table); });
-    const TTableData before = ReadRecordsIsolated(path, def.Name, false);
-    CheckUnchangedSince(readEarlier, before, def.Name);
+    std::optional<TTableData> readNow;
+    const TTableData& before = RecordsBefore(image, def.Name, readEarlier, readNow);
 
     const std::vector<std::size_t> defColumn = Guarded(path, [&] { return DefinitionColumns(def, before); });
     jet::TTableChange planned = Guarded(path, [&] { return TableChange(def, change, defColumn); });

@@ -58,6 +58,12 @@ void WriteCell(TWireWriter& w, const TCellValue& value)
     w.Str(value.Text);
 }
 
+void WriteFingerprint(TWireWriter& w, std::uint64_t fingerprint)
+{
+    w.U8(static_cast<std::uint8_t>(TWireMark::Fingerprint));
+    w.U64(fingerprint);
+}
+
 namespace {
 
 // A record of numbers and empty cells read straight from the buffer; false (nothing read) when
@@ -121,6 +127,11 @@ TTableData ReadTableStream(TWireReader& r)
         const auto mark = static_cast<TWireMark>(r.U8());
         if (mark == TWireMark::Progress) continue;
         if (mark == TWireMark::End) break;
+        if (mark == TWireMark::Fingerprint) {
+            table.Fingerprint = r.U64();
+            if (static_cast<TWireMark>(r.U8()) != TWireMark::End) throw EWireError();
+            break;
+        }
         if (mark == TWireMark::Failure) throw EProviderError(r.Str());
         if (mark != TWireMark::Record) throw EWireError();
         if (ReadNumberRecord(r, table)) {

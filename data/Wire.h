@@ -31,6 +31,7 @@ public:
         Spill();
     }
     void I32(std::int32_t v) { Raw(&v, sizeof v); }
+    void U64(std::uint64_t v) { Raw(&v, sizeof v); }
     void F64(double v) { Raw(&v, sizeof v); }
     void Str(std::string_view s)
     {
@@ -74,6 +75,12 @@ public:
         Read(&v, sizeof v);
         return v;
     }
+    std::uint64_t U64()
+    {
+        std::uint64_t v;
+        Read(&v, sizeof v);
+        return v;
+    }
     double F64()
     {
         double v;
@@ -111,17 +118,28 @@ private:
     std::size_t FEnd = 0;
 };
 
-// Records follow the column descriptions one by one; Progress may stand between them.
-enum class TWireMark : std::uint8_t { Start = 'S', Columns = 'C', Record = 'R', Progress = '.', End = 'Z', Failure = 'E' };
+// Records follow the column descriptions one by one; Progress may stand between them. A
+// Fingerprint may stand right before the End.
+enum class TWireMark : std::uint8_t {
+    Start = 'S',
+    Columns = 'C',
+    Record = 'R',
+    Progress = '.',
+    Fingerprint = 'F',
+    End = 'Z',
+    Failure = 'E',
+};
 
 // expectedRecords only sizes the reader's storage in advance.
 void WriteColumns(TWireWriter& w, const std::vector<TColumnInfo>& columns, std::int32_t expectedRecords);
 void WriteCell(TWireWriter& w, TCellKind kind, double number, std::string_view text);
 // A number with its exact decimal text goes as a number followed by the text.
 void WriteCell(TWireWriter& w, const TCellValue& value);
-// Reads what the writer sent: columns, records, then the end mark. A failure mark (before the
-// columns, or between records) raises
-// EProviderError with the message the reading process sent.
+// After the last record: the fingerprint of what the records were read from (TTableData).
+void WriteFingerprint(TWireWriter& w, std::uint64_t fingerprint);
+// Reads what the writer sent: columns, records, the fingerprint if one was sent, then the end
+// mark. A failure mark (before the columns, or between records) raises EProviderError with the
+// message the reading process sent.
 TTableData ReadTableStream(TWireReader& r);
 
 }  // namespace quorlin
