@@ -4,9 +4,10 @@
 //     until it has read the table back, on the file it read and on the file it writes, locked
 //     before it takes the name; a second writer waits its turn (up to TurnWait), then refuses.
 //  2. A change is made only on the records the user saw: the table is read afresh, and when it
-//     differs from what was read earlier the change is refused. The records read earlier stand
-//     in for the fresh reading only when their fingerprint says they were read, as this table,
-//     from exactly the bytes the writer loaded.
+//     differs from what was read earlier the change is refused (but for a change that depends
+//     on none of them, a new record). The records read earlier stand in for the fresh reading
+//     only when their fingerprint says they were read, as this table, from exactly the bytes
+//     the writer loaded.
 //  3. Nothing is written before the rebuilt table has been checked to hold together. A change
 //     refused before then leaves the file byte for byte as it was.
 //  4. The file at the path is at every moment either the old file or the new one, whole: the new
@@ -241,13 +242,14 @@ bool ReadFromLoaded(const TTableData& records, const jet::TPageImage& image, con
 }
 
 // The records the change is made on (invariant 2): those read earlier when they were read from
-// the very bytes loaded, else the table read afresh into readNow and checked against them.
+// the very bytes loaded, else the table read afresh into readNow and, when the change depends
+// on them, checked against them.
 const TTableData& RecordsBefore(const jet::TPageImage& image, const std::string& table, const TTableData* readEarlier,
-                                std::optional<TTableData>& readNow)
+                                TEarlierRecords use, std::optional<TTableData>& readNow)
 {
     if (readEarlier && ReadFromLoaded(*readEarlier, image, table)) return *readEarlier;
     readNow = ReadRecordsIsolated(image.Path(), table, false);
-    CheckUnchangedSince(readEarlier, *readNow, table);
+    if (use == TEarlierRecords::MustHold) CheckUnchangedSince(readEarlier, *readNow, table);
     return *readNow;
 }
 
@@ -442,14 +444,14 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
 }
 
 TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
-                             const TTableData* readEarlier)
+                             const TTableData* readEarlier, TEarlierRecords use)
 {
     TWriteTurn turn(path, TurnWait);
     RemoveStaleTemporaries(path);
     jet::TPageImage image = LoadForWriting(path, &turn);
     jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, table); });
     std::optional<TTableData> readNow;
-    const TTableData& before = RecordsBefore(image, def.Name, readEarlier, readNow);
+    const TTableData& before = RecordsBefore(image, def.Name, readEarlier, use, readNow);
 
     const std::vector<std::size_t> defColumn = Guarded(path, [&] { return DefinitionColumns(def, before); });
     jet::TTableChange planned = Guarded(path, [&] { return TableChange(def, change, defColumn); });

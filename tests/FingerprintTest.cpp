@@ -256,4 +256,27 @@ TEST(PostOnTheRecordsShown, RecordsChangedUnderTheirFingerprintCostThePostNotThe
     EXPECT_EQ(ReadBytes(db), original);
 }
 
+// A new record depends on none of the others: the records shown spare the reading while the
+// file is theirs, and after another program's edit the record still goes in, over that edit.
+TEST(PostOnTheRecordsShown, ANewRecordIsSparedTheReadingYetLandsOverAnotherProgramsEdit)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    const std::string original = ReadBytes(db);
+    const TRecordChange insert{K::Insert, 0, {{0, "77.5"}}};
+    TTableData doctored = ReadRecordsIsolated(db, "Plain", false);
+    doctored.Columns[0].Numbers[3] += 1.0;  // taken as the table's, it shows in the reading back
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, "Plain", insert, &doctored, TEarlierRecords::MaySpare); }),
+                HasSubstr("did not read back as it was written"));
+    EXPECT_EQ(ReadBytes(db), original);
+
+    if (!OracleAvailable()) GTEST_SKIP() << "the independent reader is not available to edit the file";
+    const TTableData shown = ReadRecordsIsolated(db, "Plain", false);
+    ASSERT_TRUE(OracleSets(db, "Plain", 5, "x1", 4321.5));
+    const TTableData after = ApplyRecordChange(db, "Plain", insert, &shown, TEarlierRecords::MaySpare);
+    ASSERT_EQ(after.RecordCount, shown.RecordCount + 1);
+    EXPECT_EQ(after.Columns[0].Numbers[5], 4321.5);
+    EXPECT_EQ(after.Columns[0].Numbers.back(), 77.5);
+}
+
 }  // namespace
