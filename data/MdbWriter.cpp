@@ -287,7 +287,8 @@ bool ColumnAsMeant(const TTableData& before, const TTableData& after, const TRec
     const TColumnData& b = before.Columns[c];
     const TColumnData& a = after.Columns[c];
     const auto n = static_cast<std::size_t>(before.RecordCount);
-    if (change.Kind == K::Insert) return SameCells(b, 0, a, 0, n) && CellAsMeant(before, after, change, assigned, c, before.RecordCount);
+    if (change.Kind == K::Insert)
+        return SameCells(b, 0, a, 0, n) && CellAsMeant(before, after, change, assigned, c, before.RecordCount);
     if (change.Record < 0 || change.Record >= before.RecordCount) return false;
     const auto r = static_cast<std::size_t>(change.Record);
     if (change.Kind == K::Delete) return SameCells(b, 0, a, 0, r) && SameCells(b, r + 1, a, r, n - r - 1);
