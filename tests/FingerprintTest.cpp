@@ -6,6 +6,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <span>
@@ -15,6 +18,7 @@
 #include "data/Isolation.h"
 #include "data/MdbWriter.h"
 #include "data/Wire.h"
+#include "data/reader/MdbAccess.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -135,6 +139,30 @@ TEST(FingerprintOfAReading, NamesTheFileBytesAndTheTable)
     ASSERT_TRUE(again.Fingerprint.has_value());
     EXPECT_NE(*again.Fingerprint, *plain.Fingerprint);
     EXPECT_EQ(*again.Fingerprint, TableFingerprint(FileHash(AsBytes(bytes)), "Plain"));
+}
+
+// Another program writes into the file in place while the reading process decodes it: the
+// bytes decoded are no longer the bytes hashed, and the reading vouches for nothing.
+TEST(FingerprintOfAReading, NoneWhenTheFileIsWrittenIntoWhileItIsRead)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    TMdbFile file(db);
+    std::int32_t records = 0;
+    file.ReadTable(
+        "Plain", [](const std::vector<TColumnInfo>&, std::int32_t) {}, [&](const std::vector<TCellValue>&) { ++records; }, {});
+    ASSERT_EQ(records, 15);
+    const auto still = file.Fingerprint("Plain");
+    ASSERT_TRUE(still.has_value());
+    EXPECT_EQ(*still, TableFingerprint(FileHash(AsBytes(ReadBytes(db))), "Plain"));
+
+    const int other = ::open(db.c_str(), O_WRONLY);
+    ASSERT_GE(other, 0);
+    constexpr std::size_t Unused = 3000;
+    const char flipped = static_cast<char>(ReadBytes(db)[Unused] ^ 0x5A);
+    ASSERT_EQ(::pwrite(other, &flipped, 1, static_cast<off_t>(Unused)), 1);
+    ::close(other);
+    EXPECT_FALSE(file.Fingerprint("Plain").has_value());
 }
 
 // ---------------------------------------------------------------------------------------------
