@@ -17,6 +17,8 @@ namespace quorlin {
 
 namespace {
 
+constexpr int PipeBytes = 1 << 20;
+
 // The reading program: beside the running program once installed, else where the build put it.
 std::string ReaderProgram()
 {
@@ -109,6 +111,11 @@ void RunReader(const std::vector<std::string>& request, const std::function<void
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw EProviderError(failureMessage);
+    // With the default pipe of 64 KB the reading process stops at every few records until this
+    // one has taken them, and the two run in lockstep rather than side by side; a big table
+    // then reads a third slower. A pipe that may not grow (a user's pipe memory is capped)
+    // still works, only slower.
+    ::fcntl(fds[1], F_SETPIPE_SZ, PipeBytes);
     const pid_t pid = StartReader(request, fds[1]);
     ::close(fds[1]);
     if (pid < 0) {

@@ -5,7 +5,10 @@
 //     until it has read the table back, on the file it read and on the file it writes, locked
 //     before it takes the name; a second writer waits its turn (up to TurnWait), then refuses.
 //  2. A change is made only on the records the user saw: the table is read afresh, and when it
-//     differs from what was read earlier the change is refused.
+//     differs from what was read earlier the change is refused (but for a change that depends
+//     on none of them, a new record). The records read earlier stand in for the fresh reading
+//     only when their fingerprint says they were read, as this table, from exactly the bytes
+//     the writer loaded.
 //  3. Nothing is written before the change has been checked against the relationships of the
 //     table and every rebuilt table has been checked to hold together. A change refused before
 //     then leaves the file byte for byte as it was.
@@ -34,13 +37,17 @@
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <optional>
+#include <set>
 #include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 #include "../statistics/DataSet.h"
 #include "../support/FileWrite.h"
+#include "Fingerprint.h"
 #include "Isolation.h"
 #include "WriteTurn.h"
 #include "ProviderError.h"
@@ -200,13 +207,26 @@ bool SameCell(const TColumnData& a, std::size_t i, const TColumnData& b, std::si
     return x == y || (std::isnan(x) && std::isnan(y));
 }
 
+// Whether count cells of a from i on are, one by one, the same as b's from j on. A table holds
+// millions of cells: cells whose kinds and numbers are the same bytes are the same cells unless
+// they hold text, so a run without text that is equal as memory needs no look at its cells.
+bool SameCells(const TColumnData& a, std::size_t i, const TColumnData& b, std::size_t j, std::size_t count)
+{
+    if (count == 0) return true;
+    const bool sameBytes = std::memcmp(a.Kinds.data() + i, b.Kinds.data() + j, count * sizeof(TCellKind)) == 0 &&
+                           std::memcmp(a.Numbers.data() + i, b.Numbers.data() + j, count * sizeof(double)) == 0;
+    if (sameBytes && a.Texts.empty() && b.Texts.empty()) return true;
+    for (std::size_t k = 0; k < count; ++k)
+        if (!SameCell(a, i + k, b, j + k)) return false;
+    return true;
+}
+
 bool SameTable(const TTableData& a, const TTableData& b)
 {
     if (a.RecordCount != b.RecordCount || a.Columns.size() != b.Columns.size()) return false;
     for (std::size_t c = 0; c < a.Columns.size(); ++c) {
         if (a.Columns[c].Info.Name != b.Columns[c].Info.Name) return false;
-        for (std::int32_t r = 0; r < a.RecordCount; ++r)
-            if (!SameCell(a.Columns[c], static_cast<std::size_t>(r), b.Columns[c], static_cast<std::size_t>(r))) return false;
+        if (!SameCells(a.Columns[c], 0, b.Columns[c], 0, static_cast<std::size_t>(a.RecordCount))) return false;
     }
     return true;
 }
@@ -216,6 +236,25 @@ void CheckUnchangedSince(const TTableData* readEarlier, const TTableData& now, c
 {
     if (readEarlier && !SameTable(*readEarlier, now))
         Refuse("The table '" + table + "' was changed by another program since it was read; refresh it and make the change again.");
+}
+
+// Whether the records are what reading the table from the loaded bytes would give: the reading
+// process vouched that it read them, as this table, from bytes that hash alike.
+bool ReadFromLoaded(const TTableData& records, const jet::TPageImage& image, const std::string& table)
+{
+    return records.Fingerprint && *records.Fingerprint == TableFingerprint(FileHash(image.Loaded()), table);
+}
+
+// The records the change is made on (invariant 2): those read earlier when they were read from
+// the very bytes loaded, else the table read afresh into readNow and, when the change depends
+// on them, checked against them.
+const TTableData& RecordsBefore(const jet::TPageImage& image, const std::string& table, const TTableData* readEarlier,
+                                TEarlierRecords use, std::optional<TTableData>& readNow)
+{
+    if (readEarlier && ReadFromLoaded(*readEarlier, image, table)) return *readEarlier;
+    readNow = ReadRecordsIsolated(image.Path(), table, false);
+    if (use == TEarlierRecords::MustHold) CheckUnchangedSince(readEarlier, *readNow, table);
+    return *readNow;
 }
 
 bool SameAsStored(const TColumnData& a, std::size_t r, const jet::TParsedValue& v)
@@ -231,7 +270,7 @@ bool SameAsStored(const TColumnData& a, std::size_t r, const jet::TParsedValue& 
 struct TMeant {
     const jet::TTableDef* Def = nullptr;
     const jet::TTableChanges* Changes = nullptr;
-    TTableData Before;
+    const TTableData* Before = nullptr;
     std::vector<std::size_t> DefColumn;
 };
 
@@ -241,34 +280,57 @@ bool LeftOut(const TColumnData& a, std::size_t r)
     return a.Info.Type == TColumnType::Boolean ? a.Numbers[r] == 0.0 : a.Kinds[r] == TCellKind::Null;
 }
 
+// The first record of a run of count records left as they were whose field differs, if any.
+std::optional<std::size_t> FirstDifference(const TColumnData& before, std::size_t b, const TColumnData& after, std::size_t a,
+                                           std::size_t count)
+{
+    if (SameCells(before, b, after, a, count)) return std::nullopt;
+    for (std::size_t k = 0; k < count; ++k)
+        if (!SameCell(before, b + k, after, a + k)) return k;
+    return std::nullopt;
+}
+
 // Invariant 6: the records as they were, in their order, those deleted left out and the changed
-// ones holding the values stored, then the new ones.
+// ones holding the values stored, then the new ones. The records between changed ones are
+// compared as runs.
 void CheckReadBack(const TMeant& meant, const TTableData& after)
 {
-    const TTableData& before = meant.Before;
+    const TTableData& before = *meant.Before;
     const jet::TTableChanges& changes = *meant.Changes;
     const std::string& table = meant.Def->Name;
-    auto fail = [&](const std::string& what) {
-        throw EProviderError("The table '" + table + "' did not read back as it was written (" + what + ").");
+    auto fail = [&](std::size_t c, std::size_t r) {
+        throw EProviderError("The table '" + table + "' did not read back as it was written (" +
+                             (c < after.Columns.size() ? "field '" + after.Columns[c].Info.Name + "' of record " + std::to_string(r + 1)
+                                                       : std::string("record count")) + ").");
     };
-    const auto expected = static_cast<std::size_t>(before.RecordCount) - changes.Deletes.size() + changes.Inserts.size();
-    if (static_cast<std::size_t>(after.RecordCount) != expected || after.Columns.size() != before.Columns.size()) fail("record count");
-    const auto check = [&](std::size_t r, const jet::TFieldValues* values, std::optional<std::size_t> old) {
+    const auto records = static_cast<std::size_t>(before.RecordCount);
+    const std::size_t expected = records - changes.Deletes.size() + changes.Inserts.size();
+    if (static_cast<std::size_t>(after.RecordCount) != expected || after.Columns.size() != before.Columns.size())
+        fail(after.Columns.size(), 0);
+    for (std::size_t c = 0; c < after.Columns.size(); ++c)
+        if (after.Columns[c].Info.Name != before.Columns[c].Info.Name) fail(c, 0);
+    // A changed record (old, where it was before) or a new one.
+    const auto check = [&](std::size_t r, const jet::TFieldValues& values, std::optional<std::size_t> old) {
         for (std::size_t c = 0; c < after.Columns.size(); ++c) {
             const TColumnData& a = after.Columns[c];
-            if (a.Info.Name != before.Columns[c].Info.Name) fail("columns");
-            const auto& value = values ? (*values)[meant.DefColumn[c]] : std::nullopt;
+            const auto& value = values[meant.DefColumn[c]];
             const bool same = value ? SameAsStored(a, r, *value) : old ? SameCell(before.Columns[c], *old, a, r) : LeftOut(a, r);
-            if (!same) fail("field '" + a.Info.Name + "' of record " + std::to_string(r + 1));
+            if (!same) fail(c, r);
         }
     };
-    std::size_t r = 0;
-    for (std::size_t b = 0; b < static_cast<std::size_t>(before.RecordCount); ++b) {
-        if (changes.Deletes.count(b)) continue;
-        const auto update = changes.Updates.find(b);
-        check(r++, update == changes.Updates.end() ? nullptr : &update->second, b);
+    std::set<std::size_t> changed(changes.Deletes.begin(), changes.Deletes.end());
+    for (const auto& update : changes.Updates) changed.insert(update.first);
+    changed.insert(records);
+    std::size_t b = 0, r = 0;  // the next record before, and after
+    for (const std::size_t next : changed) {
+        for (std::size_t c = 0; c < after.Columns.size(); ++c)
+            if (const auto k = FirstDifference(before.Columns[c], b, after.Columns[c], r, next - b)) fail(c, r + *k);
+        r += next - b;
+        b = next + 1;
+        if (next == records || changes.Deletes.count(next)) continue;
+        check(r++, changes.Updates.at(next), next);
     }
-    for (const jet::TFieldValues& values : changes.Inserts) check(r++, &values, std::nullopt);
+    for (const jet::TFieldValues& values : changes.Inserts) check(r++, values, std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -324,15 +386,16 @@ jet::TChangePlan Plan(const jet::TPageImage& image, const jet::TTableDef& def, c
     return plan;
 }
 
-// Each table the plan changes, the changed one first, with the records it read before.
-std::vector<TMeant> Meant(const std::string& path, const jet::TChangePlan& plan, const TTableData& before)
+// Each table the plan changes, the changed one first, with the records it read before: the
+// others are read here, into related.
+std::vector<TMeant> Meant(const std::string& path, const jet::TChangePlan& plan, const TTableData& before,
+                          std::deque<TTableData>& related)
 {
     std::vector<TMeant> meant;
     for (const jet::TPlannedTable& t : plan.Tables()) {
         if (!meant.empty() && t.Changes.Empty()) continue;
-        TMeant m{&t.Def, &t.Changes, meant.empty() ? before : ReadRecordsIsolated(path, t.Def.Name, false), {}};
-        m.DefColumn = DefinitionColumns(t.Def, m.Before);
-        meant.push_back(std::move(m));
+        const TTableData* read = meant.empty() ? &before : &related.emplace_back(ReadRecordsIsolated(path, t.Def.Name, false));
+        meant.push_back({&t.Def, &t.Changes, read, DefinitionColumns(t.Def, *read)});
     }
     return meant;
 }
@@ -367,21 +430,18 @@ void Replace(const std::string& path, const jet::TBytes& bytes, TWriteTurn& turn
 void WriteChange(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn)
 {
     Replace(path, image.Bytes(), turn, [&] {
-        if (ReadWhole(turn.File()) != image.Loaded()) ChangedMeanwhile(path, "");
+        if (!FileHolds(turn.File(), image.Loaded())) ChangedMeanwhile(path, "");
     });
-    const jet::TBytes now = ReadWhole(turn.File());
-    if (now == image.Loaded()) return;
-    Replace(path, now, turn);
+    if (FileHolds(turn.File(), image.Loaded())) return;
+    Replace(path, ReadWhole(turn.File()), turn);
     ChangedMeanwhile(path, " The other program's version was kept.");
 }
-
-bool PathHolds(const std::string& path, const jet::TBytes& bytes) { return ReadWholeFile(path) == bytes; }
 
 // Invariant 6: the old file is put back only over what this writer wrote.
 [[noreturn]] void PutBack(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn,
                           const std::string& failure)
 {
-    if (!PathHolds(path, image.Bytes()))
+    if (!FileAtPathHolds(path, image.Bytes()))
         ChangedMeanwhile(path, " (" + failure + " The file was left as the other program made it.)");
     try {
         ReplaceFileContents(path, AsChars(image.Loaded()), TReplaceOptions{{}, [&](int fd) { turn.Hold(fd); }});
@@ -452,19 +512,20 @@ std::vector<std::string> DeleteEffects(const std::string& path, const std::strin
 }
 
 TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
-                             const TTableData* readEarlier)
+                             const TTableData* readEarlier, TEarlierRecords use)
 {
     TWriteTurn turn(path, TurnWait);
     RemoveStaleTemporaries(path);
     jet::TPageImage image = LoadForWriting(path, &turn);
     const jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, table); });
-    const TTableData before = ReadRecordsIsolated(path, def.Name, false);
-    CheckUnchangedSince(readEarlier, before, def.Name);
+    std::optional<TTableData> readNow;
+    const TTableData& before = RecordsBefore(image, def.Name, readEarlier, use, readNow);
 
     const jet::TChangePlan plan = Guarded(path, [&] { return Plan(image, def, change, before); });
-    const std::vector<TMeant> meant = Guarded(path, [&] { return Meant(path, plan, before); });
+    std::deque<TTableData> related;
+    const std::vector<TMeant> meant = Guarded(path, [&] { return Meant(path, plan, before, related); });
     for (const TMeant& m : meant)
-        Guarded(path, [&] { jet::RebuildTable(image, *m.Def, *m.Changes, static_cast<std::size_t>(m.Before.RecordCount)); });
+        Guarded(path, [&] { jet::RebuildTable(image, *m.Def, *m.Changes, static_cast<std::size_t>(m.Before->RecordCount)); });
     Step("built");
 
     WriteChange(path, image, turn);

@@ -38,12 +38,21 @@ struct TRecordChange {
 // EProviderError when the file cannot be read at all.
 std::string WriteRefusal(const std::string& path, const std::string& table);
 
-// Makes one change and returns the table as read back afterwards. Raises EProviderError, with
-// the file as it was, when the change is refused or fails. With readEarlier, the records the
-// change was made on, the change is refused when the file no longer holds them (another
-// program changed the table since).
+// How the records read earlier bear on a change.
+enum class TEarlierRecords : std::uint8_t {
+    MustHold,  // the change is made on them: it is refused when the file no longer holds them
+    MaySpare,  // nothing of them matters to the change (a new record); they only spare a reading
+};
+
+// Makes one change and returns the table as read back afterwards, with the fingerprint of the
+// new file. Raises EProviderError, with the file as it was, when the change is refused or fails.
+// With readEarlier, the records the change was made on, the change is refused when the file no
+// longer holds them (another program changed the table since), unless use is MaySpare. When
+// their fingerprint shows they were read from the file exactly as it is, the table is not read
+// again before the change: passing the table a previous change returned, as the grid does,
+// spares a whole reading.
 TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
-                             const TTableData* readEarlier = nullptr);
+                             const TTableData* readEarlier = nullptr, TEarlierRecords use = TEarlierRecords::MustHold);
 
 // What deleting the record (0-based) would do to other records through the table's
 // relationships, one text a table it reaches ("3 records deleted in the table 'Months'");

@@ -560,9 +560,11 @@ void TMdbQuery::ApplyChange(const TRecordChange& change, std::int32_t currentAft
 {
     // An update or a delete names its record by where the user saw it, so it needs the table
     // as the user saw it; a new record needs nothing of the others, and lands whatever another
-    // writer added meanwhile.
+    // writer added meanwhile. Either way the records shown spare the writer a reading of the
+    // table when the file is still the one they were read from.
     const bool dependsOnRecords = change.Kind != TRecordChange::TKind::Insert;
-    TTableData data = ApplyRecordChange(FConnection.FileName(), FTableName, change, dependsOnRecords ? &FData : nullptr);
+    TTableData data = ApplyRecordChange(FConnection.FileName(), FTableName, change, &FData,
+                                        dependsOnRecords ? TEarlierRecords::MustHold : TEarlierRecords::MaySpare);
     FData = std::move(data);
     FCurrent = std::clamp(currentAfter, 0, std::max(0, FData.RecordCount - 1));
     FBof = FCurrent == 0;

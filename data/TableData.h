@@ -2,6 +2,7 @@
 // A table's columns and records as read from a database file, held in memory column by column.
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,11 @@ struct TColumnData {
 struct TTableData {
     std::vector<TColumnData> Columns;
     std::int32_t RecordCount = 0;
+    // TableFingerprint (Fingerprint.h) of the bytes and the table these records were read from,
+    // given by the reading process only when the file held still while it read; none for views
+    // and whenever in doubt. Records changed after the reading no longer match it: whoever
+    // changes them drops it.
+    std::optional<std::uint64_t> Fingerprint;
 };
 
 // True for the column types whose values read as 64-bit floats.

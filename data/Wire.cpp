@@ -4,13 +4,6 @@
 
 namespace quorlin {
 
-namespace {
-
-// On the stream only: a Number cell followed by its exact decimal text.
-constexpr std::uint8_t ExactNumber = 3;
-
-}  // namespace
-
 void TWireReader::Refill(void* destination, std::size_t n)
 {
     auto* out = static_cast<char*>(destination);
@@ -43,19 +36,10 @@ void WriteColumns(TWireWriter& w, const std::vector<TColumnInfo>& columns, std::
     }
 }
 
-void WriteCell(TWireWriter& w, TCellKind kind, double number, std::string_view text)
+void WriteFingerprint(TWireWriter& w, std::uint64_t fingerprint)
 {
-    w.U8(static_cast<std::uint8_t>(kind));
-    if (kind == TCellKind::Number) w.F64(number);
-    if (kind == TCellKind::Text) w.Str(text);
-}
-
-void WriteCell(TWireWriter& w, const TCellValue& value)
-{
-    if (value.Kind != TCellKind::Number || value.Text.empty()) return WriteCell(w, value.Kind, value.Number, value.Text);
-    w.U8(ExactNumber);
-    w.F64(value.Number);
-    w.Str(value.Text);
+    w.U8(static_cast<std::uint8_t>(TWireMark::Fingerprint));
+    w.U64(fingerprint);
 }
 
 namespace {
@@ -121,6 +105,11 @@ TTableData ReadTableStream(TWireReader& r)
         const auto mark = static_cast<TWireMark>(r.U8());
         if (mark == TWireMark::Progress) continue;
         if (mark == TWireMark::End) break;
+        if (mark == TWireMark::Fingerprint) {
+            table.Fingerprint = r.U64();
+            if (static_cast<TWireMark>(r.U8()) != TWireMark::End) throw EWireError();
+            break;
+        }
         if (mark == TWireMark::Failure) throw EProviderError(r.Str());
         if (mark != TWireMark::Record) throw EWireError();
         if (ReadNumberRecord(r, table)) {
@@ -130,7 +119,7 @@ TTableData ReadTableStream(TWireReader& r)
         for (auto& c : table.Columns) {
             const std::uint8_t byte = r.U8();
             const auto kind = static_cast<TCellKind>(byte);
-            if (byte == ExactNumber) {
+            if (byte == ExactNumberCell) {
                 c.Texts.resize(c.Kinds.size());
                 c.Kinds.push_back(TCellKind::Number);
                 c.Numbers.push_back(r.F64());

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -23,14 +24,20 @@ public:
 
 class TWireWriter {
 public:
-    // Bytes go to sink whenever more than a buffer's worth has gathered, and at Flush.
+    // Bytes go to sink whenever a buffer's worth has gathered, and at Flush.
     explicit TWireWriter(std::function<void(const char*, std::size_t)> sink) : FSink(std::move(sink)) {}
+    TWireWriter(const TWireWriter&) = delete;
+    TWireWriter& operator=(const TWireWriter&) = delete;
+
+    // A table streams a few bytes at a time, millions of times: each write is a check for room
+    // and a copy into the buffer.
     void U8(std::uint8_t v)
     {
-        FBuffer.push_back(static_cast<char>(v));
-        Spill();
+        if (FUsed == Capacity) Flush();
+        FBuffer[FUsed++] = static_cast<char>(v);
     }
     void I32(std::int32_t v) { Raw(&v, sizeof v); }
+    void U64(std::uint64_t v) { Raw(&v, sizeof v); }
     void F64(double v) { Raw(&v, sizeof v); }
     void Str(std::string_view s)
     {
@@ -39,23 +46,31 @@ public:
     }
     void Raw(const void* p, std::size_t n)
     {
-        FBuffer.append(static_cast<const char*>(p), n);
-        Spill();
+        if (Capacity - FUsed < n) return RawLong(p, n);
+        std::memcpy(FBuffer.get() + FUsed, p, n);
+        FUsed += n;
     }
     void Flush()
     {
-        if (!FBuffer.empty()) FSink(FBuffer.data(), FBuffer.size());
-        FBuffer.clear();
+        if (FUsed > 0) FSink(FBuffer.get(), FUsed);
+        FUsed = 0;
     }
-    bool Empty() const noexcept { return FBuffer.empty(); }
+    bool Empty() const noexcept { return FUsed == 0; }
 
 private:
-    void Spill()
+    static constexpr std::size_t Capacity = std::size_t{1} << 18;
+    // What does not fit: the buffer goes first, then the bytes themselves when they would fill
+    // it on their own.
+    void RawLong(const void* p, std::size_t n)
     {
-        if (FBuffer.size() >= (1u << 18)) Flush();
+        Flush();
+        if (n >= Capacity) return FSink(static_cast<const char*>(p), n);
+        std::memcpy(FBuffer.get(), p, n);
+        FUsed = n;
     }
     std::function<void(const char*, std::size_t)> FSink;
-    std::string FBuffer;
+    std::unique_ptr<char[]> FBuffer = std::make_unique_for_overwrite<char[]>(Capacity);
+    std::size_t FUsed = 0;
 };
 
 class TWireReader {
@@ -71,6 +86,12 @@ public:
     std::int32_t I32()
     {
         std::int32_t v;
+        Read(&v, sizeof v);
+        return v;
+    }
+    std::uint64_t U64()
+    {
+        std::uint64_t v;
         Read(&v, sizeof v);
         return v;
     }
@@ -111,17 +132,42 @@ private:
     std::size_t FEnd = 0;
 };
 
-// Records follow the column descriptions one by one; Progress may stand between them.
-enum class TWireMark : std::uint8_t { Start = 'S', Columns = 'C', Record = 'R', Progress = '.', End = 'Z', Failure = 'E' };
+// Records follow the column descriptions one by one; Progress may stand between them. A
+// Fingerprint may stand right before the End.
+enum class TWireMark : std::uint8_t {
+    Start = 'S',
+    Columns = 'C',
+    Record = 'R',
+    Progress = '.',
+    Fingerprint = 'F',
+    End = 'Z',
+    Failure = 'E',
+};
 
 // expectedRecords only sizes the reader's storage in advance.
 void WriteColumns(TWireWriter& w, const std::vector<TColumnInfo>& columns, std::int32_t expectedRecords);
-void WriteCell(TWireWriter& w, TCellKind kind, double number, std::string_view text);
+// Every value of a table passes here, so it is seen whole by the compiler where it is used.
+inline void WriteCell(TWireWriter& w, TCellKind kind, double number, std::string_view text)
+{
+    w.U8(static_cast<std::uint8_t>(kind));
+    if (kind == TCellKind::Number) w.F64(number);
+    if (kind == TCellKind::Text) w.Str(text);
+}
+// On the stream only: a Number cell followed by its exact decimal text.
+constexpr std::uint8_t ExactNumberCell = 3;
 // A number with its exact decimal text goes as a number followed by the text.
-void WriteCell(TWireWriter& w, const TCellValue& value);
-// Reads what the writer sent: columns, records, then the end mark. A failure mark (before the
-// columns, or between records) raises
-// EProviderError with the message the reading process sent.
+inline void WriteCell(TWireWriter& w, const TCellValue& value)
+{
+    if (value.Kind != TCellKind::Number || value.Text.empty()) return WriteCell(w, value.Kind, value.Number, value.Text);
+    w.U8(ExactNumberCell);
+    w.F64(value.Number);
+    w.Str(value.Text);
+}
+// After the last record: the fingerprint of what the records were read from (TTableData).
+void WriteFingerprint(TWireWriter& w, std::uint64_t fingerprint);
+// Reads what the writer sent: columns, records, the fingerprint if one was sent, then the end
+// mark. A failure mark (before the columns, or between records) raises EProviderError with the
+// message the reading process sent.
 TTableData ReadTableStream(TWireReader& r);
 
 }  // namespace quorlin

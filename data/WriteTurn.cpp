@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -17,6 +19,22 @@ namespace quorlin {
 namespace {
 
 constexpr auto RetryPause = std::chrono::milliseconds(20);
+
+// A file at a path opened for reading (negative when it cannot be), closed when this goes.
+class TOpenedForReading {
+public:
+    explicit TOpenedForReading(const std::string& path) : FFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
+    ~TOpenedForReading()
+    {
+        if (FFd >= 0) ::close(FFd);
+    }
+    TOpenedForReading(const TOpenedForReading&) = delete;
+    TOpenedForReading& operator=(const TOpenedForReading&) = delete;
+    int Fd() const noexcept { return FFd; }
+
+private:
+    int FFd;
+};
 
 // Whether fd is still the file at path: a writer that renamed its file over it meanwhile
 // leaves fd on a file that no longer has the name.
@@ -84,11 +102,32 @@ std::vector<std::uint8_t> ReadWhole(int fd)
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return {};
-    std::vector<std::uint8_t> bytes = ReadWhole(fd);
-    ::close(fd);
-    return bytes;
+    const TOpenedForReading file(path);
+    return file.Fd() >= 0 ? ReadWhole(file.Fd()) : std::vector<std::uint8_t>{};
+}
+
+bool FileAtPathHolds(const std::string& path, std::span<const std::uint8_t> bytes)
+{
+    const TOpenedForReading file(path);
+    return file.Fd() >= 0 && FileHolds(file.Fd(), bytes);
+}
+
+bool FileHolds(int fd, std::span<const std::uint8_t> bytes)
+{
+    constexpr std::size_t PieceSize = std::size_t{1} << 20;
+    std::vector<std::uint8_t> piece(std::min(PieceSize, bytes.size() + 1));
+    std::size_t done = 0;
+    for (;;) {
+        // One byte more than is left to compare: a file that is longer shows it.
+        const std::size_t want = std::min(piece.size(), bytes.size() - done + 1);
+        const ssize_t n = ::pread(fd, piece.data(), want, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        const auto got = static_cast<std::size_t>(n);
+        if (got == 0) return done == bytes.size();
+        if (got > bytes.size() - done || std::memcmp(piece.data(), bytes.data() + done, got) != 0) return false;
+        done += got;
+    }
 }
 
 void RemoveStaleTemporaries(const std::string& path)

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,11 @@ private:
 std::vector<std::uint8_t> ReadWhole(int fd);
 // All of the file at path (nothing when it cannot be opened).
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
+// Whether the file behind fd holds exactly bytes, no more and no less. It is read a piece at a
+// time, so that asking costs no copy of the file.
+bool FileHolds(int fd, std::span<const std::uint8_t> bytes);
+// The same of the file at path (false when it cannot be opened).
+bool FileAtPathHolds(const std::string& path, std::span<const std::uint8_t> bytes);
 
 // Temporary files of writers of path that died before they renamed theirs: removed, which only
 // the writer whose turn it is may do.

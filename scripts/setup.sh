@@ -10,6 +10,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev                 # the batch command's JSON and arguments
   libsqlite3-dev                                  # evaluating saved queries (views)
   libseccomp-dev                                  # confining the reading process to the calls reading needs
+  libxxhash-dev                                   # XXH3: the fingerprint of the bytes a table was read from
   libboost-math-dev                               # Student t and F distributions of the skill figures
   mdbtools                                        # mdb-export: the benchmarks' yardstick, a reader in the tests
   python3                                         # the tests' independent reader of Access files

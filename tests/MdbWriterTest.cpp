@@ -611,6 +611,16 @@ TEST(QueryEditing, ARefusedOrOverrunPostKeepsTheEdit)
     EXPECT_EQ(*ReadFresh(db, "Plain")[0][1], 2.0);
     EXPECT_EQ(*ReadFresh(db, "Plain")[3][0], 99.0);
 
+    // A new record needs none of the others: it goes in over another program's change.
+    ApplyRecordChange(db, "Plain", Change(K::Update, 5, {{0, "55"}}));
+    t.Query.Append();
+    t.Query.SetFieldText(2, "3.5");
+    t.Query.Post();
+    const std::vector<TRow> withNew = ReadFresh(db, "Plain");
+    ASSERT_EQ(withNew.size(), 16u);
+    EXPECT_EQ(*withNew[5][0], 55.0);
+    EXPECT_EQ(*withNew[15][2], 3.5);
+
     // Editing an empty table begins its first record.
     EditedTable empty(db, "Empty");
     empty.Query.Edit();

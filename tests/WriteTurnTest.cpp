@@ -15,6 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <random>
+#include <span>
 #include <thread>
 
 #include "ProgramSupport.h"
@@ -22,6 +23,7 @@
 #include "data/Isolation.h"
 #include "data/MdbWriter.h"
 #include "data/ProviderError.h"
+#include "data/WriteTurn.h"
 
 extern char** environ;
 
@@ -200,4 +202,33 @@ TEST_F(WriteTurns, OwnerGroupAndModeAreKept)
     EXPECT_EQ(st.st_gid, 23456u);
     EXPECT_EQ(st.st_mode & 07777, 0664u);
     EXPECT_EQ(X1(db).size(), PlainRecords + 1u);
+}
+
+// Whether the file is still the one read is asked of files of many megabytes a piece at a
+// time: a difference in any piece, at either end of one, or in the length is seen.
+TEST(FileComparison, EveryDifferingByteAndEveryOtherLengthIsSeen)
+{
+    TempFolder folder;
+    const auto file = folder / "f.bin";
+    std::mt19937 random(7);
+    std::string bytes(2'500'000, '\0');  // more than two pieces
+    for (char& b : bytes) b = static_cast<char>(random());
+    const std::span<const std::uint8_t> expected(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+    auto holds = [&](const std::string& contents) {
+        WriteBytes(file, contents);
+        return FileAtPathHolds(file.string(), expected);
+    };
+    EXPECT_TRUE(holds(bytes));
+    for (const std::size_t at : {std::size_t{0}, (std::size_t{1} << 20) - 1, std::size_t{1} << 20, bytes.size() - 1}) {
+        std::string changed = bytes;
+        changed[at] = static_cast<char>(changed[at] ^ 0x01);
+        EXPECT_FALSE(holds(changed)) << at;
+    }
+    EXPECT_FALSE(holds(bytes.substr(0, bytes.size() - 1)));
+    EXPECT_FALSE(holds(bytes + '\0'));
+    EXPECT_FALSE(holds(""));
+    EXPECT_FALSE(FileAtPathHolds((folder / "absent.bin").string(), expected));
+    // An empty file holds nothing, and only that.
+    WriteBytes(file, "");
+    EXPECT_TRUE(FileAtPathHolds(file.string(), {}));
 }

@@ -57,8 +57,10 @@ const TFormat& FormatOfFile(TView bytes, const std::string& path)
 }  // namespace
 
 struct TDatabase::TImpl {
-    TImpl(const std::string& path, int fd) : Mapping(path, fd), Pages(Mapping.Bytes(), FormatOfFile(Mapping.Bytes(), path))
+    TImpl(const std::string& path, int fd, const std::function<void(TView)>& onMapped)
+        : Mapping(path, fd), Pages(Mapping.Bytes(), FormatOfFile(Mapping.Bytes(), path))
     {
+        if (onMapped) onMapped(Mapping.Bytes());
         CodePage = Pages.Format().Version == TVersion::Jet3 ? DatabaseCodePage(Pages) : 0;
         Catalog = ReadCatalog(Pages, CodePage);
     }
@@ -68,7 +70,10 @@ struct TDatabase::TImpl {
     std::vector<TCatalogEntry> Catalog;
 };
 
-TDatabase::TDatabase(const std::string& path, int fd) : FImpl(std::make_unique<TImpl>(path, fd)) {}
+TDatabase::TDatabase(const std::string& path, int fd, const std::function<void(TView)>& onMapped)
+    : FImpl(std::make_unique<TImpl>(path, fd, onMapped))
+{
+}
 TDatabase::~TDatabase() = default;
 
 const TPages& TDatabase::Pages() const noexcept { return FImpl->Pages; }

@@ -16,8 +16,9 @@ class TDatabase {
 public:
     // Raises EUnreadable when the file cannot be read or is no Access database, EDamaged
     // when its catalog is damaged. fd, when not negative, is the file at path already open; it
-    // is read instead of opening path again.
-    explicit TDatabase(const std::string& path, int fd = -1);
+    // is read instead of opening path again. onMapped, when given, sees the file's bytes before
+    // its catalog is read from them.
+    explicit TDatabase(const std::string& path, int fd = -1, const std::function<void(TView)>& onMapped = {});
     ~TDatabase();
     TDatabase(const TDatabase&) = delete;
     TDatabase& operator=(const TDatabase&) = delete;

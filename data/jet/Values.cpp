@@ -76,7 +76,7 @@ std::string ScaledDecimalText(bool negative, unsigned __int128 units, unsigned s
     return (negative ? "-" : "") + digits;
 }
 
-void TValueDecoder::Decode(const TColumnDef& column, bool present, TView data, TCellValue& out) const
+void TValueDecoder::DecodeAny(const TColumnDef& column, bool present, TView data, TCellValue& out) const
 {
     out.Text.clear();
     if (column.Type == TColumnType::Boolean) {

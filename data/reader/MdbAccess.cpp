@@ -3,6 +3,7 @@
 #include <unordered_map>
 
 #include "../../statistics/DataSet.h"
+#include "../Fingerprint.h"
 #include "../ProviderError.h"
 #include "../jet/Damage.h"
 #include "../jet/Database.h"
@@ -72,6 +73,7 @@ std::unordered_map<std::uint32_t, TQueryDefinition> ReadQueryDefinitions(const j
 struct TMdbFile::TImpl {
     std::string Path;
     std::unique_ptr<jet::TDatabase> Db;
+    std::uint64_t HashAtOpen = 0;  // of the bytes before anything was read from them
     bool QueriesRead = false;
     bool QueriesKnown = false;
     std::unordered_map<std::uint32_t, TQueryDefinition> Queries;
@@ -95,7 +97,7 @@ TMdbFile::TMdbFile(const std::string& path, int fd) : FImpl(std::make_unique<TIm
 {
     FImpl->Path = path;
     try {
-        FImpl->Db = std::make_unique<jet::TDatabase>(path, fd);
+        FImpl->Db = std::make_unique<jet::TDatabase>(path, fd, [this](jet::TView bytes) { FImpl->HashAtOpen = FileHash(bytes); });
     } catch (const jet::EDamaged& e) {
         DamagedFile(path, e);
     } catch (const jet::EUnreadable& e) {
@@ -157,6 +159,14 @@ TQueryDefinition TMdbFile::QueryDefinition(const std::string& queryName)
     return definition;
 }
 
+std::optional<std::uint64_t> TMdbFile::Fingerprint(const std::string& tableName) const
+{
+    // The mapping shows another program's writes into the file, so hashing it again tells
+    // whether what was decoded came from the bytes hashed at the start.
+    if (FileHash(FImpl->Db->Pages().Bytes()) != FImpl->HashAtOpen) return std::nullopt;
+    return TableFingerprint(FImpl->HashAtOpen, tableName);
+}
+
 std::vector<TCatalogObject> ReadCatalog(const std::string& path) { return TMdbFile(path).Catalog(); }
 
 void StreamTableRecords(TMdbFile& file, const std::string& tableName, TWireWriter& w, const TProgress& progress)
@@ -168,6 +178,7 @@ void StreamTableRecords(TMdbFile& file, const std::string& tableName, TWireWrite
             for (const auto& v : row) WriteCell(w, v);
         },
         progress);
+    if (const auto fingerprint = file.Fingerprint(tableName)) WriteFingerprint(w, *fingerprint);
     w.U8(static_cast<std::uint8_t>(TWireMark::End));
 }
 

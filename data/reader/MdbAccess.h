@@ -5,6 +5,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -35,6 +36,9 @@ public:
                    const std::function<void(const std::vector<TCellValue>&)>& onRecord, const TProgress& progress) override;
     // The stored definition of a saved query; raises EProviderError when there is none.
     TQueryDefinition QueryDefinition(const std::string& queryName) override;
+    // The fingerprint (Fingerprint.h) of a table's records read from this file, when its bytes
+    // are still those it had when it was opened; none when another program wrote into it since.
+    std::optional<std::uint64_t> Fingerprint(const std::string& tableName) const;
 
 private:
     struct TImpl;
@@ -45,8 +49,8 @@ private:
 // in the file's own order. Raises EProviderError when the file is no readable Access database.
 std::vector<TCatalogObject> ReadCatalog(const std::string& path);
 
-// Writes the columns and every record of a table (not a view), values exactly as stored, then
-// the end mark.
+// Writes the columns and every record of a table (not a view), values exactly as stored, the
+// records' fingerprint when the file held still meanwhile, then the end mark.
 void StreamTableRecords(TMdbFile& file, const std::string& tableName, TWireWriter& w, const TProgress& progress);
 
 }  // namespace quorlin
