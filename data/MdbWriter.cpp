@@ -290,47 +290,62 @@ std::optional<std::size_t> FirstDifference(const TColumnData& before, std::size_
     return std::nullopt;
 }
 
+[[noreturn]] void ReadBackFailed(const TMeant& meant, const std::string& what)
+{
+    throw EProviderError("The table '" + meant.Def->Name + "' did not read back as it was written (" + what + ").");
+}
+
+[[noreturn]] void ReadBackFailed(const TMeant& meant, const TTableData& after, std::size_t c, std::size_t r)
+{
+    ReadBackFailed(meant, "field '" + after.Columns[c].Info.Name + "' of record " + std::to_string(r + 1));
+}
+
+void CheckShape(const TMeant& meant, const TTableData& after)
+{
+    const TTableData& before = *meant.Before;
+    const jet::TTableChanges& changes = *meant.Changes;
+    const std::size_t expected = static_cast<std::size_t>(before.RecordCount) - changes.Deletes.size() + changes.Inserts.size();
+    if (static_cast<std::size_t>(after.RecordCount) != expected || after.Columns.size() != before.Columns.size())
+        ReadBackFailed(meant, "record count");
+    for (std::size_t c = 0; c < after.Columns.size(); ++c)
+        if (after.Columns[c].Info.Name != before.Columns[c].Info.Name) ReadBackFailed(meant, "columns");
+}
+
+// Record r after the change holds values, and elsewhere what record old held before (a new
+// record: blanks).
+void CheckChangedRecord(const TMeant& meant, const TTableData& after, std::size_t r, const jet::TFieldValues& values,
+                        std::optional<std::size_t> old)
+{
+    for (std::size_t c = 0; c < after.Columns.size(); ++c) {
+        const TColumnData& a = after.Columns[c];
+        const auto& value = values[meant.DefColumn[c]];
+        const bool same = value ? SameAsStored(a, r, *value) : old ? SameCell(meant.Before->Columns[c], *old, a, r) : LeftOut(a, r);
+        if (!same) ReadBackFailed(meant, after, c, r);
+    }
+}
+
 // Invariant 6: the records as they were, in their order, those deleted left out and the changed
 // ones holding the values stored, then the new ones. The records between changed ones are
 // compared as runs.
 void CheckReadBack(const TMeant& meant, const TTableData& after)
 {
+    CheckShape(meant, after);
     const TTableData& before = *meant.Before;
     const jet::TTableChanges& changes = *meant.Changes;
-    const std::string& table = meant.Def->Name;
-    auto fail = [&](std::size_t c, std::size_t r) {
-        throw EProviderError("The table '" + table + "' did not read back as it was written (" +
-                             (c < after.Columns.size() ? "field '" + after.Columns[c].Info.Name + "' of record " + std::to_string(r + 1)
-                                                       : std::string("record count")) + ").");
-    };
     const auto records = static_cast<std::size_t>(before.RecordCount);
-    const std::size_t expected = records - changes.Deletes.size() + changes.Inserts.size();
-    if (static_cast<std::size_t>(after.RecordCount) != expected || after.Columns.size() != before.Columns.size())
-        fail(after.Columns.size(), 0);
-    for (std::size_t c = 0; c < after.Columns.size(); ++c)
-        if (after.Columns[c].Info.Name != before.Columns[c].Info.Name) fail(c, 0);
-    // A changed record (old, where it was before) or a new one.
-    const auto check = [&](std::size_t r, const jet::TFieldValues& values, std::optional<std::size_t> old) {
-        for (std::size_t c = 0; c < after.Columns.size(); ++c) {
-            const TColumnData& a = after.Columns[c];
-            const auto& value = values[meant.DefColumn[c]];
-            const bool same = value ? SameAsStored(a, r, *value) : old ? SameCell(before.Columns[c], *old, a, r) : LeftOut(a, r);
-            if (!same) fail(c, r);
-        }
-    };
     std::set<std::size_t> changed(changes.Deletes.begin(), changes.Deletes.end());
     for (const auto& update : changes.Updates) changed.insert(update.first);
     changed.insert(records);
     std::size_t b = 0, r = 0;  // the next record before, and after
     for (const std::size_t next : changed) {
         for (std::size_t c = 0; c < after.Columns.size(); ++c)
-            if (const auto k = FirstDifference(before.Columns[c], b, after.Columns[c], r, next - b)) fail(c, r + *k);
+            if (const auto k = FirstDifference(before.Columns[c], b, after.Columns[c], r, next - b)) ReadBackFailed(meant, after, c, r + *k);
         r += next - b;
         b = next + 1;
         if (next == records || changes.Deletes.count(next)) continue;
-        check(r++, changes.Updates.at(next), next);
+        CheckChangedRecord(meant, after, r++, changes.Updates.at(next), next);
     }
-    for (const jet::TFieldValues& values : changes.Inserts) check(r++, values, std::nullopt);
+    for (const jet::TFieldValues& values : changes.Inserts) CheckChangedRecord(meant, after, r++, values, std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------------
