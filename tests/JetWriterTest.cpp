@@ -560,3 +560,34 @@ TEST(JetIndexPages, AnUpdateKeepingEveryKeyWritesOnlyItsRecordsPage)
     auto key = changedPages("CD_AGENTE", "-7");
     EXPECT_GT(key[jet::TPageType::IndexLeaf] + key[jet::TPageType::IndexNode], 0);
 }
+
+// In a table without indexes no record's place is kept anywhere else: deleting a record costs its
+// page, and a new record goes on the last page when it fits there, every other page left as it
+// was. (Bench's 100,000 records of Big.)
+TEST(JetIndexPages, WithoutIndexesADeleteOrAnInsertWritesOnlyThePageItTouches)
+{
+    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/../bench.mdb";
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "the benchmark database is absent";
+    const jet::TPageImage original = AnyImage(path);
+    const auto changedDataPages = [&](jet::TChangeKind kind, std::int32_t record) {
+        jet::TPageImage image = AnyImage(path);
+        jet::TTableDef def = jet::FindTable(image, "Big");
+        const std::size_t records = jet::RecordPlaces(image.Pages(), def).size();
+        jet::TTableChange change{kind, record, std::vector<std::optional<jet::TParsedValue>>(def.Columns.size())};
+        if (kind == jet::TChangeKind::Insert) change.Values[0] = jet::TValueParser(def.Columns[0]).Parse(std::string("0.5"));
+        jet::RebuildTable(image, def, change, records);
+        EXPECT_EQ(jet::RecordPlaces(image.Pages(), jet::FindTable(image, "Big")).size(),
+                  kind == jet::TChangeKind::Insert ? records + 1 : records - 1);
+        // The pages holding the maps (the table's of its pages and of those with room, the
+        // database's of free pages) aside.
+        const std::set<std::uint32_t> maps{def.OwnedPages.Page, def.FreePages.Page, jet::database_page::GlobalMapPage};
+        int changed = 0;
+        const jet::TPages before = original.Pages();
+        for (std::uint32_t p = 0; p < before.Count(); ++p)
+            changed += before.Type(p) == jet::TPageType::Data && !maps.count(p) &&
+                       !std::equal(before.Page(p), before.Page(p) + before.Format().PageSize, image.Pages().Page(p));
+        return changed;
+    };
+    EXPECT_EQ(changedDataPages(jet::TChangeKind::Delete, 5000), 1);
+    EXPECT_EQ(changedDataPages(jet::TChangeKind::Insert, 0), 1);
+}

@@ -180,41 +180,67 @@ bool KeysKept(const TTableDef& def, const TFormat& format, const TTableChanges& 
     return true;
 }
 
-// The records on each page the updates touch, in slot order, when they are all the page holds
-// and none was moved: the page can then be laid out anew with each keeping its row pointer.
-std::optional<std::map<std::uint32_t, std::vector<TView>>> PagesOfUpdates(const TPageImage& image, const TTableChanges& changes,
-                                                                          const std::vector<TRecordPlace>& places,
-                                                                          const std::vector<TView>& rows)
+// The records on each of pages, in slot order, when they are all the page holds and none was
+// moved: such a page can be laid out anew with each record keeping its row pointer.
+std::optional<std::map<std::uint32_t, std::vector<std::size_t>>> RecordsOnPages(const TPageImage& image,
+                                                                                const std::vector<TRecordPlace>& places,
+                                                                                const std::set<std::uint32_t>& pages)
 {
-    std::set<std::uint32_t> touched;
-    for (const auto& update : changes.Updates) touched.insert(places[update.first].Header.Page);
-    std::map<std::uint32_t, std::vector<TView>> pages;
+    std::map<std::uint32_t, std::vector<std::size_t>> records;
     for (std::size_t r = 0; r < places.size(); ++r) {
         const TRecordPlace& place = places[r];
-        if (!touched.count(place.Header.Page)) continue;
-        std::vector<TView>& onPage = pages[place.Header.Page];
+        if (!pages.count(place.Header.Page)) continue;
+        std::vector<std::size_t>& onPage = records[place.Header.Page];
         if (place.Header != place.Data || place.Header.Row != onPage.size()) return std::nullopt;
-        onPage.push_back(rows[r]);
+        onPage.push_back(r);
     }
-    for (const auto& [page, onPage] : pages)
+    for (const auto& [page, onPage] : records)
         if (RowSlots(image.LoadedPages(), page).size() != onPage.size()) return std::nullopt;  // deleted rows among them
+    return records;
+}
+
+// The pages a change of one kind touches: those of the records it updates or deletes, or for new
+// records the page of the last one, which they follow.
+std::set<std::uint32_t> TouchedPages(const TTableChanges& changes, const std::vector<TRecordPlace>& places)
+{
+    std::set<std::uint32_t> pages;
+    for (const auto& update : changes.Updates) pages.insert(places[update.first].Header.Page);
+    for (std::size_t record : changes.Deletes) pages.insert(places[record].Header.Page);
+    if (!changes.Inserts.empty()) pages.insert(places.back().Header.Page);
     return pages;
 }
 
-// An update that moves no record and changes no key costs the pages of the records it changes:
-// those are laid out anew, and the indexes stay as they are. False when the change needs more.
-bool UpdateInPlace(TPageImage& image, const TTableDef& def, const TTableChanges& changes,
+// Whether the change can leave every record it does not touch where it is: it makes one kind of
+// change, and no index entry needs changing (an update keeps every key; a table without indexes
+// has no row pointers to keep).
+bool Local(const TTableDef& def, const TFormat& format, const TTableChanges& changes, const std::vector<TView>& stored,
+           const std::vector<TView>& rows)
+{
+    const int kinds = !changes.Updates.empty() + !changes.Deletes.empty() + !changes.Inserts.empty();
+    if (kinds != 1 || stored.empty()) return false;
+    return changes.Updates.empty() ? def.Indexes.empty() : KeysKept(def, format, changes, stored, rows);
+}
+
+// A change that leaves the other records where they are costs the pages it touches: those are
+// laid out anew, and the indexes stay as they are. False when the change needs more. rows are
+// the records after the change, stored those before.
+bool ChangeInPlace(TPageImage& image, const TTableDef& def, const TTableChanges& changes,
                    const std::vector<TRecordPlace>& places, const std::vector<TView>& stored,
                    const std::vector<TView>& rows, std::size_t smallestRow, TLayout& layout)
 {
-    if (!changes.Deletes.empty() || !changes.Inserts.empty()) return false;
-    if (!KeysKept(def, image.Format(), changes, stored, rows)) return false;
-    const auto pages = PagesOfUpdates(image, changes, places, rows);
+    if (!Local(def, image.Format(), changes, stored, rows)) return false;
+    const auto pages = RecordsOnPages(image, places, TouchedPages(changes, places));
     if (!pages) return false;
-    // A page that no longer holds its records sends the change the long way, which lays out
-    // every page again, those written here included.
-    for (const auto& [page, onPage] : *pages)
-        if (!RelayPage(image, def, page, onPage, smallestRow, layout)) return false;
+    // A page that no longer holds its records, or holds none, sends the change the long way,
+    // which lays out every page again, those written here included.
+    for (const auto& [page, records] : *pages) {
+        std::vector<TView> laid;
+        for (std::size_t r : records)
+            if (!changes.Deletes.count(r)) laid.push_back(changes.Deletes.empty() ? rows[r] : stored[r]);
+        if (!changes.Inserts.empty() && page == places.back().Header.Page)
+            laid.insert(laid.end(), rows.begin() + static_cast<std::ptrdiff_t>(stored.size()), rows.end());
+        if (!RelayPage(image, def, page, laid, smallestRow, layout)) return false;
+    }
     return true;
 }
 
@@ -328,7 +354,7 @@ void RebuildTable(TPageImage& image, const TTableDef& def, const TTableChanges& 
 
     const std::size_t smallestRow = JoinRow(def, BlankFields(def)).size();
     TLayout layout;
-    const bool inPlace = UpdateInPlace(image, def, changes, places, stored, rows, smallestRow, layout);
+    const bool inPlace = ChangeInPlace(image, def, changes, places, stored, rows, smallestRow, layout);
     if (!inPlace) layout = LayOutRows(image, def, owned, rows, smallestRow);
     TPageChanges pages = UpdateTableMaps(image, def, owned, layout);
     const TPageChanges& longValuePages = longValueWriter.Pages();
