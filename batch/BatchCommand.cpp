@@ -14,6 +14,7 @@
 #include "../data/MdbWriter.h"
 #include "../support/AsciiText.h"
 #include "BatchSource.h"
+#include "JsonText.h"
 #include "SkillCommand.h"
 
 namespace quorlin {
@@ -26,7 +27,6 @@ struct TComputeOptions : TEquationOptions {
 
 // Text from the source is written as it came; bytes that are not UTF-8 must not make the JSON
 // writer fail, so they are replaced.
-std::string Dump(const nlohmann::json& j) { return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace); }
 
 struct TRemoval {
     std::string Factor;
@@ -86,42 +86,33 @@ nlohmann::json ResultJson(const TStatistics& stats, const TComputeOptions& optio
     };
 }
 
-int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err)
+// The equation, with the report when one is asked for; removals are told on err as they happen.
+int ComputeEquation(const TComputeOptions& options, std::ostream& out, std::ostream& err)
 {
-    auto fail = [&](int status, const std::string& message) {
-        err << "quorlin-batch: " << message << '\n';
-        if (options.Json) out << Dump(nlohmann::json{{"error", message}}) << '\n';
-        return status;
+    const TPreparedEquation p = PrepareEquation(options);
+    const std::vector<std::string>& factors = p.Factors;
+
+    std::vector<TRemoval> removals;
+    auto onRemoval = [&](std::int32_t factor, double v, double f) {
+        const std::string& name = factors[static_cast<std::size_t>(factor)];
+        removals.push_back({name, v, f});
+        err << "removed factor " << name << ": V=" << FormatGeneral(v) << " F=" << FormatGeneral(f) << '\n';
     };
 
-    try {
-        const TPreparedEquation p = PrepareEquation(options);
-        const std::vector<std::string>& factors = p.Factors;
+    TStatistics stats(p.Source->DataSet(), factors, p.Y, p.Fa, p.Method, onRemoval);
+    stats.MakeEquationText();
+    if (!options.Report.empty()) stats.SaveReport(options.Report, options.Source);
 
-        std::vector<TRemoval> removals;
-        auto onRemoval = [&](std::int32_t factor, double v, double f) {
-            const std::string& name = factors[static_cast<std::size_t>(factor)];
-            removals.push_back({name, v, f});
-            err << "removed factor " << name << ": V=" << FormatGeneral(v) << " F=" << FormatGeneral(f) << '\n';
-        };
+    if (options.Json)
+        out << DumpJson(ResultJson(stats, options, p.Fa, removals)) << '\n';
+    else
+        out << stats.EquationText() << '\n';
+    return 0;
+}
 
-        TStatistics stats(p.Source->DataSet(), factors, p.Y, p.Fa, p.Method, onRemoval);
-        stats.MakeEquationText();
-        if (!options.Report.empty()) stats.SaveReport(options.Report, options.Source);
-
-        if (options.Json)
-            out << Dump(ResultJson(stats, options, p.Fa, removals)) << '\n';
-        else
-            out << stats.EquationText() << '\n';
-        return 0;
-    } catch (const EUsage& e) {
-        return fail(ExitUsage, e.what());
-    } catch (const ETooManyFactors& e) {
-        return fail(ExitUsage, e.what());
-    } catch (const std::exception& e) {
-        // Floating-point faults, unreadable values, a report that cannot or may not be written.
-        return fail(ExitFailed, e.what());
-    }
+int Compute(const TComputeOptions& options, std::ostream& out, std::ostream& err)
+{
+    return RunEquationCommand(options.Json, out, err, [&] { return ComputeEquation(options, out, err); });
 }
 
 int Report(std::ostream& err, const EUsage& e)

@@ -1,12 +1,14 @@
 #include "BatchSource.h"
 
 #include <filesystem>
+#include <nlohmann/json.hpp>
 #include <ostream>
 
 #include "../statistics/Statistics01.h"
 #include "../support/AsciiText.h"
 #include "CsvExport.h"
 #include "CsvReader.h"
+#include "JsonText.h"
 
 namespace quorlin {
 
@@ -86,6 +88,24 @@ TPreparedEquation PrepareEquation(const TEquationOptions& options)
     if (!TryTextToFloat(options.Fa, p.Fa)) throw EUsage(InvalidFloatMessage(options.Fa));
     p.Method = options.Method == "full" ? MethodFull : MethodStepwise;
     return p;
+}
+
+int RunEquationCommand(bool json, std::ostream& out, std::ostream& err, const std::function<int()>& command)
+{
+    const auto fail = [&](int status, const std::string& message) {
+        err << "quorlin-batch: " << message << '\n';
+        if (json) out << DumpJson(nlohmann::json{{"error", message}}) << '\n';
+        return status;
+    };
+    try {
+        return command();
+    } catch (const EUsage& e) {
+        return fail(ExitUsage, e.what());
+    } catch (const ETooManyFactors& e) {
+        return fail(ExitUsage, e.what());
+    } catch (const std::exception& e) {
+        return fail(ExitFailed, e.what());
+    }
 }
 
 }  // namespace quorlin

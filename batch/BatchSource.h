@@ -4,6 +4,7 @@
 // the field names given on its command line, resolved against them.
 
 #include <cstdint>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <stdexcept>
@@ -65,6 +66,12 @@ struct TPreparedEquation {
     std::int32_t Method = 0;
 };
 TPreparedEquation PrepareEquation(const TEquationOptions& options);
+
+// Runs a command that works on an equation and returns its exit status. What stops it is told on
+// err, and with json on out too (as {"error": …}): bad input and too many factors exit ExitUsage;
+// anything else (floating-point faults, unreadable values, a file that cannot or may not be
+// written) ExitFailed.
+int RunEquationCommand(bool json, std::ostream& out, std::ostream& err, const std::function<int()>& command);
 
 // Field names as the table spells them, checked before anything is computed.
 std::string ResolveField(const TSource& source, const std::string& name);

@@ -8,6 +8,7 @@
 #include "../support/ReportTarget.h"
 #include "BatchSource.h"
 #include "ForecastCases.h"
+#include "JsonText.h"
 #include "SkillOutput.h"
 #ifdef QUORLIN_HAVE_CHARTS
 #include "../charts/SkillChart.h"
@@ -96,22 +97,7 @@ TSkillCommands::TSkillCommands(CLI::App& app)
 int TSkillCommands::Run(std::ostream& out, std::ostream& err) const
 {
     const bool json = FSkillCmd->parsed() ? FSkill.Json : FForecast.Json;
-    auto fail = [&](int status, const std::string& message) {
-        err << "quorlin-batch: " << message << '\n';
-        if (json) out << DumpJson({{"error", message}}) << '\n';
-        return status;
-    };
-    try {
-        return FSkillCmd->parsed() ? RunSkill(out) : RunForecast(out);
-    } catch (const EUsage& e) {
-        return fail(ExitUsage, e.what());
-    } catch (const ETooManyFactors& e) {
-        return fail(ExitUsage, e.what());
-    } catch (const std::exception& e) {
-        // Floating-point faults, unreadable values, an interval without degrees of freedom, a
-        // plot that cannot or may not be written.
-        return fail(ExitFailed, e.what());
-    }
+    return RunEquationCommand(json, out, err, [&] { return FSkillCmd->parsed() ? RunSkill(out) : RunForecast(out); });
 }
 
 int TSkillCommands::RunSkill(std::ostream& out) const

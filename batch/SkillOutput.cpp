@@ -26,11 +26,6 @@ std::string Cell(const std::string& text, std::size_t width)
 
 }  // namespace
 
-std::string DumpJson(const nlohmann::ordered_json& j)
-{
-    return j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
-}
-
 nlohmann::ordered_json SkillJson(const TSkill& skill, const TSkillRun& run)
 {
     const TFittedEquation& eq = skill.Equation;

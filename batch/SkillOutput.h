@@ -23,8 +23,4 @@ std::vector<std::string> SkillText(const TSkill& skill, const TSkillRun& run);
 nlohmann::ordered_json ForecastJson(const TForecast& forecast, double level);
 std::string ForecastText(const std::string& yName, const TForecast& forecast, double level);
 
-// Text from the source is written as it came; bytes that are not UTF-8 are replaced so that
-// the JSON writer never fails on them.
-std::string DumpJson(const nlohmann::ordered_json& j);
-
 }  // namespace quorlin

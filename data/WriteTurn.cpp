@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "../support/FileDescriptor.h"
 #include "../support/FileWrite.h"
 #include "ProviderError.h"
 
@@ -19,22 +20,6 @@ namespace quorlin {
 namespace {
 
 constexpr auto RetryPause = std::chrono::milliseconds(20);
-
-// A file at a path opened for reading (negative when it cannot be), closed when this goes.
-class TOpenedForReading {
-public:
-    explicit TOpenedForReading(const std::string& path) : FFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~TOpenedForReading()
-    {
-        if (FFd >= 0) ::close(FFd);
-    }
-    TOpenedForReading(const TOpenedForReading&) = delete;
-    TOpenedForReading& operator=(const TOpenedForReading&) = delete;
-    int Fd() const noexcept { return FFd; }
-
-private:
-    int FFd;
-};
 
 // Whether fd is still the file at path: a writer that renamed its file over it meanwhile
 // leaves fd on a file that no longer has the name.
@@ -102,14 +87,14 @@ std::vector<std::uint8_t> ReadWhole(int fd)
 
 std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
 {
-    const TOpenedForReading file(path);
-    return file.Fd() >= 0 ? ReadWhole(file.Fd()) : std::vector<std::uint8_t>{};
+    const TFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return file.Get() >= 0 ? ReadWhole(file.Get()) : std::vector<std::uint8_t>{};
 }
 
 bool FileAtPathHolds(const std::string& path, std::span<const std::uint8_t> bytes)
 {
-    const TOpenedForReading file(path);
-    return file.Fd() >= 0 && FileHolds(file.Fd(), bytes);
+    const TFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return file.Get() >= 0 && FileHolds(file.Get(), bytes);
 }
 
 bool FileHolds(int fd, std::span<const std::uint8_t> bytes)

@@ -9,33 +9,11 @@
 #include <cstring>
 #include <filesystem>
 
+#include "FileDescriptor.h"
+
 namespace quorlin {
 
 namespace {
-
-class TFd {
-public:
-    explicit TFd(int fd = -1) noexcept : FFd(fd) {}
-    ~TFd() { Close(); }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const noexcept { return FFd; }
-    void Reset(int fd) noexcept
-    {
-        Close();
-        FFd = fd;
-    }
-    int Close() noexcept
-    {
-        int rc = 0;
-        if (FFd >= 0) rc = ::close(FFd);
-        FFd = -1;
-        return rc;
-    }
-
-private:
-    int FFd;
-};
 
 [[noreturn]] void Fail(int error) { throw EFileWriteError(std::strerror(error), error); }
 

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <memory>
 
+#include "../../support/FileDescriptor.h"
+
 // Kernels from 6.2 on can also forbid truncating files; the headers of older systems lack the name.
 #ifndef LANDLOCK_ACCESS_FS_TRUNCATE
 #define LANDLOCK_ACCESS_FS_TRUNCATE (1ULL << 14)
@@ -32,21 +34,6 @@ void LimitMemory()
     ::setrlimit(RLIMIT_AS, &limit);
 #endif
 }
-
-class TFd {
-public:
-    explicit TFd(int fd) noexcept : FFd(fd) {}
-    ~TFd()
-    {
-        if (FFd >= 0) ::close(FFd);
-    }
-    TFd(const TFd&) = delete;
-    TFd& operator=(const TFd&) = delete;
-    int Get() const noexcept { return FFd; }
-
-private:
-    int FFd;
-};
 
 bool Allow(int ruleset, int target, std::uint64_t access)
 {
