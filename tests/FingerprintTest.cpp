@@ -13,6 +13,7 @@
 #include <cstring>
 #include <span>
 
+#include "Refusals.h"
 #include "StatisticsTestSupport.h"
 #include "data/Fingerprint.h"
 #include "data/Isolation.h"
@@ -167,16 +168,6 @@ TEST(FingerprintOfAReading, NoneWhenTheFileIsWrittenIntoWhileItIsRead)
 
 // ---------------------------------------------------------------------------------------------
 // Posts.
-
-std::string RefusalOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const EProviderError& e) {
-        return e.what();
-    }
-    return "no refusal";
-}
 
 TRecordChange SetX2(std::int32_t record, const std::string& value) { return TRecordChange{K::Update, record, {{1, value}}}; }
 

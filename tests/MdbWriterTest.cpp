@@ -15,6 +15,7 @@
 #include <optional>
 #include <random>
 
+#include "Refusals.h"
 #include "StatisticsTestSupport.h"
 #include "data/MdbWriter.h"
 #include "data/Provider.h"
@@ -146,16 +147,6 @@ void ExpectTable(const std::string& db, const std::string& table, const std::vec
 TRecordChange Change(TRecordChange::TKind kind, std::int32_t record, std::vector<TFieldText> values = {})
 {
     return TRecordChange{kind, record, std::move(values)};
-}
-
-std::string RefusalOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const EProviderError& e) {
-        return e.what();
-    }
-    return "no refusal";
 }
 
 using K = TRecordChange::TKind;

@@ -26,11 +26,11 @@ bool AllNull(const TRealIndex& index, const TRowFields& fields)
 
 // Related fields are compared by their keys; both sides are keyed ascending so that an index
 // sorting one of them the other way still matches.
-TBytes ComparableKey(const TTableDef& def, const TRealIndex& index, const TRowFields& fields)
+TRealIndex Ascending(const TRealIndex& index)
 {
     TRealIndex ascending = index;
     for (TIndexColumn& ic : ascending.Columns) ic.Ascending = true;
-    return IndexKeyOf(def, ascending, fields);
+    return ascending;
 }
 
 bool SameKind(const TColumnDef& a, const TColumnDef& b)
@@ -84,10 +84,10 @@ std::size_t TChangePlan::TableAt(const TPages& pages, std::uint32_t page)
 {
     for (std::size_t t = 0; t < FTables.size(); ++t)
         if (FTables[t].Def.Page == page) return t;
-    const std::vector<TCatalogEntry> catalog = ReadCatalog(pages, 0);
-    const auto entry = std::find_if(catalog.begin(), catalog.end(),
+    if (FCatalog.empty()) FCatalog = ReadCatalog(pages, 0);
+    const auto entry = std::find_if(FCatalog.begin(), FCatalog.end(),
                                     [&](const TCatalogEntry& e) { return e.Type == TObjectType::Table && e.Page() == page; });
-    if (entry == catalog.end()) Damaged("a relationship of the table '" + FTables.front().Def.Name + "' leads to no table");
+    if (entry == FCatalog.end()) Damaged("a relationship of the table '" + FTables.front().Def.Name + "' leads to no table");
     TTableDef def = ReadTableDef(pages, page, entry->Name, 0);
     if (const std::string why = WriteRefusalOf(def, pages.Format()); !why.empty())
         Refused(why + " The table '" + FTables.front().Def.Name + "' is related to it, so it is read-only here too.");
@@ -144,52 +144,40 @@ TFieldValues* TChangePlan::ChangedValues(std::size_t table, std::size_t record)
 // The record's fields with the plan's values; they view the stored row and the plan's values.
 TRowFields TChangePlan::Fields(std::size_t table, std::size_t record)
 {
-    const TTableDef& def = FTables[table].Def;
     const std::vector<TView>& rows = Rows(table);
     const TTableChanges& changes = FTables[table].Changes;
-    TRowFields fields;
-    const TFieldValues* values = nullptr;
-    if (record < rows.size()) {
-        SplitRow(def, FImage.Format(), rows[record], fields);
-        if (const auto it = changes.Updates.find(record); it != changes.Updates.end()) values = &it->second;
-    } else {
-        fields.Present.assign(def.Columns.size(), false);
-        fields.Data.assign(def.Columns.size(), {});
-        values = &changes.Inserts.at(record - rows.size());
-    }
-    for (std::size_t c = 0; values && c < values->size(); ++c)
-        if (const auto& v = (*values)[c]) {
-            fields.Present[c] = v->Present;
-            fields.Data[c] = v->Data;
-        }
-    return fields;
+    static const TFieldValues none;
+    if (record >= rows.size())
+        return FieldsWith(FTables[table].Def, FImage.Format(), nullptr, changes.Inserts.at(record - rows.size()));
+    const auto update = changes.Updates.find(record);
+    return FieldsWith(FTables[table].Def, FImage.Format(), &rows[record], update == changes.Updates.end() ? none : update->second);
 }
 
 TBytes TChangePlan::Key(std::size_t table, std::size_t index, std::size_t record)
 {
     const TTableDef& def = FTables[table].Def;
-    return ComparableKey(def, def.Indexes[index], Fields(table, record));
+    return IndexKeyOf(def, Ascending(def.Indexes[index]), Fields(table, record));
 }
 
 // The records whose fields in the index hold key, none of them empty.
 std::vector<std::size_t> TChangePlan::Find(std::size_t table, std::size_t index, const TBytes& key)
 {
     const TTableDef& def = FTables[table].Def;
-    const TRealIndex& ix = def.Indexes[index];
+    const TRealIndex ix = Ascending(def.Indexes[index]);
     const std::vector<TView>& rows = Rows(table);
     const TTableChanges& changes = FTables[table].Changes;
     auto [keys, made] = FStoredKeys.try_emplace({table, index});
     TRowFields fields;
     for (std::size_t r = 0; made && r < rows.size(); ++r) {
         SplitRow(def, FImage.Format(), rows[r], fields);
-        if (!AnyNull(ix, fields)) keys->second.emplace(ComparableKey(def, ix, fields), r);
+        if (!AnyNull(ix, fields)) keys->second.emplace(IndexKeyOf(def, ix, fields), r);
     }
     std::vector<std::size_t> found;
     for (auto [it, end] = keys->second.equal_range(key); it != end; ++it)
         if (!Deleted(table, it->second) && !changes.Updates.count(it->second)) found.push_back(it->second);
     const auto matches = [&](std::size_t r) {
         const TRowFields now = Fields(table, r);
-        return !Deleted(table, r) && !AnyNull(ix, now) && ComparableKey(def, ix, now) == key;
+        return !Deleted(table, r) && !AnyNull(ix, now) && IndexKeyOf(def, ix, now) == key;
     };
     for (const auto& update : changes.Updates)
         if (matches(update.first)) found.push_back(update.first);

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "Catalog.h"
 #include "PageImage.h"
 #include "RowCodec.h"
 #include "TableRebuild.h"
@@ -83,6 +84,7 @@ private:
     TFieldValues Cascaded(std::size_t table, std::size_t record, const TLink& link) const;
 
     const TPageImage& FImage;
+    std::vector<TCatalogEntry> FCatalog;  // read when a relationship first leads elsewhere
     std::vector<TPlannedTable> FTables;
     std::vector<std::vector<TLink>> FLinks;                 // by table
     std::vector<std::optional<std::vector<TView>>> FRows;  // by table, read when first needed

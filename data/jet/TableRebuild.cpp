@@ -118,13 +118,9 @@ std::vector<TBytes> StoreLongValues(TLongValueWriter& writer, const TPageImage& 
 TRowFields ChangedFields(const TTableDef& def, const TFormat& format, const TFieldValues& values,
                          const std::vector<TBytes>& longValues, const TView* stored)
 {
-    TRowFields fields = BlankFields(def);
-    if (stored) SplitRow(def, format, *stored, fields);
-    for (std::size_t c = 0; c < values.size(); ++c) {
-        if (!values[c]) continue;
-        fields.Present[c] = values[c]->Present;
-        fields.Data[c] = HoldsLongValues(def.Columns[c]) ? TView(longValues[c]) : TView(values[c]->Data);
-    }
+    TRowFields fields = FieldsWith(def, format, stored, values);
+    for (std::size_t c = 0; c < values.size(); ++c)
+        if (values[c] && HoldsLongValues(def.Columns[c])) fields.Data[c] = longValues[c];  // the row keeps the reference
     return fields;
 }
 
@@ -319,6 +315,18 @@ void CheckRebuilt(const TPageImage& image, const TTableDef& def, std::size_t rec
 }
 
 }  // namespace
+
+TRowFields FieldsWith(const TTableDef& def, const TFormat& format, const TView* stored, const TFieldValues& values)
+{
+    TRowFields fields = BlankFields(def);
+    if (stored) SplitRow(def, format, *stored, fields);
+    for (std::size_t c = 0; c < values.size(); ++c) {
+        if (!values[c]) continue;
+        fields.Present[c] = values[c]->Present;
+        fields.Data[c] = values[c]->Data;
+    }
+    return fields;
+}
 
 void AssignAutoNumbers(TTableDef& def, TFieldValues& values)
 {

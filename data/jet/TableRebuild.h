@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "PageImage.h"
+#include "RowCodec.h"
 #include "TableDef.h"
 #include "ValueParser.h"
 
@@ -37,6 +38,10 @@ struct TTableChange {
     std::int32_t Record = 0;  // Update and Delete: in the order the table reads
     TFieldValues Values;
 };
+
+// A record's fields with values put over them: those of the stored row, or blanks for a new
+// record (no stored row). The fields view the row and the values, which must outlive them.
+TRowFields FieldsWith(const TTableDef& def, const TFormat& format, const TView* stored, const TFieldValues& values);
 
 // Gives the AutoNumber fields of a new record their values, def the last one handed out.
 void AssignAutoNumbers(TTableDef& def, TFieldValues& values);
