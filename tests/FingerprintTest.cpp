@@ -148,7 +148,7 @@ TEST(FingerprintOfAReading, NoneWhenTheFileIsWrittenIntoWhileItIsRead)
 {
     TempFolder folder;
     const std::string db = WritableCopy(folder);
-    TMdbFile file(db);
+    TMdbFile file(db, -1, true);
     std::int32_t records = 0;
     file.ReadTable(
         "Plain", [](const std::vector<TColumnInfo>&, std::int32_t) {}, [&](const std::vector<TCellValue>&) { ++records; }, {});

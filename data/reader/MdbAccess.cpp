@@ -1,5 +1,6 @@
 #include "MdbAccess.h"
 
+#include <optional>
 #include <unordered_map>
 
 #include "../../statistics/DataSet.h"
@@ -73,7 +74,7 @@ std::unordered_map<std::uint32_t, TQueryDefinition> ReadQueryDefinitions(const j
 struct TMdbFile::TImpl {
     std::string Path;
     std::unique_ptr<jet::TDatabase> Db;
-    std::uint64_t HashAtOpen = 0;  // of the bytes before anything was read from them
+    std::optional<std::uint64_t> HashAtOpen;  // of the bytes before anything was read from them
     bool QueriesRead = false;
     bool QueriesKnown = false;
     std::unordered_map<std::uint32_t, TQueryDefinition> Queries;
@@ -93,11 +94,13 @@ struct TMdbFile::TImpl {
     }
 };
 
-TMdbFile::TMdbFile(const std::string& path, int fd) : FImpl(std::make_unique<TImpl>())
+TMdbFile::TMdbFile(const std::string& path, int fd, bool fingerprinted) : FImpl(std::make_unique<TImpl>())
 {
     FImpl->Path = path;
     try {
-        FImpl->Db = std::make_unique<jet::TDatabase>(path, fd, [this](jet::TView bytes) { FImpl->HashAtOpen = FileHash(bytes); });
+        FImpl->Db = std::make_unique<jet::TDatabase>(path, fd, [this, fingerprinted](jet::TView bytes) {
+            if (fingerprinted) FImpl->HashAtOpen = FileHash(bytes);
+        });
     } catch (const jet::EDamaged& e) {
         DamagedFile(path, e);
     } catch (const jet::EUnreadable& e) {
@@ -163,8 +166,8 @@ std::optional<std::uint64_t> TMdbFile::Fingerprint(const std::string& tableName)
 {
     // The mapping shows another program's writes into the file, so hashing it again tells
     // whether what was decoded came from the bytes hashed at the start.
-    if (FileHash(FImpl->Db->Pages().Bytes()) != FImpl->HashAtOpen) return std::nullopt;
-    return TableFingerprint(FImpl->HashAtOpen, tableName);
+    if (!FImpl->HashAtOpen || FileHash(FImpl->Db->Pages().Bytes()) != *FImpl->HashAtOpen) return std::nullopt;
+    return TableFingerprint(*FImpl->HashAtOpen, tableName);
 }
 
 std::vector<TCatalogObject> ReadCatalog(const std::string& path) { return TMdbFile(path).Catalog(); }

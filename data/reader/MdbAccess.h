@@ -20,8 +20,9 @@ namespace quorlin {
 class TMdbFile : public TViewSource {
 public:
     // Raises EProviderError when the file is no readable Access database. fd, when not
-    // negative, is the file at path already open.
-    explicit TMdbFile(const std::string& path, int fd = -1);
+    // negative, is the file at path already open. Only a file opened fingerprinted hashes its
+    // bytes, which costs a pass over them that listing tables or reading a view does not need.
+    explicit TMdbFile(const std::string& path, int fd = -1, bool fingerprinted = false);
     ~TMdbFile() override;
     TMdbFile(const TMdbFile&) = delete;
     TMdbFile& operator=(const TMdbFile&) = delete;
@@ -37,7 +38,8 @@ public:
     // The stored definition of a saved query; raises EProviderError when there is none.
     TQueryDefinition QueryDefinition(const std::string& queryName) override;
     // The fingerprint (Fingerprint.h) of a table's records read from this file, when its bytes
-    // are still those it had when it was opened; none when another program wrote into it since.
+    // are still those it had when it was opened; none when another program wrote into it since,
+    // or when it was not opened fingerprinted.
     std::optional<std::uint64_t> Fingerprint(const std::string& tableName) const;
 
 private:

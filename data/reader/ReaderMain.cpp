@@ -65,7 +65,7 @@ void Serve(const std::vector<std::string>& args, int fd, TWireWriter& w)
     const std::string& what = args.at(0);
     const bool named = args.size() == 3;
     if (what != "catalog" && !((what == "table" || what == "view") && named)) throw std::invalid_argument("unknown request");
-    TMdbFile file(args[1], fd);
+    TMdbFile file(args[1], fd, what == "table");
     if (what == "catalog") return StreamCatalog(file, w);
     if (what == "table") return StreamTableRecords(file, args[2], w, heartbeat);
     StreamViewRecords(file, args[2], w, heartbeat);
