@@ -297,18 +297,23 @@ void TDBGrid::FinishCellEdit(bool keep)
     closeEditor(editor, QAbstractItemDelegate::NoHint);
 }
 
+bool TDBGrid::OpensEditor(const QModelIndex& index, EditTrigger trigger) const
+{
+    if (!index.isValid() || !(index.flags() & Qt::ItemIsEditable) || state() == QAbstractItemView::EditingState)
+        return false;
+    return trigger == QAbstractItemView::AllEditTriggers || (editTriggers() & trigger);
+}
+
 bool TDBGrid::edit(const QModelIndex& index, EditTrigger trigger, QEvent* event)
 {
-    const bool wasEditing = state() == QAbstractItemView::EditingState;
-    if (!QTableView::edit(index, trigger, event)) return false;
-    // The record enters editing when typing into it begins, so that the navigator offers Post
-    // and Cancel; a record that cannot be edited closes the cell again.
-    if (!wasEditing && state() == QAbstractItemView::EditingState) {
+    // The record enters editing before the cell's editor opens, so that the navigator offers
+    // Post and Cancel, and so that the row repainted for it cannot put the stored text back
+    // over a key the editor has just taken.
+    if (OpensEditor(index, trigger)) {
         auto* model = qobject_cast<TQueryModel*>(this->model());
-        if (model && !model->BeginEdit(index))
-            if (QWidget* editor = indexWidget(index)) closeEditor(editor, QAbstractItemDelegate::NoHint);
+        if (model && !model->BeginEdit(index)) return false;
     }
-    return true;
+    return QTableView::edit(index, trigger, event);
 }
 
 void TDBGrid::keyPressEvent(QKeyEvent* event)
@@ -444,14 +449,18 @@ void TGridForm::FollowQuery()
     const int row = Model->CurrentRow();
     const bool following = FFollowing;
     FFollowing = true;
+    QItemSelectionModel* selection = GridDatabase->selectionModel();
+    const QModelIndex current = GridDatabase->currentIndex();
+    // The grid's cell stays in the column the user is in: the record moves, the field does not.
+    const QModelIndex cell = row < 0 ? QModelIndex() : Model->index(row, std::max(current.column(), 0));
     if (row < 0) {
         GridDatabase->clearSelection();
-    } else if (GridDatabase->currentIndex().row() != row ||
-               !GridDatabase->selectionModel()->isRowSelected(row, QModelIndex())) {
-        // Only when the row differs: selecting it anew would move the grid's cell to the first
-        // column, under a cell editor that is being committed.
-        GridDatabase->selectRow(row);
-        GridDatabase->scrollTo(Model->index(row, 0));
+    } else if (current.row() != row) {
+        selection->setCurrentIndex(cell, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        GridDatabase->scrollTo(cell);
+    } else if (!selection->isRowSelected(row, QModelIndex())) {
+        // Selecting leaves the current cell alone, which may be under an editor being committed.
+        selection->select(cell, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
     }
     FFollowing = following;
 }

@@ -109,6 +109,10 @@ public:
     void FinishCellEdit(bool keep);
     std::function<void()> OnDeleteKey;
 
+private:
+    // Whether QTableView::edit would open the cell's editor for this trigger.
+    bool OpensEditor(const QModelIndex& index, EditTrigger trigger) const;
+
 protected:
     bool edit(const QModelIndex& index, EditTrigger trigger, QEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;

@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
+#include <QPushButton>
 #include <gtest/gtest.h>
 
 #include "ScriptedUi.h"
