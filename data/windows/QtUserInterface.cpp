@@ -79,6 +79,32 @@ void ShowWholeText(QMessageBox& box, const QString& text)
     });
 }
 
+// Qt's message box caps its own width (at 1000 pixels, less on a smaller screen) and fixes its
+// size from that cap, so a wrapped label wider than the cap would be cut at the right. The box
+// holding our label is sized again once Qt is done, from what the label needs at its width.
+class TWholeTextBox : public QMessageBox {
+public:
+    using QMessageBox::QMessageBox;
+
+protected:
+    void showEvent(QShowEvent* event) override
+    {
+        QMessageBox::showEvent(event);
+        FitToLabel();
+    }
+
+private:
+    void FitToLabel()
+    {
+        if (!layout() || !findChild<QLabel*>(QStringLiteral("WholeText"))) return;
+        layout()->activate();
+        const int width = std::max(this->width(), layout()->totalMinimumSize().width());
+        const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
+                                                          : layout()->totalSizeHint().height();
+        setFixedSize(width, std::max(height, layout()->totalMinimumSize().height()));
+    }
+};
+
 }  // namespace
 
 QFont ChineseFont()
@@ -128,7 +154,7 @@ void TQtUserInterface::SetBusy(bool busy)
 int TQtUserInterface::MessageBox(const std::string& text, const std::string& caption, int flags)
 {
     const TAsking asking(*this);
-    QMessageBox box(FOwner);
+    TWholeTextBox box(FOwner);
     box.setWindowTitle(Q(caption));
     box.setIcon((flags & MB_ICONQUESTION) ? QMessageBox::Question : QMessageBox::NoIcon);
     const int buttons = flags & 0x0F;
@@ -149,7 +175,7 @@ int TQtUserInterface::MessageBox(const std::string& text, const std::string& cap
 void TQtUserInterface::ShowError(const std::string& text)
 {
     const TAsking asking(*this);
-    QMessageBox box(FOwner);
+    TWholeTextBox box(FOwner);
     box.setWindowTitle(QStringLiteral("Quorlin"));
     box.setIcon(QMessageBox::Critical);
     box.setStandardButtons(QMessageBox::Ok);
