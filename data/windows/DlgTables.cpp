@@ -6,6 +6,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QShortcut>
 #include <QStyle>
 #include <QToolButton>
 
@@ -14,8 +15,10 @@ namespace quorlin {
 
 namespace {
 
-// A list in which the arrow keys select as a click does, also where there is nowhere to move:
-// with one table listed, Down must select it so that OK can be pressed.
+// A list in which the arrow keys select as a click does. While nothing is selected, the first
+// press selects the table shown as current (the list makes the first one current when it takes
+// the focus) instead of moving past it; so with one table listed, Down selects it and OK can be
+// pressed.
 class TSelectingList : public QListWidget {
 public:
     using QListWidget::QListWidget;
@@ -23,6 +26,12 @@ public:
 protected:
     void keyPressEvent(QKeyEvent* event) override
     {
+        const bool step = event->key() == Qt::Key_Up || event->key() == Qt::Key_Down;
+        if (step && event->modifiers() == Qt::NoModifier && selectedItems().isEmpty() && currentItem()) {
+            currentItem()->setSelected(true);
+            event->accept();
+            return;
+        }
         QListWidget::keyPressEvent(event);
         if (!Moves(event->key()) || event->modifiers() != Qt::NoModifier) return;
         if (QListWidgetItem* item = currentItem(); item && !item->isSelected()) item->setSelected(true);
@@ -36,9 +45,30 @@ private:
     }
 };
 
+// The folder button looks as a flat tool button does, yet, being the first thing to use in the
+// dialog, takes the focus from Tab and is pressed by Enter as a push button is.
+class TFolderButton : public QToolButton {
+public:
+    using QToolButton::QToolButton;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override
+    {
+        if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && event->modifiers() == Qt::NoModifier) {
+            click();
+            event->accept();
+            return;
+        }
+        QToolButton::keyPressEvent(event);
+    }
+};
+
 }  // namespace
 
-TFileFilter AccessFilesFilter() { return {"Access Files(*.mdb)", {"*.mdb"}}; }
+std::vector<TFileFilter> AccessFileFilters()
+{
+    return {{"Access 数据库", {"*.mdb", "*.accdb"}}, {"Access Files(*.mdb)", {"*.mdb"}}};
+}
 
 TTablesDlg::TTablesDlg(QWidget* owner, TCustomerData& data, TUserInterface& ui)
     : QDialog(owner), FData(data), FUi(ui)
@@ -57,14 +87,19 @@ TTablesDlg::TTablesDlg(QWidget* owner, TCustomerData& data, TUserInterface& ui)
     EditFile->setGeometry(80, 8, 209, 21);
     EditFile->setEnabled(false);
 
-    OpenBtn = new QToolButton(this);
+    OpenBtn = new TFolderButton(this);
     OpenBtn->setObjectName("OpenBtn");
     OpenBtn->setGeometry(288, 8, 23, 22);
     OpenBtn->setAutoRaise(true);
     OpenBtn->setIcon(style()->standardIcon(QStyle::SP_DirOpenIcon));
     OpenBtn->setIconSize(QSize(16, 16));
     OpenBtn->setToolTip(QStringLiteral("选取文件"));
-    OpenBtn->setFocusPolicy(Qt::NoFocus);
+    OpenBtn->setFocusPolicy(Qt::StrongFocus);
+    // Ctrl+O as everywhere, and Alt+O as a mnemonic would give it, had the button a caption.
+    for (const QKeyCombination keys : {Qt::CTRL | Qt::Key_O, Qt::ALT | Qt::Key_O}) {
+        auto* shortcut = new QShortcut(QKeySequence(keys), this);
+        connect(shortcut, &QShortcut::activated, OpenBtn, &QToolButton::click);
+    }
 
     Bevel1 = new QFrame(this);
     Bevel1->setObjectName("Bevel1");
@@ -92,9 +127,12 @@ TTablesDlg::TTablesDlg(QWidget* owner, TCustomerData& data, TUserInterface& ui)
     CancelBtn->setObjectName("CancelBtn");
     CancelBtn->setGeometry(324, 118, 75, 25);
 
+    // The path cannot be typed into, so the folder button stands in its place in the order.
     setTabOrder(OKBtn, CancelBtn);
-    setTabOrder(CancelBtn, EditFile);
+    setTabOrder(CancelBtn, OpenBtn);
+    setTabOrder(OpenBtn, EditFile);
     setTabOrder(EditFile, ListTables);
+    OpenBtn->setFocus();
 
     connect(OpenBtn, &QToolButton::clicked, this, [this] { OpenBtnClick(); });
     connect(EditFile, &QLineEdit::textChanged, this, [this] { EditFileChange(); });
@@ -123,8 +161,11 @@ void TTablesDlg::showEvent(QShowEvent* event)
 
 void TTablesDlg::OpenBtnClick()
 {
-    const auto chosen = FUi.OpenFileName("打开", {AccessFilesFilter()});
-    if (chosen) ChooseFile(*chosen);
+    const auto chosen = FUi.OpenFileName("打开", AccessFileFilters());
+    if (!chosen) return;
+    ChooseFile(*chosen);
+    // Next the user picks a table, with the arrow keys as well as with the mouse.
+    if (ListTables->count() > 0) ListTables->setFocus();
 }
 
 // Setting the text the edit already shows is no change and triggers nothing.

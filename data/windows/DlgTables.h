@@ -51,7 +51,7 @@ private:
     TUserInterface& FUi;
 };
 
-// The open-file dialog's one filter entry.
-TFileFilter AccessFilesFilter();
+// The open-file dialog's filters: every Access database first, then the classic entry.
+std::vector<TFileFilter> AccessFileFilters();
 
 }  // namespace quorlin

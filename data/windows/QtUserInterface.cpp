@@ -18,19 +18,6 @@ namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
 
-// "*.txt" -> "*.[tT][xX][tT]"
-QString AnyCase(const std::string& pattern)
-{
-    QString out;
-    for (QChar c : Q(pattern)) {
-        if (c.isLetter() && c.toLower() != c.toUpper())
-            out += QStringLiteral("[") + c.toLower() + c.toUpper() + QStringLiteral("]");
-        else
-            out += c;
-    }
-    return out;
-}
-
 constexpr QChar BreakHere(0x200B);  // zero-width space: a place a line may break, showing nothing
 
 // A long text without blanks, such as a forecast equation of twenty factors, can only be wrapped
@@ -120,10 +107,15 @@ QString QtFilterText(const std::vector<TFileFilter>& filters)
 {
     QStringList entries;
     for (const auto& f : filters) {
-        QStringList patterns;
-        for (const auto& p : f.Patterns) patterns << AnyCase(p);
-        // Qt reads the patterns from the last parentheses of an entry.
-        entries << Q(f.Description) + QStringLiteral(" (") + patterns.join(' ') + QStringLiteral(")");
+        // Qt reads the patterns from the last parentheses of an entry, which a description may
+        // already hold.
+        QString entry = Q(f.Description);
+        if (!entry.endsWith(u')')) {
+            QStringList patterns;
+            for (const auto& p : f.Patterns) patterns << Q(p);
+            entry += QStringLiteral(" (") + patterns.join(u' ') + QStringLiteral(")");
+        }
+        entries << entry;
     }
     return entries.join(QStringLiteral(";;"));
 }
@@ -187,6 +179,9 @@ std::optional<std::string> TQtUserInterface::OpenFileName(const std::string& tit
                                                           const std::vector<TFileFilter>& filters)
 {
     QFileDialog dialog(FOwner, Q(title), QString(), QtFilterText(filters));
+    // Qt's own dialog, which matches the patterns in any letter case (Linux names are not
+    // case-blind, and a native dialog may not be either).
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setOption(QFileDialog::ReadOnly, false);
@@ -199,6 +194,7 @@ std::optional<std::string> TQtUserInterface::SaveFileName(const std::string& tit
                                                           const std::string& defaultSuffix)
 {
     QFileDialog dialog(FOwner, Q(title), QString(), QtFilterText(filters));
+    dialog.setOption(QFileDialog::DontUseNativeDialog, true);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(Q(defaultSuffix));
     // The command asks before replacing a file; the dialog does not.

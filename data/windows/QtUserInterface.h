@@ -32,8 +32,8 @@ private:
 // stand-ins, so that Chinese text renders.
 QFont ChineseFont();
 
-// "Description (*.a *.b)" entries for a Qt file dialog; each pattern is widened to match
-// any letter case of the extension, since Linux file names are case-sensitive.
+// "Description (*.a *.b)" entries for a Qt file dialog, whose own dialog matches them in any
+// letter case.
 QString QtFilterText(const std::vector<TFileFilter>& filters);
 
 }  // namespace quorlin

@@ -34,8 +34,10 @@ TEST_F(TablesDialog, StartsEmptyAndCancelHandsBackNothing)
     EXPECT_TRUE(dialog.FileName.empty());
     EXPECT_TRUE(dialog.TableName.empty());
     EXPECT_THAT(Ui.OpenTitles, ElementsAre("打开"));
-    ASSERT_EQ(Ui.LastOpenFilters.size(), 1u);
-    EXPECT_EQ(Ui.LastOpenFilters[0].Description, "Access Files(*.mdb)");
+    ASSERT_EQ(Ui.LastOpenFilters.size(), 2u);
+    EXPECT_EQ(Ui.LastOpenFilters[0].Description, "Access 数据库");
+    EXPECT_THAT(Ui.LastOpenFilters[0].Patterns, ElementsAre("*.mdb", "*.accdb"));
+    EXPECT_EQ(Ui.LastOpenFilters[1].Description, "Access Files(*.mdb)");
 }
 
 TEST_F(TablesDialog, ChoosingAFileListsTablesAndViewsAndOkNeedsASelection)

@@ -1,6 +1,7 @@
 // The desktop as a forecaster meets it in the first hour: the equation read whole, Qt's own
 // texts in Chinese, and everything reachable from the keyboard.
 
+#include <QAbstractItemView>
 #include <QClipboard>
 #include <QFileDialog>
 #include <QLabel>
@@ -13,6 +14,8 @@
 #include <QTranslator>
 #include <QtTest/QTest>
 #include <gmock/gmock.h>
+
+#include <fstream>
 
 #include "DesktopFixture.h"
 #include "data/windows/QtUserInterface.h"
@@ -171,15 +174,65 @@ TEST_F(FirstHour, TabGoesDownTheButtonsThenThroughTheChoices)
     Form.hide();
 }
 
-TEST_F(FirstHour, TheDialogsTabOrderIsOkCancelThenTheList)
+// The whole import from the keyboard: the folder button has the focus, Enter opens the file
+// dialog, the list takes the focus, Down selects, Enter is OK; Tab reaches every control.
+TEST_F(FirstHour, TheTableDialogIsUsedFromTheKeyboard)
 {
     TTablesDlg dialog(&Form, Data, Ui);
     ShowAndActivate(dialog);
-    dialog.ChooseFile(Regression);
-    dialog.ListTables->setCurrentRow(0);
+    EXPECT_EQ(QApplication::focusWidget(), dialog.OpenBtn);
+    EXPECT_THAT(TabOrder(dialog.OpenBtn, 4), ElementsAre("OpenBtn", "ListTables", "CancelBtn", "OpenBtn"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab);
+    ASSERT_EQ(QApplication::focusWidget(), dialog.OpenBtn);
+
+    Ui.OpenAnswers.push_back(Regression);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(Ui.OpenTitles.size(), 1u) << "Enter on the folder button opens the file dialog";
+    EXPECT_EQ(dialog.result(), 0) << "and does not close the table dialog";
+    EXPECT_EQ(QApplication::focusWidget(), dialog.ListTables);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Down);
     ASSERT_TRUE(dialog.OKBtn->isEnabled());
-    EXPECT_THAT(TabOrder(dialog.OKBtn, 4), ElementsAre("OKBtn", "CancelBtn", "ListTables", "OKBtn"));
-    dialog.reject();
+    EXPECT_THAT(TabOrder(dialog.OKBtn, 5), ElementsAre("OKBtn", "CancelBtn", "OpenBtn", "ListTables", "OKBtn"));
+
+    // Both shortcuts press the folder button wherever the focus is; Cancel leaves the file chosen.
+    for (const QKeyCombination keys : {Qt::CTRL | Qt::Key_O, Qt::ALT | Qt::Key_O}) {
+        Ui.OpenAnswers.push_back(std::nullopt);
+        QTest::keyClick(dialog.ListTables, keys.key(), keys.keyboardModifiers());
+    }
+    EXPECT_EQ(Ui.OpenTitles.size(), 3u);
+    EXPECT_EQ(dialog.EditFile->text().toStdString(), Regression);
+
+    dialog.ListTables->setFocus();
+    QTest::keyClick(dialog.ListTables, Qt::Key_Return);
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.FileName, Regression);
+    EXPECT_EQ(dialog.TableName, dialog.ListTables->item(0)->text().toStdString());
+}
+
+// The file dialog itself: Access databases of both kinds first, in any letter case, the
+// patterns shown as a user reads them.
+TEST_F(FirstHour, TheOpenDialogOffersEveryAccessDatabaseInAnyLetterCase)
+{
+    for (const char* name : {"a.MDB", "b.Accdb", "c.mdb", "d.txt", "e.accdb.bak"}) std::ofstream(Folder / name) << "x";
+    QStringList filters;
+    QStringList listed;
+    QTimer::singleShot(0, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        filters = dialog->nameFilters();
+        dialog->setDirectory(QString::fromStdString(Folder.Path().string()));
+        auto* view = dialog->findChild<QAbstractItemView*>(QStringLiteral("listView"));
+        ASSERT_NE(view, nullptr);
+        EXPECT_TRUE(QTest::qWaitFor([&] { return view->model()->rowCount(view->rootIndex()) >= 3; }, 5000));
+        for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+            listed << view->model()->index(r, 0, view->rootIndex()).data().toString();
+        dialog->reject();
+    });
+    TQtUserInterface ui;
+    EXPECT_EQ(ui.OpenFileName("打开", AccessFileFilters()), std::nullopt);
+    EXPECT_THAT(filters, ElementsAre("Access 数据库 (*.mdb *.accdb)", "Access Files(*.mdb)"));
+    listed.sort();
+    EXPECT_THAT(listed, ElementsAre("a.MDB", "b.Accdb", "c.mdb"));
 }
 
 TEST_F(FirstHour, ArrowKeysSelectATableEvenWhenItIsTheOnlyOne)
@@ -189,9 +242,13 @@ TEST_F(FirstHour, ArrowKeysSelectATableEvenWhenItIsTheOnlyOne)
     dialog.ChooseFile(Regression);
     ASSERT_GT(dialog.ListTables->count(), 2);
     dialog.ListTables->setFocus();
-    QTest::keyClick(dialog.ListTables, Qt::Key_Down);
+    // The first press selects the table the list shows as current, as a list box does.
     QTest::keyClick(dialog.ListTables, Qt::Key_Down);
     ASSERT_EQ(dialog.ListTables->selectedItems().size(), 1);
+    EXPECT_EQ(dialog.ListTables->currentRow(), 0);
+    QTest::keyClick(dialog.ListTables, Qt::Key_Down);
+    ASSERT_EQ(dialog.ListTables->selectedItems().size(), 1);
+    EXPECT_EQ(dialog.ListTables->currentRow(), 1);
     EXPECT_TRUE(dialog.OKBtn->isEnabled());
 
     // One table listed and the list entered with Tab, which makes the table current without
@@ -199,8 +256,8 @@ TEST_F(FirstHour, ArrowKeysSelectATableEvenWhenItIsTheOnlyOne)
     dialog.ListTables->clear();
     dialog.OKBtn->setEnabled(false);
     dialog.ListTables->addItem(QStringLiteral("Weather"));
-    dialog.CancelBtn->setFocus();
-    QTest::keyClick(dialog.CancelBtn, Qt::Key_Tab);
+    dialog.OpenBtn->setFocus();
+    QTest::keyClick(dialog.OpenBtn, Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), dialog.ListTables);
     QTest::keyClick(dialog.ListTables, Qt::Key_Down);
     ASSERT_EQ(dialog.ListTables->selectedItems().size(), 1);
