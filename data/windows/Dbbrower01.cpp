@@ -2,7 +2,11 @@
 
 #include <QAbstractItemDelegate>
 #include <QHeaderView>
+#include <QGuiApplication>
 #include <QKeyEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <QStyleOptionViewItem>
 #include <QVBoxLayout>
@@ -31,6 +35,23 @@ void ConfirmAndDelete(TMdbQuery& query, TUserInterface& ui)
     }
     query.Delete();
 }
+
+// The current cell is framed, so that the field typing will replace shows inside the highlighted
+// record.
+class TCurrentCellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QStyledItemDelegate::paint(painter, option, index);
+        if (!(option.state & QStyle::State_HasFocus)) return;
+        painter->save();
+        painter->setPen(QPen(option.palette.color(QPalette::HighlightedText), 2));
+        painter->drawRect(option.rect.adjusted(1, 1, -1, -1));
+        painter->restore();
+    }
+};
 
 }  // namespace
 
@@ -363,6 +384,7 @@ void TGridForm::Build()
     GridDatabase->setObjectName("GridDatabase");
     Model = new TQueryModel(FSource, this);
     GridDatabase->setModel(Model);
+    GridDatabase->setItemDelegate(new TCurrentCellDelegate(GridDatabase));
     GridDatabase->setSelectionBehavior(QAbstractItemView::SelectRows);
     GridDatabase->setSelectionMode(QAbstractItemView::SingleSelection);
     // The model's flags decide which cells can be edited: none of a read-only table.
@@ -406,6 +428,17 @@ void TGridForm::Build()
     // Rows removed under the grid's current cell move it; that is no choice of the user's.
     connect(Model, &QAbstractItemModel::rowsAboutToBeRemoved, this, [this] { FReshaping = true; });
     connect(Model, &QAbstractItemModel::rowsRemoved, this, [this] { FReshaping = false; });
+}
+
+void TGridForm::showEvent(QShowEvent* event)
+{
+    // Centred on the desktop the first time, wherever a window manager would have put it.
+    if (!FPlaced) {
+        FPlaced = true;
+        const QScreen* screen = QGuiApplication::primaryScreen();
+        if (screen) move(screen->availableGeometry().center() - rect().center());
+    }
+    QWidget::showEvent(event);
 }
 
 // Widths from the titles and the first screenful of values: enough to read whole numbers at a

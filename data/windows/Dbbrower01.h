@@ -133,6 +133,9 @@ public:
     static constexpr int CellMargin = 8;
     TQueryModel* Model;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void Build();
     void GridRowChosen(int row);
@@ -146,6 +149,7 @@ private:
     TUserInterface& FUi;
     bool FFollowing = false;
     bool FReshaping = false;
+    bool FPlaced = false;
 };
 
 }  // namespace quorlin
