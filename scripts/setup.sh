@@ -20,6 +20,7 @@ packages=(
   desktop-file-utils                              # desktop-file-validate, checking the installed entry
   default-jre-headless libcommons-lang3-java libcommons-logging-java  # the tests' independent Access reader
   fonts-wqy-zenhei                                # a CJK font, so that Chinese captions render
+  xvfb openbox xdotool imagemagick                # scripts/screenshot.sh: a display, a window manager, the hand, the camera
 )
 
 missing=()

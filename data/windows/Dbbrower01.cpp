@@ -4,6 +4,7 @@
 #include <QHeaderView>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QPainter>
 #include <QScreen>
 #include <QStyledItemDelegate>
@@ -41,6 +42,15 @@ void ConfirmAndDelete(TMdbQuery& query, TUserInterface& ui)
 class TCurrentCellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
+
+    // Typed text sits where the value it replaces is shown: numbers at the right.
+    QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem& option, const QModelIndex& index) const override
+    {
+        QWidget* editor = QStyledItemDelegate::createEditor(parent, option, index);
+        if (auto* line = qobject_cast<QLineEdit*>(editor))
+            line->setAlignment(index.data(Qt::TextAlignmentRole).value<Qt::Alignment>());
+        return editor;
+    }
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override
     {

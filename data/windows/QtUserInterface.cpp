@@ -89,6 +89,20 @@ private:
         const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
                                                           : layout()->totalSizeHint().height();
         setFixedSize(width, std::max(height, layout()->totalMinimumSize().height()));
+        Recentre();
+    }
+    // Qt placed the box for the size it had before: centred on its owner, inside the screen.
+    void Recentre()
+    {
+        const QScreen* shownOn = screen() ? screen() : QGuiApplication::primaryScreen();
+        if (!shownOn) return;
+        const QRect area = shownOn->availableGeometry();
+        const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
+        QRect frame(QPoint(0, 0), frameGeometry().size());
+        frame.moveCenter(owner && owner->isVisible() ? owner->frameGeometry().center() : area.center());
+        frame.moveLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())));
+        frame.moveTop(std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
+        move(frame.topLeft());
     }
 };
 

@@ -35,6 +35,7 @@ struct SeenBox {
     QString Text;
     QString Shown;
     int Width = 0;
+    bool OnScreen = false;
     int LabelHeight = 0;
     int LabelWidth = 0;
     int LabelNeeds = 0;  // the height its text takes at its width
@@ -61,6 +62,7 @@ SeenBox LookAtBox(const std::string& text, const std::string& caption)
         seen.Text = box->text();
         seen.Shown = label->text();
         seen.Width = box->frameGeometry().width();
+        seen.OnScreen = box->screen()->availableGeometry().contains(box->frameGeometry());
         seen.LabelHeight = label->height();
         seen.LabelWidth = label->width();
         seen.LabelNeeds = label->heightForWidth(label->width());
@@ -126,6 +128,7 @@ TEST_F(FirstHour, TheWholeEquationShowsOnAnyScreenAndCopiesIntact)
     EXPECT_EQ(seen.Icon, QMessageBox::Question);
     EXPECT_TRUE(seen.Selectable);
     EXPECT_LE(seen.Width, QGuiApplication::primaryScreen()->availableGeometry().width());
+    EXPECT_TRUE(seen.OnScreen);
     if (seen.LineWidth > seen.LabelWidth) {
         EXPECT_GE(seen.LabelHeight, 2 * seen.LineHeight) << "too long for one line, so it wraps";
     }
