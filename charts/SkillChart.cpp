@@ -122,7 +122,8 @@ void SaveSkillChart(const TSkillChartData& data, const std::string& path, const 
         bytes = Render(data, format);
     }
     try {
-        ReplaceFileContents(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
+        ReplaceFileContents(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
+                            TReplaceOptions{{}, {}, ReportTargetJudge(path, sourcePath)});
     } catch (const EFileWriteError& e) {
         throw EChartError("Cannot write plot '" + path + "': " + e.what());
     }

@@ -459,7 +459,7 @@ void WriteChange(const std::string& path, const jet::TPageImage& image, TWriteTu
     if (!FileAtPathHolds(path, image.Bytes()))
         ChangedMeanwhile(path, " (" + failure + " The file was left as the other program made it.)");
     try {
-        ReplaceFileContents(path, AsChars(image.Loaded()), TReplaceOptions{{}, [&](int fd) { turn.Hold(fd); }});
+        ReplaceFileContents(path, AsChars(image.Loaded()), TReplaceOptions{{}, [&](int fd) { turn.Hold(fd); }, {}});
     } catch (const EFileWriteError& restore) {
         throw EProviderError(failure + " The previous file could not be put back: " + restore.what());
     }

@@ -275,7 +275,7 @@ std::int32_t TStatistics::SaveReport(const std::string& fileName, const std::str
     std::string text;
     for (const auto& line : ReportLines()) text += line + "\r\n";
     try {
-        ReplaceFileContents(fileName, Utf8ToCp936(text));
+        ReplaceFileContents(fileName, Utf8ToCp936(text), TReplaceOptions{{}, {}, ReportTargetJudge(fileName, sourcePath)});
     } catch (const EFileWriteError& e) {
         throw EReportError("Cannot write report '" + fileName + "': " + e.what());
     }

@@ -11,6 +11,18 @@ public:
     ~TFd() { Close(); }
     TFd(const TFd&) = delete;
     TFd& operator=(const TFd&) = delete;
+    TFd(TFd&& other) noexcept : FFd(other.FFd) { other.FFd = -1; }
+    TFd& operator=(TFd&& other) noexcept
+    {
+        if (this != &other) Reset(other.Release());
+        return *this;
+    }
+    int Release() noexcept
+    {
+        const int fd = FFd;
+        FFd = -1;
+        return fd;
+    }
     // Negative when there is none (an open that failed).
     int Get() const noexcept { return FFd; }
     void Reset(int fd) noexcept

@@ -2,11 +2,15 @@
 // Replacing a file whole, never half: the new contents go to a temporary file in the same
 // folder, reach the disk, and only then take the file's name.
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+
+#include "FileDescriptor.h"
 
 namespace quorlin {
 
@@ -22,6 +26,22 @@ private:
 // The file that ReplaceFileContents replaces for path: path itself, or the file a link there
 // points to, so that the link stays. A link to nothing is replaced itself.
 std::filesystem::path FileToReplace(const std::string& path);
+
+// What stands at the name a file is written to, looked at once: the folder is held open and
+// the name is never followed again, so that the file judged is the file replaced, or nothing
+// is written.
+struct TTargetFile {
+    std::string Path;            // FileToReplace of the path given
+    TFd Folder;                  // the folder Path is in
+    std::string Name;            // Path's last component
+    bool Exists = false;
+    struct stat Status {};       // of the name itself, a link not followed
+    TFd Contents;                // a regular file, open for reading where this user may read it
+};
+
+// Raises EFileWriteError when the folder cannot be opened or the name changes while it is
+// looked at (a regular file swapped for another, or for a link, between the look and the open).
+TTargetFile LookAtTarget(const std::string& path);
 
 // Writes bytes as the file at path. On failure, raises EFileWriteError whose text is the
 // system's reason (such as "Permission denied"); an existing file is then left untouched and
@@ -40,6 +60,11 @@ struct TReplaceOptions {
     // locks it here so that it holds whatever file is at the path without a gap. Throwing from
     // it stops the replacement, and the file stays as it was.
     std::function<void(int fd)> BeforeRename;
+    // Called with what stands at the name before anything is written; throws to refuse it. The
+    // new contents take the name only while the name still holds the file judged: a file or a
+    // link another program puts there meanwhile makes the write fail (EFileWriteError, the
+    // text saying so), and is left as that program left it.
+    std::function<void(const TTargetFile&)> Judge;
 };
 void ReplaceFileContents(const std::string& path, std::string_view bytes, const TReplaceOptions& options);
 

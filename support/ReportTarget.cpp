@@ -7,6 +7,7 @@
 #include <array>
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 
 #include "AsciiText.h"
 #include "FileWrite.h"
@@ -36,20 +37,12 @@ std::string KindOf(mode_t mode)
     return "an unknown kind of file";
 }
 
-// The file was seen to be regular, but another program may have put something else there since:
-// the open must not wait for a FIFO's writer, and what was opened is looked at again.
-std::string FirstBytes(const std::string& path, std::size_t count)
+std::string FirstBytes(int fd, std::size_t count)
 {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) return {};
     std::string bytes(count, '\0');
-    struct stat opened {};
     ssize_t n = -1;
-    if (::fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode)) {
-        do n = ::pread(fd, bytes.data(), count, 0);
-        while (n < 0 && errno == EINTR);
-    }
-    ::close(fd);
+    do n = ::pread(fd, bytes.data(), count, 0);
+    while (n < 0 && errno == EINTR);
     bytes.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
     return bytes;
 }
@@ -75,16 +68,35 @@ bool HasAccessSignature(std::string_view firstBytes)
     return name == JetSignature || name == AceSignature;
 }
 
+void JudgeReportTarget(const std::string& path, const TTargetFile& target, const std::string& sourcePath)
+{
+    const mode_t mode = target.Status.st_mode;
+    // A link to nothing is replaced itself, by its own name; whatever it may point to later.
+    if (target.Exists && !S_ISREG(mode) && !S_ISLNK(mode)) Refuse(path, "it is not a regular file (" + KindOf(mode) + ")");
+    if (target.Exists && S_ISREG(mode) && SameFile(target.Status, sourcePath)) Refuse(path, "it is the source being read");
+    // A file that cannot be read is judged by its name alone.
+    if (HasAccessExtension(target.Path) ||
+        (target.Contents.Get() >= 0 && HasAccessSignature(FirstBytes(target.Contents.Get(), SignatureEnd))))
+        Refuse(path, "it is an Access database");
+}
+
 void CheckReportTarget(const std::string& path, const std::string& sourcePath)
 {
-    const std::string target = FileToReplace(path).string();
-    struct stat existing {};
-    const bool exists = ::stat(target.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) Refuse(path, "it is not a regular file (" + KindOf(existing.st_mode) + ")");
-    if (exists && SameFile(existing, sourcePath)) Refuse(path, "it is the source being read");
-    // A file that cannot be read passes here; only a regular file is opened at all.
-    if (HasAccessExtension(target) || (exists && HasAccessSignature(FirstBytes(target, SignatureEnd))))
-        Refuse(path, "it is an Access database");
+    std::optional<TTargetFile> target;
+    try {
+        target.emplace(LookAtTarget(path));
+    } catch (const EFileWriteError&) {
+        // Its state cannot be found out here (no permission to look, a loop of links): the write
+        // itself will say what is wrong.
+        if (HasAccessExtension(FileToReplace(path).string())) Refuse(path, "it is an Access database");
+        return;
+    }
+    JudgeReportTarget(path, *target, sourcePath);
+}
+
+std::function<void(const TTargetFile&)> ReportTargetJudge(const std::string& path, const std::string& sourcePath)
+{
+    return [path, sourcePath](const TTargetFile& target) { JudgeReportTarget(path, target, sourcePath); };
 }
 
 }  // namespace quorlin

@@ -3,6 +3,7 @@
 // slip of the hand must not turn the database being read, or any other database, into a page of
 // text, nor put a regular file where a FIFO or a device was.
 
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -22,7 +23,14 @@ public:
 // Nothing is opened that is not a regular file, so a FIFO never blocks. A path whose state
 // cannot be found out (no permission to look, a loop of links) passes, so that the write itself
 // says what is wrong. sourcePath may be empty.
+// This is a first look, to refuse before anything is computed; the write judges the file again,
+// once, as it opens it (ReportTargetJudge), since another program may change the name between.
 void CheckReportTarget(const std::string& path, const std::string& sourcePath);
+
+struct TTargetFile;
+// The same judgement for ReplaceFileContents (TReplaceOptions::Judge), made on what the write
+// has opened and will replace.
+std::function<void(const TTargetFile&)> ReportTargetJudge(const std::string& path, const std::string& sourcePath);
 
 // Whether a file name ends in one of the extensions of Access databases, any letter case.
 bool HasAccessExtension(const std::string& path);

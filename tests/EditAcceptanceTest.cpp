@@ -23,6 +23,7 @@
 #include "data/jet/Format.h"
 #include "data/jet/PageImage.h"
 #include "data/jet/WritableTable.h"
+#include "SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -51,7 +52,7 @@ std::string Command(const std::string& command, int& status)
     return out;
 }
 
-std::string Oracle() { return QUORLIN_ACCESS_ORACLE; }
+std::string Oracle() { return AccessOracle(); }
 
 bool OracleAvailable()
 {
@@ -74,7 +75,7 @@ std::ostream& operator<<(std::ostream& os, const TCase& c) { return os << c.File
 std::vector<TCase> Cases()
 {
     std::vector<TCase> cases;
-    const std::filesystem::path folder = QUORLIN_EXTERNAL_FIXTURES;
+    const std::filesystem::path folder = ExternalFixtures();
     std::error_code ec;
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) files.push_back(entry.path());

@@ -23,6 +23,7 @@
 #include "TestFiles.h"
 #include "batch/CsvReader.h"
 #include "support/AsciiText.h"
+#include "SharedFiles.h"
 
 extern char** environ;
 
@@ -33,7 +34,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const fs::path SharedFixtures = QUORLIN_SHARED_FIXTURES;
+const fs::path SharedFixturesFolder = SharedFixtures();
 
 struct TFixture {
     std::string Name;  // the expected file's name without ".json"
@@ -55,13 +56,13 @@ std::vector<TFixture> FixturesWithExpectedReading()
 {
     std::vector<TFixture> found;
     std::error_code ec;
-    const fs::path expected = SharedFixtures / "expected";
+    const fs::path expected = SharedFixturesFolder / "expected";
     if (!fs::is_directory(expected, ec)) return {TFixture{"absent", {}, {}}};
     auto consider = [&](const fs::path& file, const std::string& name) {
         if (IsAccessFile(file) && fs::is_regular_file(expected / (name + ".json"), ec))
             found.push_back({name, file, expected / (name + ".json")});
     };
-    for (const auto& entry : fs::directory_iterator(SharedFixtures, ec)) {
+    for (const auto& entry : fs::directory_iterator(SharedFixturesFolder, ec)) {
         const std::string name = entry.path().filename().string();
         if (entry.is_directory() && name != "expected") {
             for (const auto& inner : fs::directory_iterator(entry.path(), ec))
@@ -210,7 +211,7 @@ class ExportedFixture : public ::testing::TestWithParam<TFixture> {};
 TEST_P(ExportedFixture, EveryTableReadsAsTheIndependentReaderReadsIt)
 {
     const TFixture& fixture = GetParam();
-    if (fixture.Database.empty()) GTEST_SKIP() << SharedFixtures << " with its expected readings is absent";
+    if (fixture.Database.empty()) GTEST_SKIP() << SharedFixturesFolder << " with its expected readings is absent";
     std::ifstream in(fixture.Expected);
     const json expected = json::parse(in);
 

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "data/CustomerData.h"
+#include "SharedFiles.h"
 
 using namespace quorlin;
 using ::testing::ElementsAre;
@@ -15,7 +16,7 @@ namespace {
 
 std::string External(const std::string& name)
 {
-    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/" + name;
+    const std::string path = quorlin::testing::ExternalFixtures() + "/" + name;
     return std::filesystem::exists(path) ? path : std::string();
 }
 

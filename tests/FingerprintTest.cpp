@@ -20,6 +20,7 @@
 #include "data/MdbWriter.h"
 #include "data/Wire.h"
 #include "data/reader/MdbAccess.h"
+#include "SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -174,14 +175,14 @@ TRecordChange SetX2(std::int32_t record, const std::string& value) { return TRec
 // The independent reader changes a number in place, as another program editing the file would.
 bool OracleSets(const std::string& db, const std::string& table, int row, const std::string& column, double value)
 {
-    const std::string command = std::string(QUORLIN_ACCESS_ORACLE) + " set '" + db + "' '" + table + "' " +
+    const std::string command = AccessOracle() + " set '" + db + "' '" + table + "' " +
                                 std::to_string(row) + " '" + column + "' " + std::to_string(value) + " >/dev/null 2>&1";
     return std::system(command.c_str()) == 0;
 }
 
 bool OracleAvailable()
 {
-    const std::string probe = std::string(QUORLIN_ACCESS_ORACLE) + " dump '" + DataFile("regression.mdb") + "' >/dev/null 2>&1";
+    const std::string probe = AccessOracle() + " dump '" + DataFile("regression.mdb") + "' >/dev/null 2>&1";
     return std::system(probe.c_str()) == 0;
 }
 

@@ -13,6 +13,7 @@
 #include "data/Isolation.h"
 #include "data/jet/Database.h"
 #include "data/jet/UsageMap.h"
+#include "SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -223,7 +224,7 @@ TEST(JetReader, NoChangedByteMakesATableSilentlyShorter)
 // to other pages and deleted six: computing uses the 24 records an independent reader finds.
 TEST(JetReader, ALivedInFileComputesFromItsLiveRecords)
 {
-    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/../lived-in/growdel.mdb";
+    const std::string path = ExternalFixtures() + "/../lived-in/growdel.mdb";
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "the lived-in files are not among the shared fixtures";
     const std::vector<std::string> args = {"quorlin-batch", "compute", path, "--table", "Stations", "--y", "Rain",
                                            "--x", "Temp", "--x", "Wind", "--json"};

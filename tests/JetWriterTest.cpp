@@ -21,6 +21,7 @@
 #include "data/jet/TableScan.h"
 #include "data/jet/UsageMap.h"
 #include "data/jet/WritableTable.h"
+#include "SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -140,7 +141,7 @@ TEST(JetRows, JoinedRowsSplitIntoTheFieldsTheyWereJoinedFrom)
 // A two-level tree that Access wrote: a node whose last child is in its tail, over linked leaves.
 TEST(JetIndexPages, TreesWrittenByAccessReadThroughTheNamedFields)
 {
-    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/compIndexTestV2000.mdb";
+    const std::string path = ExternalFixtures() + "/compIndexTestV2000.mdb";
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "external fixtures absent";
     const jet::TPageImage image = Image(path);
     std::size_t nodes = 0, leaves = 0;
@@ -242,7 +243,7 @@ void CompareTextKeys(const std::string& path, TKeyTally& tally)
 // to know it builds byte for byte, and those it does not know it refuses, naming the character.
 TEST(JetTextKeys, EveryTextKeyAccessWroteIsBuiltByteForByteOrRefusedWithTheCharacter)
 {
-    const std::filesystem::path folder = QUORLIN_EXTERNAL_FIXTURES;
+    const std::filesystem::path folder = ExternalFixtures();
     if (!std::filesystem::exists(folder)) GTEST_SKIP() << "external fixtures absent";
     TKeyTally tally;
     for (const auto& file : std::filesystem::directory_iterator(folder)) {
@@ -253,12 +254,16 @@ TEST(JetTextKeys, EveryTextKeyAccessWroteIsBuiltByteForByteOrRefusedWithTheChara
     // Among them a key of every character from U+0001 to U+00FF, and keys of apostrophes, hyphens,
     // accents and control characters in the middle of words.
     EXPECT_GE(tally.Same, 100u);
-    // Greek, Cyrillic and Japanese are not known.
-    EXPECT_EQ(tally.Refused, 3u);
+    // Greek, Cyrillic and Japanese are not known; nor is any key of the files whose text indexes
+    // use the General sort order of Access 2010 and later, refused for that order, not a character.
+    std::size_t characters = 0;
     for (const std::string& why : tally.Reasons) {
+        if (why.find("General sort order of Access 2010") != std::string::npos) continue;
+        ++characters;
         EXPECT_NE(why.find("U+"), std::string::npos) << why;
         EXPECT_NE(why.find("index 'Unicode'"), std::string::npos) << why;
     }
+    EXPECT_EQ(characters, 3u);
 }
 
 // What the format leaves open is refused, never guessed.
@@ -307,7 +312,7 @@ std::uint32_t GlobalMapPointer(const jet::TPages& pages, std::size_t slot)
 // usage-map page of its own; the value Access left stays as it was.
 TEST(JetFreePages, AReferenceMapOfFreePagesTakesTheFirstPageAdded)
 {
-    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/testRefGlobalV2000.mdb";
+    const std::string path = ExternalFixtures() + "/testRefGlobalV2000.mdb";
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "external fixtures absent";
     jet::TBytes bytes = Image(path).Bytes();
     const std::size_t pagesBefore = Image(path).PageCount();
@@ -534,7 +539,7 @@ TEST(JetLongValues, ANoteLongerThanAccessTakesIsRefusedNamingTheField)
 // page and no index page is written. A change of a key rebuilds what it must.
 TEST(JetIndexPages, AnUpdateKeepingEveryKeyWritesOnlyItsRecordsPage)
 {
-    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/compIndexTestV2000.mdb";
+    const std::string path = ExternalFixtures() + "/compIndexTestV2000.mdb";
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "external fixtures absent";
     const jet::TPageImage original = AnyImage(path);
     const auto changedPages = [&](const std::string& field, const std::string& value) {
@@ -566,7 +571,7 @@ TEST(JetIndexPages, AnUpdateKeepingEveryKeyWritesOnlyItsRecordsPage)
 // was. (Bench's 100,000 records of Big.)
 TEST(JetIndexPages, WithoutIndexesADeleteOrAnInsertWritesOnlyThePageItTouches)
 {
-    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/../bench.mdb";
+    const std::string path = ExternalFixtures() + "/../bench.mdb";
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "the benchmark database is absent";
     const jet::TPageImage original = AnyImage(path);
     const auto changedDataPages = [&](jet::TChangeKind kind, std::int32_t record) {

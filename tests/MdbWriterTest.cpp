@@ -20,6 +20,7 @@
 #include "data/MdbWriter.h"
 #include "data/Provider.h"
 #include "statistics/Statistics01.h"
+#include "SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -463,7 +464,7 @@ TEST(WriteRefusals, FilesThatCannotBeWrittenAreKnownWhenTheTableOpens)
 
 TEST(WriteRefusals, IndexesWeCannotMaintainInFilesWrittenByAccess)
 {
-    const std::string external = QUORLIN_EXTERNAL_FIXTURES;
+    const std::string external = ExternalFixtures();
     if (!std::filesystem::exists(external + "/testUnicodeCompV2003.mdb")) GTEST_SKIP() << "external fixtures absent";
     TempFolder folder;
     const auto copy = folder / "testUnicodeCompV2003.mdb";

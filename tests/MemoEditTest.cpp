@@ -14,6 +14,7 @@
 #include "data/Isolation.h"
 #include "data/MdbWriter.h"
 #include "data/ProviderError.h"
+#include "SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -26,7 +27,7 @@ std::string Quoted(const std::string& s) { return "'" + s + "'"; }
 
 bool OracleRuns(const std::string& arguments)
 {
-    return std::system((std::string(QUORLIN_ACCESS_ORACLE) + " " + arguments + " >/dev/null 2>&1").c_str()) == 0;
+    return std::system((AccessOracle() + " " + arguments + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 bool OracleAvailable() { return OracleRuns("dump " + Quoted(DataFile("regression.mdb"))); }

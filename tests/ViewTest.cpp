@@ -14,6 +14,7 @@
 #include "data/views/ViewEngine.h"
 #include "batch/BatchCommand.h"
 #include "data/jet/Database.h"
+#include "SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -208,7 +209,7 @@ TEST(Views, ParameterAndActionQueriesAreNoViews)
 
 TEST(Views, SelectQueryWithJoinsOfAnAccessFile)
 {
-    const std::string path = std::string(QUORLIN_EXTERNAL_FIXTURES) + "/queryTestV2000.mdb";
+    const std::string path = ExternalFixtures() + "/queryTestV2000.mdb";
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "queryTestV2000.mdb is not among the shared fixtures";
     TCustomerData d;
     ASSERT_EQ(d.OpenTable(path, "SelectQuery"), 2) << d.LastError();

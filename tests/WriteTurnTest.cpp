@@ -24,6 +24,7 @@
 #include "data/MdbWriter.h"
 #include "data/ProviderError.h"
 #include "data/WriteTurn.h"
+#include "SharedFiles.h"
 
 extern char** environ;
 
@@ -112,7 +113,8 @@ TEST_F(WriteTurns, FourWritersOfTwentyFiveInsertsEachAllLand)
     EXPECT_EQ(x1.size(), PlainRecords + 100u);
     for (int w = 0; w < 4; ++w)
         for (int k = 0; k < 25; ++k) EXPECT_TRUE(Holds(x1, 1000 + 100 * w + k)) << w << "/" << k;
-    const char* oracle = QUORLIN_ACCESS_ORACLE;
+    const std::string oracleCommand = AccessOracle();
+    const char* oracle = oracleCommand.c_str();
     const std::string quoted = "'" + db + "'";
     // The independent reader needs Java and its libraries; where it cannot even list the
     // original file, it cannot judge this one.
