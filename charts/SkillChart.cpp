@@ -97,7 +97,7 @@ QByteArray Render(const TSkillChartData& data, TFormat format)
         svg.setOutputDevice(&buffer);
         svg.setSize(QSize(SeriesWidth + ScatterWidth, Height));
         svg.setViewBox(QRect(0, 0, SeriesWidth + ScatterWidth, Height));
-        svg.setTitle(QString::fromStdString(data.YName) + QStringLiteral(": hindcast"));
+        svg.setTitle(QString::fromStdString(data.YName) + QStringLiteral(" 交叉检验预报"));
         Draw(scene, svg);
     } else {
         QImage image(SeriesWidth + ScatterWidth, Height, QImage::Format_ARGB32);
