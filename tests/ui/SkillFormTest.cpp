@@ -33,6 +33,10 @@
 using namespace quorlin;
 using namespace quorlin::testing;
 
+// Failures show Qt's texts and sizes as a person reads them.
+static void PrintTo(const QString& text, std::ostream* os) { *os << '"' << text.toStdString() << '"'; }
+static void PrintTo(const QSize& size, std::ostream* os) { *os << size.width() << 'x' << size.height(); }
+
 namespace {
 
 class SkillCheck : public Desktop {
