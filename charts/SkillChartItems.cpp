@@ -1,6 +1,7 @@
 #include "SkillChartItems.h"
 
 #include <QtCharts/QLineSeries>
+#include <QtGui/QFontMetrics>
 #include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 
@@ -52,13 +53,23 @@ QValueAxis* Axis(const QString& title, std::pair<double, double> range, bool nic
 }
 
 // Ticks on round years or record numbers: a whole step of 1, 2 or 5 times a power of ten that
-// makes at most ten of them.
-double RoundStep(double span)
+// makes at most `most` of them.
+double RoundStep(double span, int most)
 {
-    const double base = std::pow(10.0, std::floor(std::log10(std::max(span / 10.0, 1.0))));
+    const double base = std::pow(10.0, std::floor(std::log10(std::max(span / most, 1.0))));
     for (double factor : {1.0, 2.0, 5.0})
-        if (span / (base * factor) <= 10.0) return base * factor;
+        if (span / (base * factor) <= most) return base * factor;
     return base * 10.0;
+}
+
+// As many ticks as the plot's width has room for, up to ten: each label with a gap of two digits
+// beside it, so that no label is cut short in a narrow window.
+void SpaceTicks(QValueAxis& x, qreal width)
+{
+    const QString widest = QString::number(std::max(std::fabs(x.min()), std::fabs(x.max())), 'f', 0);
+    const int room = std::max(1, QFontMetrics(x.labelsFont()).horizontalAdvance(widest + QStringLiteral("00")));
+    const double step = RoundStep(x.max() - x.min(), std::clamp(static_cast<int>(width / room), 2, 10));
+    if (step != x.tickInterval()) x.setTickInterval(step);
 }
 
 // Little room around the plot: in a small window every pixel of height goes to the data.
@@ -88,8 +99,9 @@ std::unique_ptr<QChart> MakeHindcastSeriesChart(const TSkillChartData& data)
     auto* y = Axis(Text(data.YName), PaddedRange({&data.Observed, &data.Fitted, &data.Hindcast}));
     x->setTickType(QValueAxis::TicksDynamic);
     x->setTickAnchor(0.0);
-    x->setTickInterval(RoundStep(x->max() - x->min()));
+    x->setTickInterval(RoundStep(x->max() - x->min(), 10));
     x->setLabelFormat("%.0f");
+    QObject::connect(chart.get(), &QChart::plotAreaChanged, x, [x](const QRectF& plot) { SpaceTicks(*x, plot.width()); });
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
     Attach(*chart, Line(QStringLiteral("实测"), data.Axis, data.Observed, QColor(0x20, 0x20, 0x20), Qt::SolidLine), x, y);

@@ -34,10 +34,10 @@ namespace {
 
 // Small enough for the whole window, frame and task bar included, to fit a 1024×768 screen;
 // below it a chart has no room left for its plot.
-constexpr int ChartMinimumWidth = 260;
-constexpr int ChartMinimumHeight = 150;
+constexpr int ChartMinimumWidth = 360;
+constexpr int ChartMinimumHeight = 240;
 // The size first offered on a large screen; a smaller screen gets what it has room for.
-constexpr QSize ComfortableSize(1280, 860);
+constexpr QSize ComfortableSize(1440, 900);
 
 QString Number(double value, int digits = 6) { return QString::number(value, 'g', digits); }
 
@@ -144,14 +144,19 @@ void TSkillForm::Build()
     auto* left = new QSplitter(Qt::Vertical);
     left->addWidget(BuildTables());
     left->addWidget(BuildCaseEntry());
-    left->setStretchFactor(0, 3);
-    left->setStretchFactor(1, 2);
     auto* panes = new QSplitter(Qt::Horizontal);
     panes->addWidget(left);
     panes->addWidget(BuildCharts());
+    // Shares of the room, kept as the window is resized: the tables need width for their
+    // figures, the charts the rest.
+    left->setChildrenCollapsible(false);
+    left->setStretchFactor(0, 3);
+    left->setStretchFactor(1, 2);
+    left->setSizes({550, 450});
+    panes->setChildrenCollapsible(false);
     panes->setStretchFactor(0, 2);
     panes->setStretchFactor(1, 3);
-    for (QSplitter* splitter : {left, panes}) splitter->setChildrenCollapsible(false);
+    panes->setSizes({400, 600});
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(StatusLabel);
@@ -196,6 +201,8 @@ QWidget* TSkillForm::BuildCaseEntry()
     // Forty factors take forty rows: they scroll, the level and the forecast stay in sight.
     auto* entries = new QWidget;
     CaseLayout = new QFormLayout(entries);
+    // A number needs no more width than an entry offers by itself.
+    CaseLayout->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
     CaseArea = new QScrollArea;
     CaseArea->setObjectName("CaseArea");
     CaseArea->setWidget(entries);
@@ -282,6 +289,7 @@ void TSkillForm::Clear(const QString& reason)
     FSkill.reset();
     FChartData = {};
     EquationView->SetText({});
+    EquationView->hide();  // the reason takes its place
     for (QTableWidget* table : {FigureTable, CoefficientTable, StepTable}) table->setRowCount(0);
     ShowChart(SeriesView, std::make_unique<QChart>(), font());
     ShowChart(ScatterView, std::make_unique<QChart>(), font());
@@ -299,6 +307,7 @@ void TSkillForm::Fill()
     std::vector<std::string> factors;
     for (const TCoefficient& c : FSkill->Equation.Coefficients()) factors.push_back(c.Name);
     EquationView->SetText(TermsApart(FSkill->Equation.Text(), factors));
+    EquationView->show();
     FillCoefficients();
     FillSteps();
     FillFigures();

@@ -113,6 +113,18 @@ protected:
         for (QChart* chart : ChartsOf(w)) empty &= chart->series().isEmpty();
         return empty;
     }
+    // Qt Charts shares the axis's width equally among the labels and cuts short one wider than
+    // its share.
+    static void ExpectYearLabelsWhole(TSkillForm& w)
+    {
+        const auto* years = qobject_cast<QValueAxis*>(w.SeriesView->chart()->axes(Qt::Horizontal).front());
+        ASSERT_NE(years, nullptr);
+        const double step = years->tickInterval();
+        const int labels = int(std::floor(years->max() / step) - std::ceil(years->min() / step)) + 1;
+        EXPECT_GE(w.SeriesView->chart()->plotArea().width() / labels,
+                  QFontMetrics(years->labelsFont()).horizontalAdvance("2000") + 4)
+            << labels << " labels";
+    }
     static QString Reason(TSkillForm& w) { return w.StatusLabel->isVisibleTo(&w) ? w.StatusLabel->text() : QString(); }
 };
 
@@ -328,6 +340,7 @@ TEST_F(SkillCheck, FitsASmallScreenWithTwelveFactorsAndWithForty)
         EXPECT_LE(least.height(), small.height()) << factors;
         SizeFor(w, QSize(1024, 768));
         EXPECT_EQ(w.size(), small) << factors;
+        ExpectYearLabelsWhole(w);
         // The last factor's entry is reached by scrolling, and typing there forecasts.
         QLineEdit* last = w.CaseEdits.back();
         w.CaseArea->ensureWidgetVisible(last);
@@ -345,6 +358,11 @@ TEST_F(SkillCheck, FitsASmallScreenWithTwelveFactorsAndWithForty)
     TSkillForm w(Ui);
     w.Check(FullMethodOn(table));
     expectFits(w, 40);
+    // At its smallest the window still draws eighty years' labels whole.
+    w.resize(w.minimumSizeHint());
+    QApplication::processEvents();
+    QApplication::processEvents();
+    ExpectYearLabelsWhole(w);
     // Forty terms wrap to a few lines, each term whole, and the rest of the window keeps its room.
     EXPECT_LE(w.EquationView->height(), 4 * w.EquationView->fontMetrics().lineSpacing() + 12);
     EXPECT_THAT(w.EquationView->Text().toStdString(), ::testing::HasSubstr("*X40"));
@@ -386,6 +404,7 @@ TEST_F(SkillCheck, ChartsGrowWithTheWindowAndShowTheirTextsWhole)
     }
     SizeFor(w, QSize(1920, 1080));
     EXPECT_GT(w.SeriesView->height(), seriesHeight + 100);
+
     Close();
 }
 
