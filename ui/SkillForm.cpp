@@ -219,8 +219,11 @@ QWidget* TSkillForm::BuildCaseEntry()
     ForecastLabel = new QLabel;
     ForecastLabel->setObjectName("ForecastLabel");
     ForecastLabel->setWordWrap(true);
+    ForecastLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
     ForecastLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
     auto* levelRows = new QFormLayout;
+    // The level at its own width; the forecast, or why there is none, as wide as there is room.
+    levelRows->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
     levelRows->addRow(QStringLiteral("置信水平"), LevelEdit);
     levelRows->addRow(QStringLiteral("预报值"), ForecastLabel);
 
