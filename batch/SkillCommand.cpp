@@ -48,11 +48,9 @@ void CheckPlotPath(const std::string& path)
 void SavePlot(const TSkill& skill, TSource& source, const std::string& path, const std::string& sourcePath)
 {
 #ifdef QUORLIN_HAVE_CHARTS
-    bool years = false;
     TSkillChartData data;
     data.YName = skill.Equation.YName();
-    data.Axis = RecordAxis(source.DataSet(), source.FieldNames().front(), years);
-    data.AxisTitle = years ? source.FieldNames().front() : "Record";
+    data.Axis = RecordAxis(source.DataSet(), source.FieldNames().front(), data.Years);
     data.Observed = skill.Observed;
     data.Fitted = skill.Fitted;
     data.Hindcast = skill.Validation.Hindcast;

@@ -54,6 +54,16 @@ private:
     std::unique_ptr<QApplication> FApplication;
 };
 
+// The platform's default font draws Chinese through a fallback that mangles rotated axis titles:
+// a font with Chinese glyphs of its own is asked for first.
+QFont DrawingFont()
+{
+    QFont font;
+    font.setFamilies({QStringLiteral("WenQuanYi Zen Hei"), QStringLiteral("Noto Sans CJK SC"), QStringLiteral("SimSun")});
+    font.setPixelSize(14);
+    return font;
+}
+
 enum class TFormat { Svg, Png };
 
 TFormat FormatOf(const std::string& path)
@@ -83,8 +93,10 @@ QByteArray Render(const TSkillChartData& data, TFormat format)
     // The scene owns the charts once they are added.
     QChart* series = MakeHindcastSeriesChart(data).release();
     QChart* scatter = MakeHindcastScatterChart(data).release();
-    scene.addItem(series);
-    scene.addItem(scatter);
+    for (QChart* chart : {series, scatter}) {
+        SetChartFont(*chart, DrawingFont());
+        scene.addItem(chart);
+    }
     series->setGeometry(0, 0, SeriesWidth, Height);
     scatter->setGeometry(SeriesWidth, 0, ScatterWidth, Height);
     // Lets the charts lay out their plot areas and axes before they are drawn.
@@ -97,7 +109,7 @@ QByteArray Render(const TSkillChartData& data, TFormat format)
         svg.setOutputDevice(&buffer);
         svg.setSize(QSize(SeriesWidth + ScatterWidth, Height));
         svg.setViewBox(QRect(0, 0, SeriesWidth + ScatterWidth, Height));
-        svg.setTitle(QString::fromStdString(data.YName) + QStringLiteral(": hindcast"));
+        svg.setTitle(QString::fromStdString(data.YName) + QStringLiteral(" 交叉检验预报"));
         Draw(scene, svg);
     } else {
         QImage image(SeriesWidth + ScatterWidth, Height, QImage::Format_ARGB32);

@@ -18,7 +18,7 @@ public:
 
 struct TSkillChartData {
     std::string YName;
-    std::string AxisTitle;     // the year column's name, or "Record"
+    bool Years = false;        // whether Axis holds years or numbers the records 1, 2, 3, ...
     std::vector<double> Axis;  // one value per record
     std::vector<double> Observed;
     std::vector<double> Fitted;

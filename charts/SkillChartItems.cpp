@@ -1,6 +1,7 @@
 #include "SkillChartItems.h"
 
 #include <QtCharts/QLineSeries>
+#include <QtGui/QFontMetrics>
 #include <QtCharts/QScatterSeries>
 #include <QtCharts/QValueAxis>
 
@@ -52,13 +53,34 @@ QValueAxis* Axis(const QString& title, std::pair<double, double> range, bool nic
 }
 
 // Ticks on round years or record numbers: a whole step of 1, 2 or 5 times a power of ten that
-// makes at most ten of them.
-double RoundStep(double span)
+// makes at most `most` of them.
+double RoundStep(double span, int most)
 {
-    const double base = std::pow(10.0, std::floor(std::log10(std::max(span / 10.0, 1.0))));
+    const double base = std::pow(10.0, std::floor(std::log10(std::max(span / most, 1.0))));
     for (double factor : {1.0, 2.0, 5.0})
-        if (span / (base * factor) <= 10.0) return base * factor;
+        if (span / (base * factor) <= most) return base * factor;
     return base * 10.0;
+}
+
+// As many ticks as the plot's width has room for, up to ten: each label with a gap of two digits
+// beside it, so that no label is cut short in a narrow window.
+void SpaceTicks(QValueAxis& x, qreal width)
+{
+    const QString widest = QString::number(std::max(std::fabs(x.min()), std::fabs(x.max())), 'f', 0);
+    const int room = std::max(1, QFontMetrics(x.labelsFont()).horizontalAdvance(widest + QStringLiteral("00")));
+    const double step = RoundStep(x.max() - x.min(), std::clamp(static_cast<int>(width / room), 2, 10));
+    if (step != x.tickInterval()) x.setTickInterval(step);
+}
+
+// Little room around the plot: in a small window every pixel of height goes to the data.
+std::unique_ptr<QChart> NewChart(const QString& title)
+{
+    auto chart = std::make_unique<QChart>();
+    chart->setTitle(title);
+    chart->setMargins(QMargins(4, 4, 4, 4));
+    chart->setBackgroundRoundness(0);
+    chart->legend()->setAlignment(Qt::AlignBottom);
+    return chart;
 }
 
 void Attach(QChart& chart, QAbstractSeries* series, QValueAxis* x, QValueAxis* y)
@@ -72,48 +94,59 @@ void Attach(QChart& chart, QAbstractSeries* series, QValueAxis* x, QValueAxis* y
 
 std::unique_ptr<QChart> MakeHindcastSeriesChart(const TSkillChartData& data)
 {
-    auto chart = std::make_unique<QChart>();
-    chart->setTitle(Text(data.YName) + QStringLiteral(": observed, fitted and cross-validated"));
-    auto* x = Axis(Text(data.AxisTitle), PaddedRange({&data.Axis}), false);
+    auto chart = NewChart(Text(data.YName) + QStringLiteral(" 实测、回代与交叉检验预报"));
+    auto* x = Axis(data.Years ? QStringLiteral("年份") : QStringLiteral("记录序号"), PaddedRange({&data.Axis}), false);
     auto* y = Axis(Text(data.YName), PaddedRange({&data.Observed, &data.Fitted, &data.Hindcast}));
     x->setTickType(QValueAxis::TicksDynamic);
     x->setTickAnchor(0.0);
-    x->setTickInterval(RoundStep(x->max() - x->min()));
+    x->setTickInterval(RoundStep(x->max() - x->min(), 10));
     x->setLabelFormat("%.0f");
+    QObject::connect(chart.get(), &QChart::plotAreaChanged, x, [x](const QRectF& plot) { SpaceTicks(*x, plot.width()); });
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
-    Attach(*chart, Line(QStringLiteral("observed"), data.Axis, data.Observed, QColor(0x20, 0x20, 0x20), Qt::SolidLine), x, y);
-    Attach(*chart, Line(QStringLiteral("fitted"), data.Axis, data.Fitted, QColor(0x1f, 0x77, 0xb4), Qt::DashLine), x, y);
-    const QString hindcast = data.Leave == 1 ? QStringLiteral("hindcast (leave one out)")
-                                             : QStringLiteral("hindcast (leave %1 out)").arg(data.Leave);
+    Attach(*chart, Line(QStringLiteral("实测"), data.Axis, data.Observed, QColor(0x20, 0x20, 0x20), Qt::SolidLine), x, y);
+    Attach(*chart, Line(QStringLiteral("回代"), data.Axis, data.Fitted, QColor(0x1f, 0x77, 0xb4), Qt::DashLine), x, y);
+    const QString hindcast = data.Leave == 1 ? QStringLiteral("交叉检验预报（留一）")
+                                             : QStringLiteral("交叉检验预报（每次留出 %1 条）").arg(data.Leave);
     Attach(*chart, Line(hindcast, data.Axis, data.Hindcast, QColor(0xd6, 0x27, 0x28), Qt::SolidLine), x, y);
-    chart->legend()->setAlignment(Qt::AlignBottom);
     return chart;
 }
 
 std::unique_ptr<QChart> MakeHindcastScatterChart(const TSkillChartData& data)
 {
-    auto chart = std::make_unique<QChart>();
-    chart->setTitle(QStringLiteral("hindcast against observed"));
+    auto chart = NewChart(Text(data.YName) + QStringLiteral(" 交叉检验预报与实测"));
     const auto range = PaddedRange({&data.Observed, &data.Hindcast});
-    auto* x = Axis(QStringLiteral("observed ") + Text(data.YName), range);
-    auto* y = Axis(QStringLiteral("hindcast ") + Text(data.YName), range);
+    // Short titles: the one beside the plot must fit its height in a small window.
+    auto* x = Axis(QStringLiteral("实测 ") + Text(data.YName), range);
+    auto* y = Axis(QStringLiteral("预报 ") + Text(data.YName), range);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
 
-    auto* equal = Line(QStringLiteral("hindcast = observed"), {range.first, range.second}, {range.first, range.second},
+    auto* equal = Line(QStringLiteral("预报 = 实测"), {range.first, range.second}, {range.first, range.second},
                        QColor(0x80, 0x80, 0x80), Qt::DotLine);
     Attach(*chart, equal, x, y);
     auto* points = new QScatterSeries;
-    points->setName(QStringLiteral("records"));
+    points->setName(QStringLiteral("交叉检验预报"));
     points->setMarkerSize(8.0);
     points->setColor(QColor(0xd6, 0x27, 0x28));
     points->setBorderColor(QColor(0xd6, 0x27, 0x28));
     for (std::size_t k = 0; k < data.Observed.size() && k < data.Hindcast.size(); ++k)
         points->append(data.Observed[k], data.Hindcast[k]);
     Attach(*chart, points, x, y);
-    chart->legend()->setAlignment(Qt::AlignBottom);
     return chart;
+}
+
+void SetChartFont(QChart& chart, const QFont& font)
+{
+    QFont title = font;
+    title.setBold(true);
+    if (font.pixelSize() > 0) title.setPixelSize(font.pixelSize() + 1);
+    chart.setTitleFont(title);
+    chart.legend()->setFont(font);
+    for (QAbstractAxis* axis : chart.axes()) {
+        axis->setTitleFont(font);
+        axis->setLabelsFont(font);
+    }
 }
 
 }  // namespace quorlin

@@ -13,5 +13,8 @@ namespace quorlin {
 std::unique_ptr<QChart> MakeHindcastSeriesChart(const TSkillChartData& data);
 // Hindcast against observed, with the line on which they would be equal.
 std::unique_ptr<QChart> MakeHindcastScatterChart(const TSkillChartData& data);
+// Draws a chart's texts in the font of the window showing it (one with Chinese glyphs): the
+// title a little larger and bold, the rest as given.
+void SetChartFont(QChart& chart, const QFont& font);
 
 }  // namespace quorlin

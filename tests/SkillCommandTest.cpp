@@ -274,7 +274,8 @@ TEST(BatchSkillPlot, WritesSvgAndPngPictures)
     EXPECT_THAT(svgText, HasSubstr("<svg"));
     // Three lines of 61 records, their legend and axes: far more than an empty frame.
     EXPECT_GT(svgText.size(), 20000u);
-    EXPECT_THAT(svgText, HasSubstr("YEAR"));
+    // The first column holds years, and the axis says so.
+    EXPECT_THAT(svgText, HasSubstr("年份"));
     const std::string pngBytes = ReadBytes(png);
     ASSERT_GT(pngBytes.size(), 10000u);
     EXPECT_EQ(pngBytes.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));

@@ -308,6 +308,7 @@ void TEquForm::Button2Click() { ImportFrom({}); }
 
 void TEquForm::ImportFrom(const std::string& path)
 {
+    bool opened = false;
     {
         TTablesDlg dialog(this, *CustomerData, FUi);
         if (!path.empty()) dialog.ChooseFile(path);
@@ -319,8 +320,13 @@ void TEquForm::ImportFrom(const std::string& path)
             }
             FillFieldLists();
             ClearSelection();
+            opened = true;
         }
     }
+    // A file chosen in the dialog closes the table even when the dialog is cancelled: either
+    // way the check on show is of a table no longer open.
+    const bool open = CustomerData->DataQuery.Active();
+    if (SkillForm && (opened || !open)) SkillForm->TableChanged(open);
     UpdateControls();
 }
 

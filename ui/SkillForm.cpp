@@ -10,13 +10,20 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QPushButton>
-#include <QSpinBox>
+#include <QScreen>
+#include <QScrollArea>
+#include <QSignalBlocker>
+#include <QSplitter>
+#include <QTabWidget>
 #include <QTableWidget>
 #include <QVBoxLayout>
 #include <QtCharts/QChartView>
 
+#include <algorithm>
 #include <cmath>
 
+#include "EquationView.h"
+#include "OddSpinBox.h"
 #include "charts/SkillChartItems.h"
 #include "data/CustomerData.h"
 #include "data/windows/QtUserInterface.h"
@@ -24,6 +31,13 @@
 namespace quorlin {
 
 namespace {
+
+// Small enough for the whole window, frame and task bar included, to fit a 1024×768 screen;
+// below it a chart has no room left for its plot.
+constexpr int ChartMinimumWidth = 360;
+constexpr int ChartMinimumHeight = 240;
+// The size first offered on a large screen; a smaller screen gets what it has room for.
+constexpr QSize ComfortableSize(1440, 900);
 
 QString Number(double value, int digits = 6) { return QString::number(value, 'g', digits); }
 
@@ -33,13 +47,13 @@ QString Number(const std::optional<double>& value, int digits = 6)
     return value ? Number(*value, digits) : QStringLiteral("—");
 }
 
-QTableWidget* MakeTable(QWidget* parent, const char* name, const QStringList& titles)
+QTableWidget* MakeTable(const char* name, const QStringList& titles)
 {
-    auto* table = new QTableWidget(0, static_cast<int>(titles.size()), parent);
+    auto* table = new QTableWidget(0, static_cast<int>(titles.size()));
     table->setObjectName(name);
     table->setHorizontalHeaderLabels(titles);
     table->verticalHeader()->setVisible(false);
-    // Rows as tall as a line of text, so that every figure fits without scrolling.
+    // Rows as tall as a line of text, so that as many figures as possible are seen at once.
     table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 4);
     table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -57,12 +71,21 @@ void SetRow(QTableWidget* table, int row, const QStringList& cells)
     }
 }
 
-QGroupBox* Framed(const QString& title, QWidget* inside)
+QChartView* MakeChartView(const char* name)
 {
-    auto* box = new QGroupBox(title);
-    auto* layout = new QVBoxLayout(box);
-    layout->addWidget(inside);
-    return box;
+    auto* view = new QChartView;
+    view->setObjectName(name);
+    view->setRenderHint(QPainter::Antialiasing);
+    view->setMinimumSize(ChartMinimumWidth, ChartMinimumHeight);
+    return view;
+}
+
+// The view owns the chart it shows, but lets go of the one it showed before.
+void ShowChart(QChartView* view, std::unique_ptr<QChart> chart, const QFont& font)
+{
+    SetChartFont(*chart, font);
+    const std::unique_ptr<QChart> previous(view->chart());
+    view->setChart(chart.release());
 }
 
 }  // namespace
@@ -75,59 +98,32 @@ TSkillForm::TSkillForm(TUserInterface& ui, QWidget* parent) : QWidget(parent), F
     // Closing the main window ends the program even while the check is open.
     setAttribute(Qt::WA_QuitOnClose, false);
     setFont(ChineseFont());
-    resize(1000, 700);
     Build();
+    // The window manager's frame and the task bar take some of the screen's free room.
+    const QSize room = screen()->availableGeometry().size() - QSize(16, 40);
+    resize(ComfortableSize.boundedTo(room).expandedTo(minimumSizeHint()));
 }
 
 TSkillForm::~TSkillForm() = default;
 
 void TSkillForm::Build()
 {
-    EquationLabel = new QLabel(this);
-    EquationLabel->setObjectName("EquationLabel");
-    EquationLabel->setWordWrap(true);
-    EquationLabel->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    StatusLabel = new QLabel(this);
+    StatusLabel->setObjectName("StatusLabel");
+    StatusLabel->setStyleSheet(QStringLiteral("QLabel { background: #fff4ce; color: #5a4000; padding: 3px; }"));
+    StatusLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    // A long reason is cut at the window's edge rather than widening the window; the tip has it whole.
+    StatusLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Fixed);
+    StatusLabel->hide();
 
-    CoefficientTable = MakeTable(this, "CoefficientTable",
-                                 {QStringLiteral("因子"), QStringLiteral("系数 b"), QStringLiteral("标准误差"),
-                                  QStringLiteral("t"), QStringLiteral("p"), QStringLiteral("VIF"),
-                                  QStringLiteral("入选折数")});
-    StepTable = MakeTable(this, "StepTable",
-                          {QStringLiteral("步骤"), QStringLiteral("因子"), QStringLiteral("V"), QStringLiteral("F"),
-                           QStringLiteral("Q'")});
-    FigureTable = MakeTable(this, "FigureTable", {QStringLiteral("指标"), QStringLiteral("数值")});
+    EquationView = new TEquationView(this);
+    EquationView->setObjectName("EquationView");
 
-    LeaveEdit = new QSpinBox(this);
+    LeaveEdit = new TOddSpinBox(this);
     LeaveEdit->setObjectName("LeaveEdit");
-    LeaveEdit->setRange(1, 99);
-    LeaveEdit->setSingleStep(2);
     LeaveEdit->setValue(1);
     LeaveEdit->setToolTip(QStringLiteral("每次留出以被预报记录为中心的 K 条记录 (K 为奇数)"));
-    connect(LeaveEdit, &QSpinBox::editingFinished, this, [this] { Recompute(); });
-
-    Charts = new QWidget(this);
-    Charts->setObjectName("Charts");
-    FChartLayout = new QVBoxLayout(Charts);
-    FChartLayout->setContentsMargins(0, 0, 0, 0);
-
-    auto* caseBox = new QGroupBox(QStringLiteral("预报"), this);
-    auto* caseOuter = new QVBoxLayout(caseBox);
-    CaseLayout = new QFormLayout;
-    caseOuter->addLayout(CaseLayout);
-    LevelEdit = new QDoubleSpinBox(caseBox);
-    LevelEdit->setObjectName("LevelEdit");
-    LevelEdit->setRange(50.0, 99.9);
-    LevelEdit->setDecimals(1);
-    LevelEdit->setValue(95.0);
-    LevelEdit->setSuffix(QStringLiteral(" %"));
-    connect(LevelEdit, &QDoubleSpinBox::valueChanged, this, [this] { CaseChanged(); });
-    ForecastLabel = new QLabel(caseBox);
-    ForecastLabel->setObjectName("ForecastLabel");
-    ForecastLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
-    auto* levelRow = new QFormLayout;
-    levelRow->addRow(QStringLiteral("置信水平"), LevelEdit);
-    levelRow->addRow(QStringLiteral("预报值"), ForecastLabel);
-    caseOuter->addLayout(levelRow);
+    connect(LeaveEdit, &QSpinBox::valueChanged, this, [this] { Recompute(); });
 
     SavePictureButton = new QPushButton(QStringLiteral("保存图片"), this);
     SavePictureButton->setObjectName("SavePictureButton");
@@ -143,72 +139,185 @@ void TSkillForm::Build()
     leaveRow->addWidget(new QLabel(QStringLiteral("交叉检验每次留出记录数 K:"), this));
     leaveRow->addWidget(LeaveEdit);
     leaveRow->addStretch();
+    leaveRow->addWidget(SavePictureButton);
 
-    auto* left = new QVBoxLayout;
-    left->addWidget(EquationLabel);
-    left->addWidget(Framed(QStringLiteral("回归系数"), CoefficientTable), 3);
-    left->addWidget(Framed(QStringLiteral("逐步过程"), StepTable), 1);
-    left->addLayout(leaveRow);
-    left->addWidget(Framed(QStringLiteral("预报技巧"), FigureTable), 4);
+    auto* left = new QSplitter(Qt::Vertical);
+    left->addWidget(BuildTables());
+    left->addWidget(BuildCaseEntry());
+    auto* panes = new QSplitter(Qt::Horizontal);
+    panes->addWidget(left);
+    panes->addWidget(BuildCharts());
+    // Shares of the room, kept as the window is resized: the tables need width for their
+    // figures, the charts the rest.
+    left->setChildrenCollapsible(false);
+    left->setStretchFactor(0, 3);
+    left->setStretchFactor(1, 2);
+    left->setSizes({550, 450});
+    panes->setChildrenCollapsible(false);
+    panes->setStretchFactor(0, 2);
+    panes->setStretchFactor(1, 3);
+    panes->setSizes({400, 600});
 
-    auto* right = new QVBoxLayout;
-    right->addWidget(Charts, 1);
-    right->addWidget(caseBox);
-    right->addWidget(SavePictureButton, 0, Qt::AlignRight);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(StatusLabel);
+    layout->addWidget(EquationView);
+    layout->addLayout(leaveRow);
+    layout->addWidget(panes, 1);
+}
 
-    auto* layout = new QHBoxLayout(this);
-    layout->addLayout(left, 1);
-    layout->addLayout(right, 1);
+QWidget* TSkillForm::BuildTables()
+{
+    FigureTable = MakeTable("FigureTable", {QStringLiteral("指标"), QStringLiteral("数值")});
+    CoefficientTable = MakeTable("CoefficientTable",
+                                 {QStringLiteral("因子"), QStringLiteral("系数 b"), QStringLiteral("标准误差"),
+                                  QStringLiteral("t"), QStringLiteral("p"), QStringLiteral("VIF"),
+                                  QStringLiteral("入选折数")});
+    StepTable = MakeTable("StepTable", {QStringLiteral("步骤"), QStringLiteral("因子"), QStringLiteral("V"),
+                                        QStringLiteral("F"), QStringLiteral("Q'")});
+    // The skill first: it is what the check is opened for.
+    Tables = new QTabWidget;
+    Tables->setObjectName("Tables");
+    Tables->addTab(FigureTable, QStringLiteral("预报技巧"));
+    Tables->addTab(CoefficientTable, QStringLiteral("回归系数"));
+    Tables->addTab(StepTable, QStringLiteral("逐步过程"));
+    return Tables;
+}
+
+QWidget* TSkillForm::BuildCharts()
+{
+    SeriesView = MakeChartView("SeriesView");
+    ScatterView = MakeChartView("ScatterView");
+    Charts = new QSplitter(Qt::Vertical);
+    Charts->setObjectName("Charts");
+    Charts->addWidget(SeriesView);
+    Charts->addWidget(ScatterView);
+    Charts->setChildrenCollapsible(false);
+    return Charts;
+}
+
+QWidget* TSkillForm::BuildCaseEntry()
+{
+    auto* box = new QGroupBox(QStringLiteral("预报"));
+    // Forty factors take forty rows: they scroll, the level and the forecast stay in sight.
+    auto* entries = new QWidget;
+    CaseLayout = new QFormLayout(entries);
+    // A number needs no more width than an entry offers by itself.
+    CaseLayout->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    CaseArea = new QScrollArea;
+    CaseArea->setObjectName("CaseArea");
+    CaseArea->setWidget(entries);
+    CaseArea->setWidgetResizable(true);
+    CaseArea->setFrameShape(QFrame::NoFrame);
+
+    LevelEdit = new QDoubleSpinBox;
+    LevelEdit->setObjectName("LevelEdit");
+    LevelEdit->setRange(50.0, 99.9);
+    LevelEdit->setDecimals(1);
+    LevelEdit->setValue(95.0);
+    LevelEdit->setSuffix(QStringLiteral(" %"));
+    connect(LevelEdit, &QDoubleSpinBox::valueChanged, this, [this] { CaseChanged(); });
+    ForecastLabel = new QLabel;
+    ForecastLabel->setObjectName("ForecastLabel");
+    ForecastLabel->setWordWrap(true);
+    ForecastLabel->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Preferred);
+    ForecastLabel->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    auto* levelRows = new QFormLayout;
+    // The level at its own width; the forecast, or why there is none, as wide as there is room.
+    levelRows->setFieldGrowthPolicy(QFormLayout::ExpandingFieldsGrow);
+    levelRows->addRow(QStringLiteral("置信水平"), LevelEdit);
+    levelRows->addRow(QStringLiteral("预报值"), ForecastLabel);
+
+    auto* layout = new QVBoxLayout(box);
+    layout->addWidget(CaseArea, 1);
+    layout->addLayout(levelRows);
+    return box;
 }
 
 void TSkillForm::Check(const TSkillRequest& request)
 {
-    TSkillOptions options;
-    options.Method = request.Method;
-    options.Fa = request.Fa;
-    options.Leave = LeaveEdit->value();
-    std::unique_ptr<TSkill> skill;
-    TSkillChartData chart;
-    {
-        const TBusy busy(FUi);
-        skill = std::make_unique<TSkill>(ComputeSkill(*request.Data, request.FactorNames, request.YName, options));
-        bool years = false;
-        chart.Axis = RecordAxis(*request.Data, request.FirstFieldName, years);
-        chart.AxisTitle = years ? request.FirstFieldName : "Record";
-    }
-    chart.YName = request.YName;
-    chart.Observed = skill->Observed;
-    chart.Fitted = skill->Fitted;
-    chart.Hindcast = skill->Validation.Hindcast;
-    chart.Leave = skill->Validation.Leave;
-    FRequest = request;
-    FSkill = std::move(skill);
-    FChartData = std::move(chart);
-    Fill();
+    Compute(request);
     show();
     raise();
     activateWindow();
 }
 
+void TSkillForm::TableChanged(bool open)
+{
+    FRequest = {};
+    Clear(open ? QStringLiteral("数据表已更换，请重新检验") : QStringLiteral("数据表已关闭，检验结果已清除"));
+}
+
+void TSkillForm::Compute(const TSkillRequest& request)
+{
+    FRequest = request;
+    {
+        // K cannot leave fewer than three records to fit; a larger one is never offered.
+        const QSignalBlocker quiet(LeaveEdit);
+        LeaveEdit->SetLargest(request.Data->RecordCount() - 3);
+    }
+    TSkillOptions options;
+    options.Method = request.Method;
+    options.Fa = request.Fa;
+    options.Leave = LeaveEdit->value();
+    try {
+        const TBusy busy(FUi);
+        FSkill = std::make_unique<TSkill>(ComputeSkill(*request.Data, request.FactorNames, request.YName, options));
+        FChartData = {};
+        FChartData.Axis = RecordAxis(*request.Data, request.FirstFieldName, FChartData.Years);
+    } catch (const std::exception& e) {
+        Clear(QStringLiteral("计算失败：") + QString::fromStdString(e.what()));
+        throw;
+    }
+    FChartData.YName = request.YName;
+    FChartData.Observed = FSkill->Observed;
+    FChartData.Fitted = FSkill->Fitted;
+    FChartData.Hindcast = FSkill->Validation.Hindcast;
+    FChartData.Leave = FSkill->Validation.Leave;
+    StatusLabel->hide();
+    Fill();
+}
+
 void TSkillForm::Recompute()
 {
-    if (!FSkill || !FRequest.Data || LeaveEdit->value() == FSkill->Validation.Leave) return;
+    if (!FRequest.Data) return;
     try {
-        Check(FRequest);
-    } catch (const std::exception& e) {
-        LeaveEdit->setValue(FSkill->Validation.Leave);
-        FUi.ShowError(e.what());
+        Compute(TSkillRequest(FRequest));
+    } catch (const std::exception&) {
+        // The window says why: a box on top of it for every step of K would be in the way.
     }
+}
+
+void TSkillForm::Clear(const QString& reason)
+{
+    FSkill.reset();
+    FChartData = {};
+    EquationView->SetText({});
+    EquationView->hide();  // the reason takes its place
+    for (QTableWidget* table : {FigureTable, CoefficientTable, StepTable}) table->setRowCount(0);
+    ShowChart(SeriesView, std::make_unique<QChart>(), font());
+    ShowChart(ScatterView, std::make_unique<QChart>(), font());
+    FillCaseEntry();
+    ForecastLabel->clear();
+    SavePictureButton->setEnabled(false);
+    LeaveEdit->setEnabled(FRequest.Data != nullptr);
+    StatusLabel->setText(reason);
+    StatusLabel->setToolTip(reason);
+    StatusLabel->show();
 }
 
 void TSkillForm::Fill()
 {
-    EquationLabel->setText(QString::fromStdString(FSkill->Equation.Text()));
+    std::vector<std::string> factors;
+    for (const TCoefficient& c : FSkill->Equation.Coefficients()) factors.push_back(c.Name);
+    EquationView->SetText(TermsApart(FSkill->Equation.Text(), factors));
+    EquationView->show();
     FillCoefficients();
     FillSteps();
     FillFigures();
     FillCharts();
     FillCaseEntry();
+    SavePictureButton->setEnabled(true);
+    LeaveEdit->setEnabled(true);
 }
 
 void TSkillForm::FillCoefficients()
@@ -249,6 +358,8 @@ void TSkillForm::FillSteps()
                 Number(s.F), Number(s.Q)});
     }
     StepTable->resizeColumnsToContents();
+    // The full method takes every factor at once: it has no path to show.
+    Tables->setTabEnabled(Tables->indexOf(StepTable), !e.Steps().empty());
 }
 
 void TSkillForm::FillFigures()
@@ -276,32 +387,26 @@ void TSkillForm::FillFigures()
 
 void TSkillForm::FillCharts()
 {
-    while (QLayoutItem* item = FChartLayout->takeAt(0)) {
-        delete item->widget();
-        delete item;
-    }
-    auto addChart = [this](std::unique_ptr<QChart> chart) {
-        auto* view = new QChartView(chart.release(), Charts);  // the view owns its chart
-        view->setRenderHint(QPainter::Antialiasing);
-        view->setMinimumHeight(220);
-        FChartLayout->addWidget(view);
-    };
-    addChart(MakeHindcastSeriesChart(FChartData));
-    addChart(MakeHindcastScatterChart(FChartData));
+    ShowChart(SeriesView, MakeHindcastSeriesChart(FChartData), font());
+    ShowChart(ScatterView, MakeHindcastScatterChart(FChartData), font());
 }
 
 void TSkillForm::FillCaseEntry()
 {
     while (CaseLayout->rowCount() > 0) CaseLayout->removeRow(0);
     CaseEdits.clear();
+    if (!FSkill) return;
     for (const TCoefficient& c : FSkill->Equation.Coefficients()) {
-        auto* edit = new QLineEdit;
+        auto* edit = new QLineEdit(FCaseTexts[FieldNameKey(c.Name)]);
         edit->setObjectName(QString::fromStdString("Case_" + c.Name));
         auto* validator = new QDoubleValidator(edit);
         validator->setLocale(QLocale::c());  // "." as the decimal point, as everywhere in the program
         edit->setValidator(validator);
         edit->setAlignment(Qt::AlignRight);
-        connect(edit, &QLineEdit::textChanged, this, [this] { CaseChanged(); });
+        connect(edit, &QLineEdit::textChanged, this, [this, key = FieldNameKey(c.Name)](const QString& text) {
+            FCaseTexts[key] = text;
+            CaseChanged();
+        });
         CaseLayout->addRow(QString::fromStdString(c.Name), edit);
         CaseEdits.push_back(edit);
     }

@@ -3,9 +3,11 @@
 // coefficients with their errors and tests, the stepwise path), how well it forecasts records
 // it was not fitted on (cross-validated, the selection repeated in every fold), both charts,
 // and the forecast of a new case with its interval. Not modal: it stays open beside the main
-// window and is refilled by the next check.
+// window and is refilled by the next check. It never shows figures of another table than the
+// one open, nor of a computation that failed: it is emptied then, with a line saying why.
 
 #include <QWidget>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,16 +17,21 @@
 #include "statistics/DataSet.h"
 #include "statistics/Skill.h"
 
+class QChartView;
 class QDoubleSpinBox;
+class QFormLayout;
 class QLabel;
 class QLineEdit;
 class QPushButton;
-class QSpinBox;
+class QScrollArea;
+class QSplitter;
+class QTabWidget;
 class QTableWidget;
-class QVBoxLayout;
-class QFormLayout;
 
 namespace quorlin {
+
+class TEquationView;
+class TOddSpinBox;
 
 // What the check is asked for: the records and the main window's choice.
 struct TSkillRequest {
@@ -43,16 +50,24 @@ public:
     explicit TSkillForm(TUserInterface& ui, QWidget* parent = nullptr);
     ~TSkillForm() override;
 
-    // Computes the check for the request and shows it; errors go to the caller, and the window
-    // keeps what it showed before.
+    // Computes the check for the request and shows it. A failure empties the window, says why
+    // in it, and goes on to the caller.
     void Check(const TSkillRequest& request);
+    // The table the check was computed from is gone: another one was opened in its place
+    // (open) or none is open. The window is emptied and K computes nothing until the next check.
+    void TableChanged(bool open);
 
-    QLabel* EquationLabel;
+    QLabel* StatusLabel;  // why the window is empty; hidden while it shows a check
+    TEquationView* EquationView;
+    QTabWidget* Tables;
     QTableWidget* CoefficientTable;
     QTableWidget* StepTable;
     QTableWidget* FigureTable;
-    QSpinBox* LeaveEdit;
-    QWidget* Charts;
+    TOddSpinBox* LeaveEdit;
+    QSplitter* Charts;
+    QChartView* SeriesView;
+    QChartView* ScatterView;
+    QScrollArea* CaseArea;
     QFormLayout* CaseLayout;
     std::vector<QLineEdit*> CaseEdits;  // one per factor of the final equation, in its order
     QDoubleSpinBox* LevelEdit;
@@ -67,7 +82,12 @@ public:
 
 private:
     void Build();
+    QWidget* BuildTables();
+    QWidget* BuildCharts();
+    QWidget* BuildCaseEntry();
+    void Compute(const TSkillRequest& request);
     void Recompute();
+    void Clear(const QString& reason);
     void Fill();
     void FillCoefficients();
     void FillSteps();
@@ -76,10 +96,12 @@ private:
     void FillCaseEntry();
 
     TUserInterface& FUi;
-    TSkillRequest FRequest;
+    TSkillRequest FRequest;  // Data is null once the table is gone
     std::unique_ptr<TSkill> FSkill;
     TSkillChartData FChartData;
-    QVBoxLayout* FChartLayout = nullptr;
+    // What the user typed for each factor (by FieldNameKey), kept for the next equation that
+    // has the factor: a new K or a new choice of factors does not make the case another.
+    std::map<std::string, QString> FCaseTexts;
 };
 
 }  // namespace quorlin
