@@ -15,8 +15,11 @@
 //  4. The file at the path is at every moment either the old file or the new one, whole: the new
 //     one is written beside it, synced, and renamed over it, keeping owner, group and mode. A
 //     file whose owner could not be kept, or that has other names (hard links), is not replaced.
-//  5. Another program's change wins. The file as read is compared with the file as it is on disk
-//     right before the rename and again after it; when another program wrote into it, its
+//  5. Another program's change wins. No change is made while another program holds the file
+//     open for writing (looked for before the change and again right before the rename): one
+//     that edits in place without a lock would write into the old file after the rename. The
+//     file as read is compared with the file as it is on disk right before the rename and again
+//     after it, once no other program holds it any more; when another program wrote into it, its
 //     version is what stays at the path, and the change is reported as failed.
 //  6. A change counts as made only when the table, and every table its relationships carried it
 //     to, read back through a fresh reading process, hold exactly the records meant. Otherwise
@@ -40,13 +43,16 @@
 #include <deque>
 #include <optional>
 #include <set>
+#include <span>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 
 #include "../statistics/DataSet.h"
+#include "../support/FileDescriptor.h"
 #include "../support/FileWrite.h"
+#include "FileHolders.h"
 #include "Fingerprint.h"
 #include "Isolation.h"
 #include "WriteTurn.h"
@@ -91,7 +97,7 @@ decltype(auto) Guarded(const std::string& path, TStep&& step)
     }
 }
 
-std::string_view AsChars(const jet::TBytes& bytes)
+std::string_view AsChars(std::span<const std::uint8_t> bytes)
 {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
@@ -101,6 +107,8 @@ std::string_view AsChars(const jet::TBytes& bytes)
 
 // How long a writer waits for its turn (invariant 1).
 constexpr auto TurnWait = std::chrono::seconds(10);
+// How long a program that opened the file just before the rename may keep it open.
+constexpr auto OthersCloseWait = std::chrono::seconds(5);
 
 // Access's lock file beside the database, whatever the letter case of either name: the file
 // is open in Access while it exists.
@@ -418,51 +426,100 @@ std::vector<TMeant> Meant(const std::string& path, const jet::TChangePlan& plan,
 // ---------------------------------------------------------------------------------------------
 // Writing, reading back, putting back.
 
+// Raised when the file at the path is no longer what this writer expects there.
+class EChangedMeanwhile : public EProviderError {
+public:
+    using EProviderError::EProviderError;
+};
+
 [[noreturn]] void ChangedMeanwhile(const std::string& path, const std::string& what)
 {
-    Refuse("The database '" + path + "' was changed by another program meanwhile; refresh and try again." + what);
+    throw EChangedMeanwhile("The database '" + path + "' was changed by another program meanwhile; refresh and try again." +
+                            what);
 }
 
-// Replaces the file, holding the new one before it takes the name (invariants 1 and 4).
-void Replace(const std::string& path, const jet::TBytes& bytes, TWriteTurn& turn,
-             const std::function<void()>& beforeRename = {})
+// How a replacement meets another program holding the file at the path for writing.
+enum class TOthersWriting : std::uint8_t {
+    Refuse,  // a change: nothing has been written yet, so it is refused
+    Wait,    // putting a file back: it must go in, so it waits for them to close it
+};
+
+// Replaces the file at the path, which must hold expected and be open in no other program for
+// writing right before the rename, with bytes, holding the new file before it takes the name
+// (invariants 1, 4 and 5). Returns the file replaced, kept open so that a write another program
+// makes into it afterwards is seen.
+TFd ReplaceExpecting(const std::string& path, std::span<const std::uint8_t> bytes,
+                     std::span<const std::uint8_t> expected, TWriteTurn& turn,
+                     TOthersWriting others = TOthersWriting::Refuse)
 {
+    TFd replaced;
     TReplaceOptions options;
     options.Step = StepHook();
+    options.Judge = [&](const TTargetFile& target) {
+        if (target.Contents.Get() < 0) ChangedMeanwhile(path, "");
+        replaced.Reset(::fcntl(target.Contents.Get(), F_DUPFD_CLOEXEC, 0));
+    };
     options.BeforeRename = [&](int fd) {
-        if (beforeRename) beforeRename();
+        if (others == TOthersWriting::Wait) AwaitWritersClosing(replaced.Get(), OthersCloseWait);
+        RefuseWhileWritersHold(path, replaced.Get());
+        if (!FileHolds(replaced.Get(), expected)) ChangedMeanwhile(path, "");
+        Step("checked");
         turn.Hold(fd);
     };
     try {
         ReplaceFileContents(path, AsChars(bytes), options);
     } catch (const EFileWriteError& e) {
+        if (e.Error() == EBUSY) ChangedMeanwhile(path, "");
         Refuse("The database file '" + path + "' cannot be written: " + e.what());
     }
+    return replaced;
+}
+
+// Whether the file just replaced still holds expected once no other program holds it for
+// writing: one that opened it in the instant before the rename writes into it afterwards.
+bool StayedAsExpected(int replaced, std::span<const std::uint8_t> expected)
+{
+    return AwaitWritersClosing(replaced, OthersCloseWait) && FileHolds(replaced, expected);
+}
+
+// Another program wrote into the file just replaced: its version takes the place of the one
+// written, which must still be as written (and, should that program write late again, once
+// more). Always raises.
+[[noreturn]] void KeepTheirs(const std::string& path, int theirs, std::span<const std::uint8_t> written,
+                             TWriteTurn& turn, int depth = 0)
+{
+    constexpr int MostRounds = 4;
+    const std::vector<std::uint8_t> version = ReadWhole(theirs);
+    const TFd replaced = ReplaceExpecting(path, version, written, turn, TOthersWriting::Wait);
+    if (!StayedAsExpected(replaced.Get(), written) && depth < MostRounds)
+        KeepTheirs(path, replaced.Get(), version, turn, depth + 1);
+    const std::vector<TFileHolder> holders = WritersHolding(theirs);
+    if (!holders.empty()) Refuse(HeldOpenText(path, holders) + " The change was taken back.");
+    ChangedMeanwhile(path, " The other program's version was kept.");
 }
 
 // Invariant 5: the change goes in only over the file as it was read, and a write into that file
 // during the rename is kept instead of the change.
 void WriteChange(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn)
 {
-    Replace(path, image.Bytes(), turn, [&] {
-        if (!FileHolds(turn.File(), image.Loaded())) ChangedMeanwhile(path, "");
-    });
-    if (FileHolds(turn.File(), image.Loaded())) return;
-    Replace(path, ReadWhole(turn.File()), turn);
-    ChangedMeanwhile(path, " The other program's version was kept.");
+    const TFd old = ReplaceExpecting(path, image.Bytes(), image.Loaded(), turn);
+    if (StayedAsExpected(old.Get(), image.Loaded())) return;
+    KeepTheirs(path, old.Get(), image.Bytes(), turn);
 }
 
 // Invariant 6: the old file is put back only over what this writer wrote.
 [[noreturn]] void PutBack(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn,
                           const std::string& failure)
 {
-    if (!FileAtPathHolds(path, image.Bytes()))
-        ChangedMeanwhile(path, " (" + failure + " The file was left as the other program made it.)");
+    TFd written;
     try {
-        ReplaceFileContents(path, AsChars(image.Loaded()), TReplaceOptions{{}, [&](int fd) { turn.Hold(fd); }, {}});
-    } catch (const EFileWriteError& restore) {
+        written = ReplaceExpecting(path, image.Loaded(), image.Bytes(), turn, TOthersWriting::Wait);
+    } catch (const EChangedMeanwhile&) {
+        ChangedMeanwhile(path, " (" + failure + " The file was left as the other program made it.)");
+    } catch (const EProviderError& restore) {
         throw EProviderError(failure + " The previous file could not be put back: " + restore.what());
     }
+    if (!StayedAsExpected(written.Get(), image.Bytes())) KeepTheirs(path, written.Get(), image.Loaded(), turn);
     throw EProviderError(failure + " The file was put back as it was before the change.");
 }
 
@@ -530,6 +587,7 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
                              const TTableData* readEarlier, TEarlierRecords use)
 {
     TWriteTurn turn(path, TurnWait);
+    RefuseWhileWritersHold(path, turn.File());
     RemoveStaleTemporaries(path);
     jet::TPageImage image = LoadForWriting(path, &turn);
     const jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, table); });

@@ -59,8 +59,9 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
 // nothing when it reaches none or when the delete would be refused (the delete then says why).
 std::vector<std::string> DeleteEffects(const std::string& path, const std::string& table, std::int32_t record);
 
-// For tests: called at each step of a write ("built", "temporary", "synced", "renamed",
-// "verified"); throwing from it stops the write there.
+// For tests: called at each step of a write ("built", "temporary", "synced", "checked" (no other
+// program holds the file, nor changed it), "renamed", "verified"); throwing from it stops the
+// write there.
 void SetWriteStepHook(std::function<void(std::string_view step)> hook);
 
 }  // namespace quorlin

@@ -30,6 +30,30 @@ bool IsAtPath(int fd, const std::string& path)
            held.st_ino == named.st_ino;
 }
 
+// An exclusive lock of the whole file, owned by the open file rather than the process, so that
+// the descriptors of one writer never undo each other's lock.
+bool LockWhole(int fd)
+{
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    return ::fcntl(fd, F_OFD_SETLK, &whole) == 0;
+}
+
+// The fcntl lock needs the file open for writing; a file this user may not write is refused
+// later with its own reason, and only the flock is taken on it.
+bool LockForCooperatingPrograms(const std::string& path, std::vector<int>& files)
+{
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) return errno == EACCES || errno == EROFS;
+    if (!LockWhole(fd)) {
+        ::close(fd);
+        return false;
+    }
+    files.push_back(fd);
+    return true;
+}
+
 }  // namespace
 
 TWriteTurn::TWriteTurn(const std::string& path, std::chrono::milliseconds wait)
@@ -38,16 +62,20 @@ TWriteTurn::TWriteTurn(const std::string& path, std::chrono::milliseconds wait)
     for (;;) {
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) throw EProviderError("Could not find file '" + path + "'.");
+        int error = EWOULDBLOCK;
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
-            if (IsAtPath(fd, path)) {
-                FFiles.push_back(fd);
-                return;
+            if (!IsAtPath(fd, path)) {
+                ::close(fd);  // replaced while we waited: the turn is taken on the new file
+                continue;
             }
-            ::close(fd);  // replaced while we waited: the turn is taken on the new file
-            continue;
+            FFiles.push_back(fd);
+            if (LockForCooperatingPrograms(path, FFiles)) return;
+            for (int held : FFiles) ::close(held);
+            FFiles.clear();
+        } else {
+            error = errno;
+            ::close(fd);
         }
-        const int error = errno;
-        ::close(fd);
         if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline)
             throw EProviderError("The database '" + path + "' is being changed by another writer; try again in a moment.");
         std::this_thread::sleep_for(RetryPause);
@@ -62,7 +90,7 @@ TWriteTurn::~TWriteTurn()
 void TWriteTurn::Hold(int fd)
 {
     const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (held < 0 || ::flock(held, LOCK_EX | LOCK_NB) != 0) {
+    if (held < 0 || ::flock(held, LOCK_EX | LOCK_NB) != 0 || !LockWhole(held)) {
         if (held >= 0) ::close(held);
         throw EProviderError("The new database file cannot be locked; nothing was changed.");
     }

@@ -1,7 +1,9 @@
 #pragma once
 // Writers of one database file take turns: a writer holds the file's advisory lock from before
 // it reads the file until it has read its change back, and whichever file is at the path
-// meanwhile, the one it read or the one it wrote, is locked by it.
+// meanwhile, the one it read or the one it wrote, is locked by it. Two kinds of lock: flock, which
+// our own writers take, and an exclusive whole-file fcntl lock of the open file (OFD), which
+// other programs that lock by fcntl respect.
 
 #include <chrono>
 #include <cstdint>
