@@ -8,10 +8,9 @@ TOddSpinBox::TOddSpinBox(QWidget* parent) : QSpinBox(parent)
 {
     setRange(1, 99);
     setSingleStep(2);
-    // Arrows, keys and the wheel recompute at once, typing only once the count is committed:
-    // typing "15" must not compute the check for 1 on the way, which for a long table would
-    // keep the user waiting for a figure never asked for.
-    setKeyboardTracking(false);
+    // Every count the box holds is computed at once, typed or stepped: a typed even count is not
+    // yet a count (the validator holds it back) until it is committed and raised to the odd one.
+    setKeyboardTracking(true);
     setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
 }
 

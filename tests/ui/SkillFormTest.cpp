@@ -493,7 +493,7 @@ TEST_F(SkillCheck, AFailedComputationEmptiesTheCheckAndSaysWhy)
 
 // The arrows, a click or a key, recompute at once; a typed count once it is committed, not at
 // each digit on the way.
-TEST_F(SkillCheck, KRecomputesAtEachStepAndATypedKOnceCommitted)
+TEST_F(SkillCheck, KRecomputesOnEveryChangeOfItsValue)
 {
     ChooseElNino(0);
     Form.Button7->click();
@@ -504,11 +504,17 @@ TEST_F(SkillCheck, KRecomputesAtEachStepAndATypedKOnceCommitted)
     EXPECT_EQ(w.Shown()->Validation.Leave, 5);
     EXPECT_EQ(w.LeaveEdit->value(), 5);
 
+    // Each count typed is computed as it stands; an even one waits until it is committed.
     TypeInto(w.LeaveEdit, "1");
-    EXPECT_EQ(w.Shown()->Validation.Leave, 5);
+    EXPECT_EQ(w.Shown()->Validation.Leave, 1);
     QTest::keyClicks(w.LeaveEdit, "5");
-    EXPECT_EQ(w.Shown()->Validation.Leave, 5);
+    EXPECT_EQ(w.Shown()->Validation.Leave, 15);
+    TypeInto(w.LeaveEdit, "2");
+    EXPECT_EQ(w.Shown()->Validation.Leave, 15);
     QTest::keyClick(w.LeaveEdit, Qt::Key_Return);
+    EXPECT_EQ(w.Shown()->Validation.Leave, 3);
+    QTest::keyClick(w.LeaveEdit, Qt::Key_Backspace);
+    QTest::keyClicks(w.LeaveEdit, "15");
     EXPECT_EQ(w.Shown()->Validation.Leave, 15);
     EXPECT_THAT(w.SeriesView->chart()->series().back()->name().toStdString(), ::testing::HasSubstr("15"));
     Close();
