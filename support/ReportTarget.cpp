@@ -10,6 +10,7 @@
 
 #include "AsciiText.h"
 #include "FileWrite.h"
+#include "Messages.h"
 
 namespace quorlin {
 
@@ -24,16 +25,16 @@ constexpr std::size_t SignatureEnd = SignatureOffset + JetSignature.size();
 
 [[noreturn]] void Refuse(const std::string& path, const std::string& reason)
 {
-    throw EReportTargetRefused("The report cannot be written to '" + path + "': " + reason);
+    throw EReportTargetRefused(Format(Tr("The report cannot be written to '%1$s': %2$s"), path, reason));
 }
 
 std::string KindOf(mode_t mode)
 {
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "an unknown kind of file";
+    if (S_ISFIFO(mode)) return Tr("a FIFO");
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return Tr("a device");
+    if (S_ISDIR(mode)) return Tr("a folder");
+    if (S_ISSOCK(mode)) return Tr("a socket");
+    return Tr("an unknown kind of file");
 }
 
 // The file was seen to be regular, but another program may have put something else there since:
@@ -80,11 +81,11 @@ void CheckReportTarget(const std::string& path, const std::string& sourcePath)
     const std::string target = FileToReplace(path).string();
     struct stat existing {};
     const bool exists = ::stat(target.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) Refuse(path, "it is not a regular file (" + KindOf(existing.st_mode) + ")");
-    if (exists && SameFile(existing, sourcePath)) Refuse(path, "it is the source being read");
+    if (exists && !S_ISREG(existing.st_mode)) Refuse(path, Format(Tr("it is not a regular file (%1$s)"), KindOf(existing.st_mode)));
+    if (exists && SameFile(existing, sourcePath)) Refuse(path, Tr("it is the source being read"));
     // A file that cannot be read passes here; only a regular file is opened at all.
     if (HasAccessExtension(target) || (exists && HasAccessSignature(FirstBytes(target, SignatureEnd))))
-        Refuse(path, "it is an Access database");
+        Refuse(path, Tr("it is an Access database"));
 }
 
 }  // namespace quorlin
