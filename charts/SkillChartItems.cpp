@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../support/Messages.h"
+
 namespace quorlin {
 
 namespace {
@@ -73,7 +75,7 @@ void Attach(QChart& chart, QAbstractSeries* series, QValueAxis* x, QValueAxis* y
 std::unique_ptr<QChart> MakeHindcastSeriesChart(const TSkillChartData& data)
 {
     auto chart = std::make_unique<QChart>();
-    chart->setTitle(Text(data.YName) + QStringLiteral(": observed, fitted and cross-validated"));
+    chart->setTitle(Text(Format(Tr("%1$s: observed, fitted and cross-validated"), data.YName)));
     auto* x = Axis(Text(data.AxisTitle), PaddedRange({&data.Axis}), false);
     auto* y = Axis(Text(data.YName), PaddedRange({&data.Observed, &data.Fitted, &data.Hindcast}));
     x->setTickType(QValueAxis::TicksDynamic);
@@ -82,10 +84,10 @@ std::unique_ptr<QChart> MakeHindcastSeriesChart(const TSkillChartData& data)
     x->setLabelFormat("%.0f");
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
-    Attach(*chart, Line(QStringLiteral("observed"), data.Axis, data.Observed, QColor(0x20, 0x20, 0x20), Qt::SolidLine), x, y);
-    Attach(*chart, Line(QStringLiteral("fitted"), data.Axis, data.Fitted, QColor(0x1f, 0x77, 0xb4), Qt::DashLine), x, y);
-    const QString hindcast = data.Leave == 1 ? QStringLiteral("hindcast (leave one out)")
-                                             : QStringLiteral("hindcast (leave %1 out)").arg(data.Leave);
+    Attach(*chart, Line(Text(Tr("observed")), data.Axis, data.Observed, QColor(0x20, 0x20, 0x20), Qt::SolidLine), x, y);
+    Attach(*chart, Line(Text(Tr("fitted")), data.Axis, data.Fitted, QColor(0x1f, 0x77, 0xb4), Qt::DashLine), x, y);
+    const QString hindcast = Text(data.Leave == 1 ? std::string(Tr("hindcast (leave one out)"))
+                                                  : Format(Tr("hindcast (leave %1$s out)"), data.Leave));
     Attach(*chart, Line(hindcast, data.Axis, data.Hindcast, QColor(0xd6, 0x27, 0x28), Qt::SolidLine), x, y);
     chart->legend()->setAlignment(Qt::AlignBottom);
     return chart;
@@ -94,18 +96,18 @@ std::unique_ptr<QChart> MakeHindcastSeriesChart(const TSkillChartData& data)
 std::unique_ptr<QChart> MakeHindcastScatterChart(const TSkillChartData& data)
 {
     auto chart = std::make_unique<QChart>();
-    chart->setTitle(QStringLiteral("hindcast against observed"));
+    chart->setTitle(Text(Tr("hindcast against observed")));
     const auto range = PaddedRange({&data.Observed, &data.Hindcast});
-    auto* x = Axis(QStringLiteral("observed ") + Text(data.YName), range);
-    auto* y = Axis(QStringLiteral("hindcast ") + Text(data.YName), range);
+    auto* x = Axis(Text(Format(Tr("observed %1$s"), data.YName)), range);
+    auto* y = Axis(Text(Format(Tr("hindcast %1$s"), data.YName)), range);
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
 
-    auto* equal = Line(QStringLiteral("hindcast = observed"), {range.first, range.second}, {range.first, range.second},
+    auto* equal = Line(Text(Tr("hindcast = observed")), {range.first, range.second}, {range.first, range.second},
                        QColor(0x80, 0x80, 0x80), Qt::DotLine);
     Attach(*chart, equal, x, y);
     auto* points = new QScatterSeries;
-    points->setName(QStringLiteral("records"));
+    points->setName(Text(Tr("records")));
     points->setMarkerSize(8.0);
     points->setColor(QColor(0xd6, 0x27, 0x28));
     points->setBorderColor(QColor(0xd6, 0x27, 0x28));

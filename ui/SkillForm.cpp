@@ -20,6 +20,7 @@
 #include "charts/SkillChartItems.h"
 #include "data/CustomerData.h"
 #include "data/windows/QtUserInterface.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 
@@ -174,7 +175,7 @@ void TSkillForm::Check(const TSkillRequest& request)
         skill = std::make_unique<TSkill>(ComputeSkill(*request.Data, request.FactorNames, request.YName, options));
         bool years = false;
         chart.Axis = RecordAxis(*request.Data, request.FirstFieldName, years);
-        chart.AxisTitle = years ? request.FirstFieldName : "Record";
+        chart.AxisTitle = years ? request.FirstFieldName : Tr("Record");
     }
     chart.YName = request.YName;
     chart.Observed = skill->Observed;
