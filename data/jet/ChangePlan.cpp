@@ -51,8 +51,8 @@ bool Comparable(const TTableDef& a, const TRealIndex& ia, const TTableDef& b, co
 [[noreturn]] void Incomparable(const TTableDef& a, const TReference& ref, const TTableDef& b)
 {
     Refused(quorlin::Format(Tr("The table '%1$s' takes part in a relationship ('%2$s') with the table '%3$s' whose fields this "
-                      "program cannot compare; the table is read-only here."),
-                   a.Name, ref.Name, b.Name));
+                               "program cannot compare; the table is read-only here."),
+                            a.Name, ref.Name, b.Name));
 }
 
 TFieldValues Nulls(const TTableDef& def, const TRealIndex& index)
@@ -93,7 +93,7 @@ std::size_t TChangePlan::TableAt(const TPages& pages, std::uint32_t page)
     TTableDef def = ReadTableDef(pages, page, entry->Name, 0);
     if (const std::string why = WriteRefusalOf(def, pages.Format()); !why.empty())
         Refused(quorlin::Format(Tr("%1$s The table '%2$s' is related to it, so it is read-only here too."), why,
-                       FTables.front().Def.Name));
+                                FTables.front().Def.Name));
     FTables.push_back({std::move(def), {}});
     FLinks.emplace_back();
     FRows.emplace_back();
@@ -210,7 +210,7 @@ void TChangePlan::Run(TOperation first)
     for (std::size_t done = 0; !pending.empty(); ++done) {
         if (done == MaxOperations)
             Refused(quorlin::Format(Tr("The change to the table '%1$s' cascades through its relationships without end."),
-                           FTables.front().Def.Name));
+                                    FTables.front().Def.Name));
         const TOperation op = std::move(pending.back());
         pending.pop_back();
         if (!FLinks[op.Table].empty() && op.Record >= Rows(op.Table).size())
@@ -291,8 +291,8 @@ void TChangePlan::Check()
             if (link.Referred || AllNull(FTables[table].Def.Indexes[link.Index], Fields(table, record))) continue;
             if (Find(link.Other, link.OtherIndex, Key(table, link.Index, record)).empty())
                 Refused(quorlin::Format(Tr("You cannot add or change a record because a related record is required in table "
-                                  "'%1$s'."),
-                               FTables[link.Other].Def.Name));
+                                           "'%1$s'."),
+                                        FTables[link.Other].Def.Name));
         }
     }
     for (const TVacated& v : FVacated) {
@@ -300,7 +300,7 @@ void TChangePlan::Check()
         if (!Find(v.Table, link.Index, v.Key).empty()) continue;  // another record holds the key now
         if (!Find(link.Other, link.OtherIndex, v.Key).empty())
             Refused(quorlin::Format(Tr("The record cannot be deleted or changed because table '%1$s' includes related records."),
-                           FTables[link.Other].Def.Name));
+                                    FTables[link.Other].Def.Name));
     }
 }
 

@@ -68,8 +68,8 @@ void AppendText(TBytes& key, const TTableDef& def, const TRealIndex& index, cons
     }
     if (!problem.empty())
         Refused(quorlin::Format(Tr("The text '%1$s' of the field '%2$s' cannot be kept in the index '%3$s' of the table '%4$s': "
-                          "%5$s."),
-                       DecodeText(data, Jet4Format(), 0), col.Name, index.Name, def.Name, problem));
+                                   "%5$s."),
+                                DecodeText(data, Jet4Format(), 0), col.Name, index.Name, def.Name, problem));
     key.insert(key.end(), text.Bytes.begin(), text.Bytes.end());
 }
 
@@ -118,7 +118,7 @@ std::vector<TIndexEntry> SortedEntries(const TTableDef& def, const TRealIndex& i
         // A node entry adds a child pointer; both must fit on a page.
         if (e.Bytes.size() + L::ChildPointer > room)
             Refused(quorlin::Format(Tr("A key of the index '%1$s' of the table '%2$s' would be too long for an index page."),
-                           index.Name, def.Name));
+                                    index.Name, def.Name));
         entries.push_back(std::move(e));
     }
     std::sort(entries.begin(), entries.end(), [](const TIndexEntry& a, const TIndexEntry& b) { return a.Bytes < b.Bytes; });
@@ -132,7 +132,7 @@ void CheckUnique(const TTableDef& def, const TRealIndex& index, const std::vecto
         const bool nullKey = entries[i - 1].AnyNull || entries[i].AnyNull;
         if (!nullKey && SameKey(entries[i - 1].Bytes, entries[i].Bytes))
             Refused(quorlin::Format(Tr("The change would create a duplicate value in the index '%1$s' of the table '%2$s'."),
-                           index.Name, def.Name));
+                                    index.Name, def.Name));
     }
 }
 

@@ -74,8 +74,8 @@ void TLongValueWriter::Free(TView stored, const std::set<std::uint32_t>& sharedR
     if (first == 0) return;
     if (sharedRows.count(first))
         Refused(quorlin::Format(Tr("The value of the field '%1$s' is stored where another record's value is as well; this "
-                          "program cannot tell whether it may be freed."),
-                       field));
+                                   "program cannot tell whether it may be freed."),
+                                field));
     // Read whole from the file as loaded before any row of it is touched.
     std::set<std::uint32_t> pages;
     for (const TLongValuePart& part : LongValueParts(FImage.LoadedPages(), stored)) {

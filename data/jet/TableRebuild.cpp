@@ -32,7 +32,7 @@ std::vector<TRecordPlace> StoredPlaces(const TPageImage& image, const TTableDef&
     std::vector<TRecordPlace> places = RecordPlaces(image.LoadedPages(), def);
     if (places.size() != recordsRead)
         Refused(quorlin::Format(Tr("The table '%1$s' does not read the same way through every path; it cannot be changed safely."),
-                       def.Name));
+                                def.Name));
     return places;
 }
 
@@ -111,8 +111,8 @@ std::vector<TBytes> StoreLongValues(TLongValueWriter& writer, const TPageImage& 
         stored[c] = writer.Store(values[c]->Data);
         if (ReadLongValue(image.Pages(), stored[c]) != values[c]->Data)
             Refused(quorlin::Format(Tr("The value of the field '%1$s' could not be stored so that it reads back; nothing was "
-                              "written."),
-                           def.Columns[c].Name));
+                                       "written."),
+                                    def.Columns[c].Name));
     }
     return stored;
 }
@@ -137,7 +137,7 @@ void CheckChangedRecord(const TTableDef& def, const TFormat& format, const TRowF
         for (const TIndexColumn& ic : index.Columns)
             if (!fields.Present[ic.Column])
                 Refused(quorlin::Format(Tr("The field '%1$s' belongs to the primary key '%2$s' and cannot be empty."),
-                               def.Columns[ic.Column].Name, index.Name));
+                                        def.Columns[ic.Column].Name, index.Name));
     }
 }
 
@@ -316,7 +316,7 @@ void CheckRebuilt(const TPageImage& image, const TTableDef& def, std::size_t rec
     }
     if (!consistent)
         Refused(quorlin::Format(Tr("The change to the table '%1$s' could not be laid out consistently; nothing was written."),
-                       def.Name));
+                                def.Name));
 }
 
 }  // namespace
@@ -339,8 +339,8 @@ void AssignAutoNumbers(TTableDef& def, TFieldValues& values)
         const TColumnDef& col = def.Columns[c];
         if (col.AutoGuid())
             Refused(quorlin::Format(Tr("The table '%1$s' numbers its records with replication IDs, which this program cannot "
-                              "assign."),
-                           def.Name));
+                                       "assign."),
+                                    def.Name));
         if (!col.AutoLong()) continue;
         if (def.AutoNumber >= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
             Refused(quorlin::Format(Tr("The AutoNumber field '%1$s' has no values left."), col.Name));

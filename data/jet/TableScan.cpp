@@ -41,7 +41,7 @@ TRecordPlace FollowMoves(const TPages& pages, const TTableDef& def, TRowId heade
         const TRowId target = TRowId::Unpack(Get32(row.data()));
         if (pages.Type(target.Page) != TPageType::Data || DataPageOwner(pages, target.Page) != def.Page)
             Damaged(quorlin::Format(Tr("a record on page %1$s points to page %2$s, which is not the table's"), header.Page,
-                           target.Page));
+                                    target.Page));
         const auto slots = RowSlots(pages, target.Page);
         if (target.Row >= slots.size())
             Damaged(quorlin::Format(Tr("a record on page %1$s points to a row that does not exist"), header.Page));

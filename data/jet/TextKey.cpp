@@ -62,8 +62,8 @@ TTextKeyResult GeneralTextKey(std::u16string_view text)
             // Whether a ligature counts as one character or two in the positions is not known.
             if (ligature) {
                 result.Problem = quorlin::Format(Tr("it holds the character %1$s after the ligature %2$s, a combination whose key is "
-                                           "not known here"),
-                                        Shown(text, i), Shown(text, *ligature));
+                                                    "not known here"),
+                                                 Shown(text, i), Shown(text, *ligature));
                 return result;
             }
             if (K::PositionStart + K::PositionStep * weighted >= K::PositionFlag) {
@@ -95,10 +95,10 @@ std::string SortOrderProblem(const TColumnDef& column)
     const std::string order = quorlin::Format(Tr("locale %1$s, version %2$s"), column.SortOrder, column.SortVersion);
     if (column.SortOrder == K::GeneralLocale)
         return quorlin::Format(Tr("its sort order is the General sort order of Access 2010 and later (%1$s), whose keys this "
-                         "program cannot yet write"),
-                      order);
+                                  "program cannot yet write"),
+                               order);
     return quorlin::Format(Tr("its sort order (%1$s) is not the General one, whose keys are the only ones this program writes"),
-                  order);
+                           order);
 }
 
 }  // namespace quorlin::jet

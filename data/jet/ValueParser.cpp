@@ -87,7 +87,7 @@ std::optional<TWide> ScaledUnits(const TDecimalText& d, std::size_t scale)
 [[noreturn]] void OutOfRange(const TColumnDef& column, const std::string& text)
 {
     Refused(quorlin::Format(Tr("The value '%1$s' does not fit the field '%2$s' (%3$s)."), text, column.Name,
-                   ShownColumnTypeName(column.Type)));
+                            ShownColumnTypeName(column.Type)));
 }
 
 bool ParseBoolean(const TColumnDef& column, const std::string& text)
@@ -248,7 +248,7 @@ void StoreText(const TColumnDef& column, TParsedValue& v, const std::string& tex
     const std::size_t limit = column.Type == TColumnType::Memo ? MaxMemoUnits : column.Length / sizeof(char16_t);
     if (units.size() > limit)
         Refused(quorlin::Format(Tr("The text for the field '%1$s' is %2$s characters long; the field holds at most %3$s."),
-                       column.Name, units.size(), limit));
+                                column.Name, units.size(), limit));
     v.Kind = TCellKind::Text;
     v.Text = text;
     v.Data.resize(units.size() * sizeof(char16_t));
@@ -282,7 +282,7 @@ TParsedValue TValueParser::Parse(const std::optional<std::string>& input) const
     case TColumnType::Decimal: StoreDecimal(FColumn, v, text); break;
     default:
         Refused(quorlin::Format(Tr("The field '%1$s' is a %2$s field, which this program cannot change."), FColumn.Name,
-                       ShownColumnTypeName(FColumn.Type)));
+                                ShownColumnTypeName(FColumn.Type)));
     }
     return v;
 }

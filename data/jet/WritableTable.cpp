@@ -41,13 +41,13 @@ std::string IndexRefusal(const TTableDef& def, const TRealIndex& index)
             if (problem.empty() && !ic.Ascending) problem = Tr("the index sorts it descending, whose text keys are not known here");
             if (!problem.empty())
                 return quorlin::Format(Tr("The table '%1$s' has an index ('%2$s') on the text field '%3$s', which this program "
-                                 "cannot keep in order: %4$s; the table is read-only here."),
-                              def.Name, index.Name, col.Name, problem);
+                                          "cannot keep in order: %4$s; the table is read-only here."),
+                                       def.Name, index.Name, col.Name, problem);
         }
         if (!KeyableColumn(col))
             return quorlin::Format(Tr("The table '%1$s' has an index ('%2$s') on the %3$s field '%4$s', which this program cannot "
-                             "keep in order; the table is read-only here."),
-                          def.Name, index.Name, ShownColumnTypeName(col.Type), col.Name);
+                                      "keep in order; the table is read-only here."),
+                                   def.Name, index.Name, ShownColumnTypeName(col.Type), col.Name);
     }
     return {};
 }
@@ -70,8 +70,8 @@ std::string WriteRefusalOf(const TTableDef& def, const TFormat& format)
     for (const TColumnDef& col : def.Columns)
         if (col.Type == TColumnType::Complex)
             return quorlin::Format(Tr("The table '%1$s' has the field '%2$s', which holds attachments or several values each; "
-                             "this program does not keep those, so the table is read-only here."),
-                          def.Name, col.Name);
+                                      "this program does not keep those, so the table is read-only here."),
+                                   def.Name, col.Name);
     for (const TRealIndex& index : def.Indexes) {
         if (index.CountOffset + sizeof(std::uint32_t) > format.PageSize)
             Damaged(quorlin::Format(Tr("the key count of the index '%1$s' lies beyond the definition's first page"), index.Name));
