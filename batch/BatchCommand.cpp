@@ -13,6 +13,7 @@
 #include "../data/CustomerData.h"
 #include "../data/MdbWriter.h"
 #include "../support/AsciiText.h"
+#include "../support/Messages.h"
 #include "BatchSource.h"
 #include "JsonText.h"
 #include "SkillCommand.h"
@@ -96,7 +97,7 @@ int ComputeEquation(const TComputeOptions& options, std::ostream& out, std::ostr
     auto onRemoval = [&](std::int32_t factor, double v, double f) {
         const std::string& name = factors[static_cast<std::size_t>(factor)];
         removals.push_back({name, v, f});
-        err << "removed factor " << name << ": V=" << FormatGeneral(v) << " F=" << FormatGeneral(f) << '\n';
+        err << Format(Tr("removed factor %1$s: V=%2$s F=%3$s"), name, FormatGeneral(v), FormatGeneral(f)) << '\n';
     };
 
     TStatistics stats(p.Source->DataSet(), factors, p.Y, p.Fa, p.Method, onRemoval);
@@ -138,7 +139,7 @@ int Export(const std::string& source, const std::string& table, std::ostream& ou
         const TSource opened(source, table);
         opened.WriteCsvTo(out);
         out.flush();
-        if (!out) throw std::runtime_error("Cannot write the CSV text to standard output");
+        if (!out) throw std::runtime_error(Tr("Cannot write the CSV text to standard output"));
         return 0;
     } catch (const EUsage& e) {
         return Report(err, e);
@@ -151,7 +152,7 @@ int Export(const std::string& source, const std::string& table, std::ostream& ou
 int ListTables(const std::string& database, std::ostream& out, std::ostream& err)
 {
     try {
-        if (std::filesystem::is_directory(database)) throw EUsage("Cannot read '" + database + "': it is a folder");
+        if (std::filesystem::is_directory(database)) throw EUsage(Format(Tr("Cannot read '%1$s': it is a folder"), database));
         TCustomerData data;
         if (data.ConnectDatabase(database) != 1) throw EUsage(data.LastError());
         std::vector<std::string> names;
@@ -180,25 +181,25 @@ int EditRecords(TRecordChange::TKind kind, const TEditOptions& options, std::ost
         std::vector<std::pair<std::int32_t, std::string>> values;
         for (const auto& set : options.Sets) {
             const auto eq = set.find('=');
-            if (eq == std::string::npos) throw std::runtime_error("--set needs FIELD=VALUE, not '" + EchoedText(set) + "'");
+            if (eq == std::string::npos) throw std::runtime_error(Format(Tr("--set needs FIELD=VALUE, not '%1$s'"), EchoedText(set)));
             const std::int32_t field = query.FieldByName(ResolveField(source, set.substr(0, eq)));
             for (const auto& earlier : values)
-                if (earlier.first == field) throw std::runtime_error("Field '" + query.Field(field).Name + "' is set twice");
+                if (earlier.first == field) throw std::runtime_error(Format(Tr("Field '%1$s' is set twice"), query.Field(field).Name));
             values.emplace_back(field, set.substr(eq + 1));
         }
         if (kind == TRecordChange::TKind::Insert) {
             query.Append();
         } else {
             if (options.Record < 1 || options.Record > query.RecordCount())
-                throw std::runtime_error("The table '" + options.Table + "' has no record " + std::to_string(options.Record) +
-                                         " (it has " + std::to_string(query.RecordCount()) + ")");
+                throw std::runtime_error(Format(Tr("The table '%1$s' has no record %2$s (it has %3$s)"), options.Table,
+                                                options.Record, query.RecordCount()));
             query.First();
             query.MoveBy(options.Record - 1);
         }
         if (kind == TRecordChange::TKind::Delete) {
             const std::vector<std::string> effects = query.DeleteEffects();
             query.Delete();
-            for (const std::string& effect : effects) out << "Also: " << effect << '\n';
+            for (const std::string& effect : effects) out << Format(Tr("Also: %1$s"), effect) << '\n';
             return 0;
         }
         if (kind == TRecordChange::TKind::Update) query.Edit();

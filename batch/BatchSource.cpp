@@ -24,9 +24,9 @@ bool IsAccessDatabase(const std::string& path)
 
 TSource::TSource(const std::string& path, const std::string& table)
 {
-    if (std::filesystem::is_directory(path)) throw EUsage("Cannot read '" + path + "': it is a folder");
+    if (std::filesystem::is_directory(path)) throw EUsage(Format(Tr("Cannot read '%1$s': it is a folder"), path));
     if (!IsAccessDatabase(path)) {
-        if (!table.empty()) throw EUsage("--table applies to Access databases (.mdb, .accdb) only");
+        if (!table.empty()) throw EUsage(Tr("--table applies to Access databases (.mdb, .accdb) only"));
         try {
             FCsv = std::make_unique<TMemoryDataSet>(ReadCsvFile(path));
         } catch (const ECsvError& e) {
@@ -35,11 +35,11 @@ TSource::TSource(const std::string& path, const std::string& table)
         FNames = FCsv->FieldNames();
         return;
     }
-    if (table.empty()) throw EUsage("An Access database needs --table NAME");
+    if (table.empty()) throw EUsage(Tr("An Access database needs --table NAME"));
     FData = std::make_unique<TCustomerData>();
     FData->OpenTable(path, table);
     if (!FData->DataQuery.Active())
-        throw EUsage(FData->LastError().empty() ? "Cannot open table '" + table + "'" : FData->LastError());
+        throw EUsage(FData->LastError().empty() ? Format(Tr("Cannot open table '%1$s'"), table) : FData->LastError());
     FNames = FData->DataQuery.FieldNames();
 }
 
@@ -56,7 +56,7 @@ std::string ResolveField(const TSource& source, const std::string& name)
 {
     for (const auto& field : source.FieldNames())
         if (SameFieldName(field, name)) return field;
-    throw EUsage("Unknown field '" + EchoedText(name) + "'");
+    throw EUsage(Format(Tr("Unknown field '%1$s'"), EchoedText(name)));
 }
 
 std::vector<std::string> ResolveFactors(const TSource& table, const std::vector<std::string>& x, const std::string& y)
@@ -71,11 +71,11 @@ std::vector<std::string> ResolveFactors(const TSource& table, const std::vector<
             // As in the desktop program, the forecast element is never one of its own factors.
             if (name == y) continue;
             for (const auto& earlier : factors)
-                if (earlier == name) throw EUsage("Factor '" + name + "' is given twice");
+                if (earlier == name) throw EUsage(Format(Tr("Factor '%1$s' is given twice"), name));
             factors.push_back(name);
         }
     }
-    if (factors.empty()) throw EUsage("No factor to compute with: give --x FIELD, or a source with more fields");
+    if (factors.empty()) throw EUsage(Tr("No factor to compute with: give --x FIELD, or a source with more fields"));
     return factors;
 }
 

@@ -13,6 +13,7 @@
 
 #include "../data/CustomerData.h"
 #include "../statistics/MemoryDataSet.h"
+#include "../support/Messages.h"
 
 namespace quorlin {
 
@@ -34,7 +35,7 @@ public:
     TDataSet& DataSet() { return FCsv ? static_cast<TDataSet&>(*FCsv) : FData->DataQuery; }
     TMdbQuery& Query()
     {
-        if (!FData) throw EUsage("Records can be changed in Access databases only");
+        if (!FData) throw EUsage(Tr("Records can be changed in Access databases only"));
         return FData->DataQuery;
     }
     const std::vector<std::string>& FieldNames() const noexcept { return FNames; }

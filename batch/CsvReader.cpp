@@ -6,6 +6,8 @@
 #include <sstream>
 #include <vector>
 
+#include "../support/Messages.h"
+
 namespace quorlin {
 
 namespace {
@@ -52,7 +54,7 @@ private:
             const std::int64_t openedOn = FLine;
             ++FPos;
             for (;;) {
-                if (FPos >= FText.size()) Fail("a quoted cell is not closed", openedOn);
+                if (FPos >= FText.size()) Fail(Tr("a quoted cell is not closed"), openedOn);
                 const char c = FText[FPos++];
                 if (c == '"') {
                     if (FPos < FText.size() && FText[FPos] == '"') {
@@ -65,12 +67,12 @@ private:
                 if (c == '\n') ++FLine;
                 cell.Text.push_back(c);
             }
-            return EndOfCell("text after the closing quote of a cell");
+            return EndOfCell(Tr("text after the closing quote of a cell"));
         }
         while (FPos < FText.size()) {
             const char c = FText[FPos];
             if (c == ',' || c == '\n' || c == '\r') break;
-            if (c == '"') Fail("a quote inside an unquoted cell", FLine);
+            if (c == '"') Fail(Tr("a quote inside an unquoted cell"), FLine);
             cell.Text.push_back(c);
             ++FPos;
         }
@@ -114,13 +116,13 @@ TMemoryDataSet ParseCsv(std::string_view text, const std::string& sourceName)
     std::vector<TRawCell> raw;
     while (parser.NextRecord(raw) && IsBlankLine(raw)) {
     }
-    if (raw.empty()) throw ECsvError(sourceName + ": no header line naming the fields");
+    if (raw.empty()) throw ECsvError(Format(Tr("%1$s: no header line naming the fields"), sourceName));
 
     TMemoryDataSet table;
     for (auto& cell : raw) {
-        if (cell.Text.empty()) parser.Fail("a field has no name", parser.RecordLine());
+        if (cell.Text.empty()) parser.Fail(Tr("a field has no name"), parser.RecordLine());
         if (table.FindField(cell.Text) >= 0)
-            parser.Fail("the field name '" + EchoedText(cell.Text) + "' appears twice", parser.RecordLine());
+            parser.Fail(Format(Tr("the field name '%1$s' appears twice"), EchoedText(cell.Text)), parser.RecordLine());
         table.AddField(std::move(cell.Text));
     }
 
@@ -128,8 +130,7 @@ TMemoryDataSet ParseCsv(std::string_view text, const std::string& sourceName)
     while (parser.NextRecord(raw)) {
         if (IsBlankLine(raw)) continue;
         if (raw.size() != static_cast<std::size_t>(table.FieldCount()))
-            parser.Fail("a record has " + std::to_string(raw.size()) + " cells, the header names " +
-                            std::to_string(table.FieldCount()) + " fields",
+            parser.Fail(Format(Tr("a record has %1$s cells, the header names %2$s fields"), raw.size(), table.FieldCount()),
                         parser.RecordLine());
         cells.clear();
         for (auto& cell : raw) {
@@ -146,10 +147,10 @@ TMemoryDataSet ParseCsv(std::string_view text, const std::string& sourceName)
 TMemoryDataSet ReadCsvFile(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
-    if (!in) throw ECsvError("Cannot open '" + path + "': " + std::strerror(errno));
+    if (!in) throw ECsvError(Format(Tr("Cannot open '%1$s': %2$s"), path, std::strerror(errno)));
     std::ostringstream buffer;
     buffer << in.rdbuf();
-    if (in.bad()) throw ECsvError("Cannot read '" + path + "': " + std::strerror(errno));
+    if (in.bad()) throw ECsvError(Format(Tr("Cannot read '%1$s': %2$s"), path, std::strerror(errno)));
     return ParseCsv(buffer.str(), path);
 }
 

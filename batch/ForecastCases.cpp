@@ -3,6 +3,7 @@
 #include <optional>
 #include <variant>
 
+#include "../support/Messages.h"
 #include "CsvReader.h"
 
 namespace quorlin {
@@ -25,10 +26,10 @@ std::vector<double> CaseFromAssignments(const TSource& source, const std::vector
     std::vector<std::string> given;
     for (const auto& assignment : assignments) {
         const auto eq = assignment.find('=');
-        if (eq == std::string::npos) throw EUsage("--with needs FACTOR=VALUE, not '" + EchoedText(assignment) + "'");
+        if (eq == std::string::npos) throw EUsage(Format(Tr("--with needs FACTOR=VALUE, not '%1$s'"), EchoedText(assignment)));
         const std::string name = ResolveField(source, assignment.substr(0, eq));
         for (const auto& earlier : given)
-            if (earlier == name) throw EUsage("Factor '" + name + "' is given twice");
+            if (earlier == name) throw EUsage(Format(Tr("Factor '%1$s' is given twice"), name));
         given.push_back(name);
         const double v = NumberOf(assignment.substr(eq + 1), "--with " + name);
         for (std::size_t i = 0; i < factors.size(); ++i)
@@ -36,7 +37,8 @@ std::vector<double> CaseFromAssignments(const TSource& source, const std::vector
     }
     std::vector<double> result;
     for (std::size_t i = 0; i < factors.size(); ++i) {
-        if (!values[i]) throw EUsage("No value for factor '" + factors[i] + "' of the equation: give --with " + factors[i] + "=VALUE");
+        if (!values[i])
+            throw EUsage(Format(Tr("No value for factor '%1$s' of the equation: give --with %1$s=VALUE"), factors[i]));
         result.push_back(*values[i]);
     }
     return result;
@@ -53,17 +55,17 @@ std::vector<std::vector<double>> CasesFromCsv(const std::string& path, const std
     std::vector<std::int32_t> columns;
     for (const auto& factor : factors) {
         const std::int32_t field = table.FindField(factor);
-        if (field < 0) throw EUsage("'" + path + "' has no column for factor '" + factor + "' of the equation");
+        if (field < 0) throw EUsage(Format(Tr("'%1$s' has no column for factor '%2$s' of the equation"), path, factor));
         columns.push_back(field);
     }
-    if (table.RecordCount() == 0) throw EUsage("'" + path + "' holds no case to forecast");
+    if (table.RecordCount() == 0) throw EUsage(Format(Tr("'%1$s' holds no case to forecast"), path));
     std::vector<std::vector<double>> cases;
     for (std::int32_t k = 0; k < table.RecordCount(); ++k) {
         std::vector<double> values;
         for (std::size_t i = 0; i < factors.size(); ++i) {
-            const std::string where = "Case " + std::to_string(k + 1) + " of '" + path + "', factor '" + factors[i] + "'";
+            const std::string where = Format(Tr("Case %1$s of '%2$s', factor '%3$s'"), k + 1, path, factors[i]);
             const TCell cell = table.Cell(k, columns[i]);
-            if (std::holds_alternative<std::monostate>(cell)) throw EUsage(where + ": no value");
+            if (std::holds_alternative<std::monostate>(cell)) throw EUsage(Format(Tr("%1$s: no value"), where));
             if (const double* number = std::get_if<double>(&cell))
                 values.push_back(*number);
             else

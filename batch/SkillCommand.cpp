@@ -5,6 +5,7 @@
 #include "../numeric/FloatError.h"
 #include "../statistics/Skill.h"
 #include "../support/AsciiText.h"
+#include "../support/Messages.h"
 #include "../support/ReportTarget.h"
 #include "BatchSource.h"
 #include "ForecastCases.h"
@@ -39,10 +40,10 @@ void CheckPlotPath(const std::string& path)
 {
     if (path.empty()) return;
 #ifndef QUORLIN_HAVE_CHARTS
-    throw EUsage("--plot needs the charts, and this quorlin-batch was built without Qt (QUORLIN_DESKTOP=OFF)");
+    throw EUsage(Tr("--plot needs the charts, and this quorlin-batch was built without Qt (QUORLIN_DESKTOP=OFF)"));
 #endif
     if (!EndsWithIgnoringCase(path, ".svg") && !EndsWithIgnoringCase(path, ".png"))
-        throw EUsage("--plot writes a .svg or a .png file, not '" + EchoedText(path) + "'");
+        throw EUsage(Format(Tr("--plot writes a .svg or a .png file, not '%1$s'"), EchoedText(path)));
 }
 
 void SavePlot(const TSkill& skill, TSource& source, const std::string& path, const std::string& sourcePath)
@@ -65,7 +66,7 @@ double LevelPercent(const std::string& text)
 {
     double level = 0.0;
     if (!TryTextToFloat(text, level)) throw EUsage("--level: " + InvalidFloatMessage(text));
-    if (!(level > 0.0 && level < 100.0)) throw EUsage("--level is a percentage between 0 and 100, not " + text);
+    if (!(level > 0.0 && level < 100.0)) throw EUsage(Format(Tr("--level is a percentage between 0 and 100, not %1$s"), text));
     return level;
 }
 
@@ -120,7 +121,7 @@ int TSkillCommands::RunSkill(std::ostream& out) const
 
 int TSkillCommands::RunForecast(std::ostream& out) const
 {
-    if (FWith.empty() && FCases.empty()) throw EUsage("forecast needs the case: --with FACTOR=VALUE... or --cases FILE.csv");
+    if (FWith.empty() && FCases.empty()) throw EUsage(Tr("forecast needs the case: --with FACTOR=VALUE... or --cases FILE.csv"));
     const double level = LevelPercent(FLevel);
     TPreparedEquation p = PrepareEquation(FForecast);
     const TFittedEquation equation(p.Source->DataSet(), p.Factors, p.Y, p.Method, p.Fa);

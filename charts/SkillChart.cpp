@@ -11,6 +11,7 @@
 
 #include "../support/AsciiText.h"
 #include "../support/FileWrite.h"
+#include "../support/Messages.h"
 #include "../support/ReportTarget.h"
 #include "SkillChartItems.h"
 
@@ -34,6 +35,7 @@ public:
         if (QCoreApplication::instance()) return;
         FPreviousHandler = qInstallMessageHandler([](QtMsgType, const QMessageLogContext&, const QString&) {});
         FApplication = std::make_unique<QApplication>(FArgc, FArgv);
+        RestoreProgramLocale();
     }
     ~TDrawingApplication()
     {
@@ -74,13 +76,13 @@ TFormat FormatOf(const std::string& path)
     };
     if (endsWith(".svg")) return TFormat::Svg;
     if (endsWith(".png")) return TFormat::Png;
-    throw EChartError("A plot is written as .svg or .png, not as '" + path + "'");
+    throw EChartError(Format(Tr("A plot is written as .svg or .png, not as '%1$s'"), path));
 }
 
 void Draw(QGraphicsScene& scene, QPaintDevice& device)
 {
     QPainter painter;
-    if (!painter.begin(&device)) throw EChartError("Cannot draw the charts");
+    if (!painter.begin(&device)) throw EChartError(Tr("Cannot draw the charts"));
     painter.setRenderHint(QPainter::Antialiasing);
     scene.render(&painter, QRectF(0, 0, SeriesWidth + ScatterWidth, Height), scene.sceneRect());
     painter.end();
@@ -116,9 +118,9 @@ QByteArray Render(const TSkillChartData& data, TFormat format)
         image.fill(Qt::white);
         Draw(scene, image);
         buffer.open(QIODevice::WriteOnly);
-        if (!image.save(&buffer, "PNG")) throw EChartError("Cannot encode the charts as PNG");
+        if (!image.save(&buffer, "PNG")) throw EChartError(Tr("Cannot encode the charts as PNG"));
     }
-    if (bytes.isEmpty()) throw EChartError("Drawing the charts gave no picture");
+    if (bytes.isEmpty()) throw EChartError(Tr("Drawing the charts gave no picture"));
     return bytes;
 }
 
@@ -137,7 +139,7 @@ void SaveSkillChart(const TSkillChartData& data, const std::string& path, const 
         ReplaceFileContents(path, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())),
                             TReplaceOptions{{}, {}, ReportTargetJudge(path, sourcePath)});
     } catch (const EFileWriteError& e) {
-        throw EChartError("Cannot write plot '" + path + "': " + e.what());
+        throw EChartError(Format(Tr("Cannot write plot '%1$s': %2$s"), path, e.what()));
     }
 }
 

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "../support/Messages.h"
+
 namespace quorlin {
 
 namespace {

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "../support/Messages.h"
+
 namespace quorlin {
 
 TCustomerData::TCustomerData() : DataQuery(DataConn), StatDataSource1(&DataQuery) {}
@@ -31,7 +33,7 @@ int TCustomerData::Connect(const std::string& path)
 {
     FLastError.clear();
     if (!IsExistingFile(path)) {
-        FLastError = "Could not find file '" + path + "'.";
+        FLastError = Format(Tr("Could not find file '%1$s'."), path);
         return -1;
     }
     const std::string connection = ConnectionStringFor(path);
@@ -60,7 +62,7 @@ int TCustomerData::OpenTable(const std::string& path, const std::string& table)
     bool listed = false;
     for (const auto& name : names) listed = listed || SameFieldName(name, table);
     if (!listed) {
-        FLastError = "The database has no table or view named '" + table + "'.";
+        FLastError = Format(Tr("The database has no table or view named '%1$s'."), table);
         return result;
     }
 

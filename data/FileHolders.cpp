@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "../support/Messages.h"
 #include "ProviderError.h"
 
 namespace quorlin {
@@ -95,8 +96,8 @@ std::string HeldOpenText(const std::string& path, const std::vector<TFileHolder>
 {
     std::string programs;
     for (const TFileHolder& h : holders)
-        programs += (programs.empty() ? "" : "; ") + h.Name + ", pid " + std::to_string(h.Pid);
-    return "The database '" + path + "' is open in another program (" + programs + "); close it and try again.";
+        programs += (programs.empty() ? "" : "; ") + Format(Tr("%1$s, pid %2$s"), h.Name, h.Pid);
+    return Format(Tr("The database '%1$s' is open in another program (%2$s); close it and try again."), path, programs);
 }
 
 void RefuseWhileWritersHold(const std::string& path, int fd)

@@ -9,7 +9,11 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+
+#include "ReaderLanguage.h"
+#include "../support/Messages.h"
 
 extern char** environ;
 
@@ -31,6 +35,22 @@ std::string ReaderProgram()
     return QUORLIN_READER_BUILD_PATH;
 }
 
+// This program's environment, with the language spoken and where its catalogs are in place of
+// any such variables it had.
+std::vector<std::string> ReaderEnvironment()
+{
+    auto named = [](const char* entry, const char* name) {
+        const std::size_t n = std::strlen(name);
+        return std::strncmp(entry, name, n) == 0 && entry[n] == '=';
+    };
+    std::vector<std::string> variables;
+    for (char** e = environ; e && *e; ++e)
+        if (!named(*e, ReaderLanguageVariable) && !named(*e, ReaderCatalogsVariable)) variables.emplace_back(*e);
+    variables.push_back(std::string(ReaderLanguageVariable) + "=" + LanguageTag(Spoken()));
+    variables.push_back(std::string(ReaderCatalogsVariable) + "=" + SpokenCatalogFolder());
+    return variables;
+}
+
 // Starts the reading program with its standard output on the pipe's writing end and its
 // error output discarded; its environment is this program's but for nothing it needs.
 pid_t StartReader(const std::vector<std::string>& request, int out)
@@ -41,12 +61,16 @@ pid_t StartReader(const std::vector<std::string>& request, int out)
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
+    std::vector<std::string> variables = ReaderEnvironment();
+    std::vector<char*> envp;
+    for (auto& v : variables) envp.push_back(v.data());
+    envp.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
-    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : -1;
 }
@@ -120,7 +144,7 @@ void RunReader(const std::vector<std::string>& request, const std::function<void
     ::close(fds[1]);
     if (pid < 0) {
         ::close(fds[0]);
-        throw EProviderError(failureMessage + " (the reading program " + ReaderProgram() + " cannot be started)");
+        throw EProviderError(Format(Tr("%1$s (the reading program %2$s cannot be started)"), failureMessage, ReaderProgram()));
     }
     TChild child(pid, fds[0]);
     TWireReader reader([&](char* p, std::size_t n) { return child.Read(p, n); });
@@ -143,7 +167,7 @@ TTableData ReadRecordsIsolated(const std::string& path, const std::string& name,
     TTableData data;
     RunReader(
         {view ? "view" : "table", path, name}, [&](TWireReader& r) { data = ReadTableStream(r); },
-        "The table '" + name + "' cannot be read: the database file '" + path + "' is damaged");
+        Format(Tr("The table '%1$s' cannot be read: the database file '%2$s' is damaged"), name, path));
     return data;
 }
 

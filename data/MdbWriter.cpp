@@ -61,6 +61,7 @@
 #include "jet/Damage.h"
 #include "jet/TableRebuild.h"
 #include "jet/WritableTable.h"
+#include "../support/Messages.h"
 
 namespace quorlin {
 
@@ -81,7 +82,7 @@ void Step(std::string_view step)
 
 std::string DamagedText(const std::string& path)
 {
-    return "The database file '" + path + "' is damaged; it cannot be changed.";
+    return Format(Tr("The database file '%1$s' is damaged; it cannot be changed."), path);
 }
 
 // Runs a step of the format code, its refusals raised as the provider's (invariant 8).
@@ -141,14 +142,17 @@ void CheckOwnership(const std::string& path, const struct stat& st)
 {
     const bool root = ::geteuid() == 0;
     if (!root && st.st_uid != ::geteuid())
-        Refuse("The database file '" + path + "' belongs to another user; replacing it would make it yours, so it is "
-               "not changed here.");
+        Refuse(Format(Tr("The database file '%1$s' belongs to another user; replacing it would make it yours, so it "
+                         "is not changed here."),
+                      path));
     if (!root && !InGroup(st.st_gid))
-        Refuse("The database file '" + path + "' belongs to a group you are not in; replacing it would change its "
-               "group, so it is not changed here.");
+        Refuse(Format(Tr("The database file '%1$s' belongs to a group you are not in; replacing it would change its "
+                         "group, so it is not changed here."),
+                      path));
     if (st.st_nlink > 1)
-        Refuse("The database file '" + path + "' has more than one name (hard links); replacing it would part them, "
-               "so it is not changed here.");
+        Refuse(Format(Tr("The database file '%1$s' has more than one name (hard links); replacing it would part "
+                         "them, so it is not changed here."),
+                      path));
 }
 
 // A file may be replaced when it is there, Access does not have it open, and both it and its
@@ -156,17 +160,19 @@ void CheckOwnership(const std::string& path, const struct stat& st)
 std::size_t CheckReplaceable(const std::string& path)
 {
     std::error_code ec;
-    if (!std::filesystem::is_regular_file(path, ec)) Refuse("Could not find file '" + path + "'.");
+    if (!std::filesystem::is_regular_file(path, ec)) Refuse(Format(Tr("Could not find file '%1$s'."), path));
     if (const auto lock = LockFileOf(path))
-        Refuse("The database '" + path + "' is open in another program (its lock file '" + *lock +
-               "' exists); it cannot be changed now.");
+        Refuse(Format(Tr("The database '%1$s' is open in another program (its lock file '%2$s' exists); it cannot "
+                         "be changed now."),
+                      path, *lock));
     struct stat st {};
     if (::stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
-        Refuse("The database file '" + path + "' is read-only.");
+        Refuse(Format(Tr("The database file '%1$s' is read-only."), path));
     CheckOwnership(path, st);
     const std::filesystem::path folder = std::filesystem::absolute(path, ec).parent_path();
     if (::access(folder.c_str(), W_OK) != 0)
-        Refuse("The folder of the database file '" + path + "' is read-only, so the file cannot be replaced safely.");
+        Refuse(Format(Tr("The folder of the database file '%1$s' is read-only, so the file cannot be replaced safely."),
+                      path));
     return static_cast<std::size_t>(st.st_size);
 }
 
@@ -175,11 +181,13 @@ const jet::TFormat& WritableFormat(const std::string& path, const jet::TBytes& b
 {
     // Less than a page cannot hold even the database page.
     if (bytes.size() < jet::Jet4Format().PageSize || bytes[0] != static_cast<std::uint8_t>(jet::TPageType::Database))
-        Refuse("The file '" + path + "' is not an Access database.");
+        Refuse(Format(Tr("The file '%1$s' is not an Access database."), path));
     const jet::TFormat* format = jet::FormatOf(bytes[jet::database_page::Version]);
     if (format && format->Version == jet::TVersion::Jet3)
-        Refuse("The database '" + path + "' is in Access 97 format, which is read-only here.");
-    if (!format) Refuse("The database '" + path + "' is in a version of the Access format that this program does not know.");
+        Refuse(Format(Tr("The database '%1$s' is in Access 97 format, which is read-only here."), path));
+    if (!format)
+        Refuse(Format(Tr("The database '%1$s' is in a version of the Access format that this program does not know."),
+                      path));
     if (bytes.size() % format->PageSize != 0) Refuse(DamagedText(path));
     return *format;
 }
@@ -190,7 +198,7 @@ jet::TPageImage LoadForWriting(const std::string& path, const TWriteTurn* turn =
 {
     const std::size_t size = CheckReplaceable(path);
     jet::TBytes bytes = turn ? ReadWhole(turn->File()) : ReadWholeFile(path);
-    if (bytes.size() != size) Refuse("The database file '" + path + "' cannot be read.");
+    if (bytes.size() != size) Refuse(Format(Tr("The database file '%1$s' cannot be read."), path));
     const jet::TFormat& format = WritableFormat(path, bytes);
     return jet::TPageImage(path, std::move(bytes), format);
 }
@@ -243,7 +251,9 @@ bool SameTable(const TTableData& a, const TTableData& b)
 void CheckUnchangedSince(const TTableData* readEarlier, const TTableData& now, const std::string& table)
 {
     if (readEarlier && !SameTable(*readEarlier, now))
-        Refuse("The table '" + table + "' was changed by another program since it was read; refresh it and make the change again.");
+        Refuse(Format(Tr("The table '%1$s' was changed by another program since it was read; refresh it and make the "
+                         "change again."),
+                      table));
 }
 
 // Whether the records are what reading the table from the loaded bytes would give: the reading
@@ -300,12 +310,12 @@ std::optional<std::size_t> FirstDifference(const TColumnData& before, std::size_
 
 [[noreturn]] void ReadBackFailed(const TMeant& meant, const std::string& what)
 {
-    throw EProviderError("The table '" + meant.Def->Name + "' did not read back as it was written (" + what + ").");
+    throw EProviderError(Format(Tr("The table '%1$s' did not read back as it was written (%2$s)."), meant.Def->Name, what));
 }
 
 [[noreturn]] void ReadBackFailed(const TMeant& meant, const TTableData& after, std::size_t c, std::size_t r)
 {
-    ReadBackFailed(meant, "field '" + after.Columns[c].Info.Name + "' of record " + std::to_string(r + 1));
+    ReadBackFailed(meant, Format(Tr("field '%1$s' of record %2$s"), after.Columns[c].Info.Name, r + 1));
 }
 
 void CheckShape(const TMeant& meant, const TTableData& after)
@@ -314,9 +324,9 @@ void CheckShape(const TMeant& meant, const TTableData& after)
     const jet::TTableChanges& changes = *meant.Changes;
     const std::size_t expected = static_cast<std::size_t>(before.RecordCount) - changes.Deletes.size() + changes.Inserts.size();
     if (static_cast<std::size_t>(after.RecordCount) != expected || after.Columns.size() != before.Columns.size())
-        ReadBackFailed(meant, "record count");
+        ReadBackFailed(meant, Tr("record count"));
     for (std::size_t c = 0; c < after.Columns.size(); ++c)
-        if (after.Columns[c].Info.Name != before.Columns[c].Info.Name) ReadBackFailed(meant, "columns");
+        if (after.Columns[c].Info.Name != before.Columns[c].Info.Name) ReadBackFailed(meant, Tr("columns"));
 }
 
 // Record r after the change holds values, and elsewhere what record old held before (a new
@@ -367,7 +377,7 @@ std::vector<std::size_t> DefinitionColumns(const jet::TTableDef& def, const TTab
     for (std::size_t c = 0; c < read.Columns.size(); ++c) {
         const auto it = std::find_if(def.Columns.begin(), def.Columns.end(),
                                      [&](const jet::TColumnDef& col) { return col.Name == read.Columns[c].Info.Name; });
-        if (it == def.Columns.end()) jet::Damaged("the field '" + read.Columns[c].Info.Name + "' has no definition");
+        if (it == def.Columns.end()) jet::Damaged(Format(Tr("the field '%1$s' has no definition"), read.Columns[c].Info.Name));
         columns[c] = static_cast<std::size_t>(it - def.Columns.begin());
     }
     return columns;
@@ -379,7 +389,7 @@ jet::TFieldValues FieldValues(const jet::TTableDef& def, const TRecordChange& ch
     jet::TFieldValues values(def.Columns.size());
     if (change.Kind == TRecordChange::TKind::Delete) return values;
     for (const TFieldText& value : change.Values) {
-        if (value.Field < 0 || static_cast<std::size_t>(value.Field) >= defColumn.size()) Refuse("Field index out of range");
+        if (value.Field < 0 || static_cast<std::size_t>(value.Field) >= defColumn.size()) Refuse(Tr("Field index out of range"));
         const std::size_t column = defColumn[static_cast<std::size_t>(value.Field)];
         jet::CheckAssignable(def.Columns[column]);
         values[column] = jet::TValueParser(def.Columns[column]).Parse(value.Text);
@@ -398,7 +408,7 @@ jet::TChangePlan Plan(const jet::TPageImage& image, const jet::TTableDef& def, c
         plan.Insert(std::move(values));
     } else {
         if (change.Record < 0 || change.Record >= before.RecordCount)
-            Refuse("The table '" + def.Name + "' has no record " + std::to_string(change.Record + 1) + ".");
+            Refuse(Format(Tr("The table '%1$s' has no record %2$s."), def.Name, change.Record + 1));
         const auto record = static_cast<std::size_t>(change.Record);
         if (change.Kind == K::Delete)
             plan.Delete(record);
@@ -432,10 +442,12 @@ public:
     using EProviderError::EProviderError;
 };
 
-[[noreturn]] void ChangedMeanwhile(const std::string& path, const std::string& what)
+// more: what became of the file, a sentence of its own.
+[[noreturn]] void ChangedMeanwhile(const std::string& path, const std::string& more)
 {
-    throw EChangedMeanwhile("The database '" + path + "' was changed by another program meanwhile; refresh and try again." +
-                            what);
+    std::string text = Format(Tr("The database '%1$s' was changed by another program meanwhile; refresh and try again."), path);
+    if (!more.empty()) text += " " + more;
+    throw EChangedMeanwhile(text);
 }
 
 // How a replacement meets another program holding the file at the path for writing.
@@ -470,7 +482,7 @@ TFd ReplaceExpecting(const std::string& path, std::span<const std::uint8_t> byte
         ReplaceFileContents(path, AsChars(bytes), options);
     } catch (const EFileWriteError& e) {
         if (e.Error() == EBUSY) ChangedMeanwhile(path, "");
-        Refuse("The database file '" + path + "' cannot be written: " + e.what());
+        Refuse(Format(Tr("The database file '%1$s' cannot be written: %2$s"), path, e.what()));
     }
     return replaced;
 }
@@ -494,8 +506,8 @@ bool StayedAsExpected(int replaced, std::span<const std::uint8_t> expected)
     if (!StayedAsExpected(replaced.Get(), written) && depth < MostRounds)
         KeepTheirs(path, replaced.Get(), version, turn, depth + 1);
     const std::vector<TFileHolder> holders = WritersHolding(theirs);
-    if (!holders.empty()) Refuse(HeldOpenText(path, holders) + " The change was taken back.");
-    ChangedMeanwhile(path, " The other program's version was kept.");
+    if (!holders.empty()) Refuse(HeldOpenText(path, holders) + " " + Tr("The change was taken back."));
+    ChangedMeanwhile(path, Tr("The other program's version was kept."));
 }
 
 // Invariant 5: the change goes in only over the file as it was read, and a write into that file
@@ -515,12 +527,12 @@ void WriteChange(const std::string& path, const jet::TPageImage& image, TWriteTu
     try {
         written = ReplaceExpecting(path, image.Loaded(), image.Bytes(), turn, TOthersWriting::Wait);
     } catch (const EChangedMeanwhile&) {
-        ChangedMeanwhile(path, " (" + failure + " The file was left as the other program made it.)");
+        ChangedMeanwhile(path, Format(Tr("(%1$s The file was left as the other program made it.)"), failure));
     } catch (const EProviderError& restore) {
-        throw EProviderError(failure + " The previous file could not be put back: " + restore.what());
+        throw EProviderError(Format(Tr("%1$s The previous file could not be put back: %2$s"), failure, restore.what()));
     }
     if (!StayedAsExpected(written.Get(), image.Bytes())) KeepTheirs(path, written.Get(), image.Loaded(), turn);
-    throw EProviderError(failure + " The file was put back as it was before the change.");
+    throw EProviderError(Format(Tr("%1$s The file was put back as it was before the change."), failure));
 }
 
 // Returns the changed table as read back.
@@ -572,10 +584,13 @@ std::vector<std::string> DeleteEffects(const std::string& path, const std::strin
             const std::size_t deleted = planned.Changes.Deletes.size() - (t == 0 ? 1 : 0);
             const std::size_t changed = planned.Changes.Updates.size();
             const auto records = [&](std::size_t n) {
-                return std::to_string(n) + (n == 1 ? " record" : " records") + " of the table '" + planned.Def.Name + "'";
+                return Format(TrPlural("%1$s record of the table '%2$s'", "%1$s records of the table '%2$s'", n), n,
+                              planned.Def.Name);
             };
-            if (deleted) effects.push_back(records(deleted) + " deleted");
-            if (changed) effects.push_back(records(changed) + " left referring to nothing (the related fields emptied)");
+            if (deleted) effects.push_back(Format(Tr("%1$s deleted"), records(deleted)));
+            if (changed)
+                effects.push_back(
+                    Format(Tr("%1$s left referring to nothing (the related fields emptied)"), records(changed)));
         }
     } catch (const std::exception&) {
         effects.clear();

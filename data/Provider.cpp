@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "../support/AsciiText.h"
+#include "../support/Messages.h"
 #include "Isolation.h"
 
 namespace quorlin {
@@ -27,7 +28,7 @@ TConnectionString TConnectionString::Parse(std::string_view text)
         const std::size_t eq = text.find('=', pos);
         if (eq == std::string_view::npos) {
             if (!Trim(text.substr(pos)).empty())
-                throw EProviderError("The connection string is not well formed");
+                throw EProviderError(Tr("The connection string is not well formed"));
             break;
         }
         const std::string_view key = Trim(text.substr(pos, eq - pos));
@@ -38,7 +39,7 @@ TConnectionString TConnectionString::Parse(std::string_view text)
             ++i;
             for (;;) {
                 if (i >= text.size())
-                    throw EProviderError("The connection string is not well formed");
+                    throw EProviderError(Tr("The connection string is not well formed"));
                 if (text[i] == '"') {
                     if (i + 1 < text.size() && text[i + 1] == '"') {
                         value.push_back('"');
@@ -52,7 +53,7 @@ TConnectionString TConnectionString::Parse(std::string_view text)
             }
             while (i < text.size() && (text[i] == ' ' || text[i] == '\t')) ++i;
             if (i < text.size() && text[i] != ';')
-                throw EProviderError("The connection string is not well formed");
+                throw EProviderError(Tr("The connection string is not well formed"));
         } else {
             const std::size_t end = std::min(text.find(';', i), text.size());
             value = std::string(Trim(text.substr(i, end - i)));
@@ -114,18 +115,18 @@ std::string ParseSelectAll(std::string_view statement)
     };
 
     if (!keyword("SELECT"))
-        fail("Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'");
+        fail(Tr("Invalid SQL statement; expected 'DELETE', 'INSERT', 'PROCEDURE', 'SELECT', or 'UPDATE'"));
     skipBlanks();
-    if (s.empty() || s.front() != '*') fail("Only SELECT * FROM a table is supported");
+    if (s.empty() || s.front() != '*') fail(Tr("Only SELECT * FROM a table is supported"));
     s.remove_prefix(1);
-    if (!keyword("FROM")) fail("Syntax error in query: expected FROM");
+    if (!keyword("FROM")) fail(Tr("Syntax error in query: expected FROM"));
     skipBlanks();
 
     std::string name;
     if (!s.empty() && s.front() == '[') {
         s.remove_prefix(1);
         for (;;) {
-            if (s.empty()) fail("Syntax error in FROM clause: the bracketed name is not closed");
+            if (s.empty()) fail(Tr("Syntax error in FROM clause: the bracketed name is not closed"));
             if (s.front() == ']') {
                 if (s.size() > 1 && s[1] == ']') {
                     name.push_back(']');
@@ -138,7 +139,7 @@ std::string ParseSelectAll(std::string_view statement)
             name.push_back(s.front());
             s.remove_prefix(1);
         }
-        if (name.empty()) fail("Syntax error in FROM clause: empty table name");
+        if (name.empty()) fail(Tr("Syntax error in FROM clause: empty table name"));
     } else {
         while (!s.empty()) {
             const auto c = static_cast<unsigned char>(s.front());
@@ -146,14 +147,14 @@ std::string ParseSelectAll(std::string_view statement)
             name.push_back(s.front());
             s.remove_prefix(1);
         }
-        if (name.empty()) fail("Syntax error in FROM clause");
+        if (name.empty()) fail(Tr("Syntax error in FROM clause"));
     }
     skipBlanks();
     if (!s.empty() && s.front() == ';') {
         s.remove_prefix(1);
         skipBlanks();
     }
-    if (!s.empty()) fail("Syntax error in FROM clause");
+    if (!s.empty()) fail(Tr("Syntax error in FROM clause"));
     return name;
 }
 
@@ -181,11 +182,11 @@ void TMdbConnection::Open()
     const TConnectionString parts = TConnectionString::Parse(FConnectionString);
     if (!EqualIgnoringCase(parts.Provider, "microsoft.jet.oledb.4.0") &&
         !EqualIgnoringCase(parts.Provider, "microsoft.ace.oledb.12.0"))
-        throw EProviderError("Provider cannot be found. It may not be properly installed.");
+        throw EProviderError(Tr("Provider cannot be found. It may not be properly installed."));
     const std::string& path = parts.DataSource;
     std::error_code ec;
     if (path.empty() || !std::filesystem::is_regular_file(path, ec))
-        throw EProviderError("Could not find file '" + path + "'.");
+        throw EProviderError(Format(Tr("Could not find file '%1$s'."), path));
 
     std::vector<TCatalogObject> catalog;
     RunReader(
@@ -201,7 +202,7 @@ void TMdbConnection::Open()
                 o.Name = r.Str(4096);
             }
         },
-        "The database file '" + path + "' is damaged or is not an Access database");
+        Format(Tr("The database file '%1$s' is damaged or is not an Access database"), path));
     FCatalog = std::move(catalog);
     FFileName = path;
     FConnected = true;
@@ -257,14 +258,15 @@ TMdbQuery::~TMdbQuery()
 void TMdbQuery::Open()
 {
     if (FActive) return;
-    if (!FConnection.Connected()) throw EProviderError("Operation is not allowed when the object is closed.");
+    if (!FConnection.Connected()) throw EProviderError(Tr("Operation is not allowed when the object is closed."));
     const std::string name = ParseSelectAll(FSQL.Text());
     const TCatalogObject* object = FConnection.FindObject(name);
     if (!object)
-        throw EProviderError("The database engine cannot find the input table or query '" + name +
-                             "'. Make sure it exists and that its name is spelled correctly.");
+        throw EProviderError(Format(Tr("The database engine cannot find the input table or query '%1$s'. Make sure it "
+                                       "exists and that its name is spelled correctly."),
+                                    name));
     if (object->Kind == TObjectKind::SystemTable)
-        throw EProviderError("Records cannot be read; no read permission on '" + object->Name + "'.");
+        throw EProviderError(Format(Tr("Records cannot be read; no read permission on '%1$s'."), object->Name));
 
     const std::string path = FConnection.FileName();
     const std::string tableName = object->Name;
@@ -352,14 +354,14 @@ std::int32_t TMdbQuery::FindField(std::string_view name) const noexcept
 std::int32_t TMdbQuery::FieldByName(std::string_view name) const
 {
     const std::int32_t f = FindField(name);
-    if (f < 0) throw EDatabaseError("Field '" + std::string(name) + "' not found");
+    if (f < 0) throw EDatabaseError(Format(Tr("Field '%1$s' not found"), name));
     return f;
 }
 
 const TColumnData& TMdbQuery::Column(std::int32_t field) const
 {
-    if (!FActive || FCurrent >= FData.RecordCount) throw EDatabaseError("No current record");
-    if (field < 0 || field >= FieldCount()) throw EDatabaseError("Field index out of range");
+    if (!FActive || FCurrent >= FData.RecordCount) throw EDatabaseError(Tr("No current record"));
+    if (field < 0 || field >= FieldCount()) throw EDatabaseError(Tr("Field index out of range"));
     return FData.Columns[static_cast<std::size_t>(field)];
 }
 
@@ -440,9 +442,10 @@ const std::string& TMdbQuery::ReadOnlyReason() const
 {
     if (!FReadOnlyReason) {
         if (!FActive)
-            FReadOnlyReason = "Operation is not allowed when the object is closed.";
+            FReadOnlyReason = Tr("Operation is not allowed when the object is closed.");
         else if (FView)
-            FReadOnlyReason = "The view '" + FTableName + "' cannot be changed: its records are computed from other tables.";
+            FReadOnlyReason =
+                Format(Tr("The view '%1$s' cannot be changed: its records are computed from other tables."), FTableName);
         else
             FReadOnlyReason = WriteRefusal(FConnection.FileName(), FTableName);
     }
@@ -453,7 +456,7 @@ TDataSetState TMdbQuery::State() const noexcept { return FActive ? FEditState : 
 
 void TMdbQuery::Edit()
 {
-    if (!FActive) throw EProviderError("Operation is not allowed when the object is closed.");
+    if (!FActive) throw EProviderError(Tr("Operation is not allowed when the object is closed."));
     if (FEditState != TDataSetState::Browse) return;
     if (!CanModify()) throw EProviderError(ReadOnlyReason());
     if (FData.RecordCount == 0) {
@@ -470,7 +473,7 @@ void TMdbQuery::Edit()
 
 void TMdbQuery::Append()
 {
-    if (!FActive) throw EProviderError("Operation is not allowed when the object is closed.");
+    if (!FActive) throw EProviderError(Tr("Operation is not allowed when the object is closed."));
     CheckBrowseMode();
     if (!CanModify()) throw EProviderError(ReadOnlyReason());
     FEditTexts.assign(FData.Columns.size(), std::string());
@@ -483,7 +486,7 @@ void TMdbQuery::Append()
 
 void TMdbQuery::SetFieldText(std::int32_t field, std::string text)
 {
-    if (field < 0 || field >= FieldCount()) throw EDatabaseError("Field index out of range");
+    if (field < 0 || field >= FieldCount()) throw EDatabaseError(Tr("Field index out of range"));
     // The same text again changes nothing, and so does not begin an edit.
     if (FEditState == TDataSetState::Browse && text == DisplayText(FCurrent, field)) return;
     if (FEditState == TDataSetState::Browse) Edit();
@@ -527,14 +530,14 @@ void TMdbQuery::Cancel()
 
 void TMdbQuery::Delete()
 {
-    if (!FActive) throw EProviderError("Operation is not allowed when the object is closed.");
+    if (!FActive) throw EProviderError(Tr("Operation is not allowed when the object is closed."));
     if (FEditState == TDataSetState::Insert) {
         Cancel();
         return;
     }
     if (FEditState == TDataSetState::Edit) EndEditing();
     if (!CanModify()) throw EProviderError(ReadOnlyReason());
-    if (FData.RecordCount == 0) throw EDatabaseError("No current record");
+    if (FData.RecordCount == 0) throw EDatabaseError(Tr("No current record"));
     TRecordChange change;
     change.Kind = TRecordChange::TKind::Delete;
     change.Record = FCurrent;

@@ -1,5 +1,7 @@
 #include "TableData.h"
 
+#include "../support/Messages.h"
+
 namespace quorlin {
 
 bool HasNumericReading(TColumnType type) noexcept
@@ -27,24 +29,26 @@ bool IsTextual(TColumnType type) noexcept { return type == TColumnType::Text || 
 const char* ColumnTypeName(TColumnType type) noexcept
 {
     switch (type) {
-    case TColumnType::Boolean: return "Yes/No";
-    case TColumnType::Byte: return "Byte";
-    case TColumnType::Integer: return "Integer";
-    case TColumnType::Long: return "Long Integer";
-    case TColumnType::Currency: return "Currency";
-    case TColumnType::Single: return "Single";
-    case TColumnType::Double: return "Double";
-    case TColumnType::DateTime: return "Date/Time";
-    case TColumnType::Binary: return "Binary";
-    case TColumnType::Text: return "Text";
-    case TColumnType::Ole: return "OLE Object";
-    case TColumnType::Memo: return "Memo";
-    case TColumnType::ReplicationId: return "Replication ID";
-    case TColumnType::Decimal: return "Decimal";
-    case TColumnType::Complex: return "Attachment";
+    case TColumnType::Boolean: return TrNoop("Yes/No");
+    case TColumnType::Byte: return TrNoop("Byte");
+    case TColumnType::Integer: return TrNoop("Integer");
+    case TColumnType::Long: return TrNoop("Long Integer");
+    case TColumnType::Currency: return TrNoop("Currency");
+    case TColumnType::Single: return TrNoop("Single");
+    case TColumnType::Double: return TrNoop("Double");
+    case TColumnType::DateTime: return TrNoop("Date/Time");
+    case TColumnType::Binary: return TrNoop("Binary");
+    case TColumnType::Text: return TrNoop("Text");
+    case TColumnType::Ole: return TrNoop("OLE Object");
+    case TColumnType::Memo: return TrNoop("Memo");
+    case TColumnType::ReplicationId: return TrNoop("Replication ID");
+    case TColumnType::Decimal: return TrNoop("Decimal");
+    case TColumnType::Complex: return TrNoop("Attachment");
     }
-    return "Unknown";
+    return TrNoop("Unknown");
 }
+
+const char* ShownColumnTypeName(TColumnType type) noexcept { return Tr(ColumnTypeName(type)); }
 
 }  // namespace quorlin
 

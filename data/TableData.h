@@ -71,7 +71,11 @@ struct TTableData {
 // True for the column types whose values read as 64-bit floats.
 bool HasNumericReading(TColumnType type) noexcept;
 bool IsTextual(TColumnType type) noexcept;
+// The name Access gives the type, in English: a value's stand-in text ("(OLE Object)") is data,
+// the same under any language.
 const char* ColumnTypeName(TColumnType type) noexcept;
+// The same name in the language spoken, for messages.
+const char* ShownColumnTypeName(TColumnType type) noexcept;
 
 }  // namespace quorlin
 

@@ -13,6 +13,7 @@
 
 #include "../support/FileDescriptor.h"
 #include "../support/FileWrite.h"
+#include "../support/Messages.h"
 #include "ProviderError.h"
 
 namespace quorlin {
@@ -61,7 +62,7 @@ TWriteTurn::TWriteTurn(const std::string& path, std::chrono::milliseconds wait)
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw EProviderError("Could not find file '" + path + "'.");
+        if (fd < 0) throw EProviderError(Format(Tr("Could not find file '%1$s'."), path));
         int error = EWOULDBLOCK;
         if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
             if (!IsAtPath(fd, path)) {
@@ -77,7 +78,8 @@ TWriteTurn::TWriteTurn(const std::string& path, std::chrono::milliseconds wait)
             ::close(fd);
         }
         if (error != EWOULDBLOCK || std::chrono::steady_clock::now() >= deadline)
-            throw EProviderError("The database '" + path + "' is being changed by another writer; try again in a moment.");
+            throw EProviderError(
+                Format(Tr("The database '%1$s' is being changed by another writer; try again in a moment."), path));
         std::this_thread::sleep_for(RetryPause);
     }
 }
@@ -92,7 +94,7 @@ void TWriteTurn::Hold(int fd)
     const int held = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
     if (held < 0 || ::flock(held, LOCK_EX | LOCK_NB) != 0 || !LockWhole(held)) {
         if (held >= 0) ::close(held);
-        throw EProviderError("The new database file cannot be locked; nothing was changed.");
+        throw EProviderError(Tr("The new database file cannot be locked; nothing was changed."));
     }
     FFiles.push_back(held);
 }

@@ -17,6 +17,8 @@ packages=(
   qt6-base-dev libgl-dev                          # the desktop program (Qt 6 Widgets)
   qt6-charts-dev qt6-svg-dev libqt6opengl6-dev    # the skill charts (Qt Charts needs Qt OpenGL's CMake files), SVG charts and icon
   qt6-translations-l10n                           # Qt's own dialogs and buttons in Chinese
+  gettext                                         # msgfmt compiles the Chinese catalog of our texts; xgettext, msgmerge refresh it
+  libc-l10n                                       # the C library's own error texts (such as a refused write) in Chinese too
   desktop-file-utils                              # desktop-file-validate, checking the installed entry
   default-jre-headless libcommons-lang3-java libcommons-logging-java  # the tests' independent Access reader
   fonts-wqy-zenhei                                # a CJK font, so that Chinese captions render

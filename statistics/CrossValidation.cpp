@@ -8,6 +8,7 @@
 #include "../numeric/FloatError.h"
 #include "FoldMoments.h"
 #include "Statistics01.h"
+#include "../support/Messages.h"
 
 namespace quorlin {
 
@@ -137,11 +138,12 @@ TFoldWindow FoldWindow(std::int32_t centre, std::int32_t leave, std::int32_t rec
 void CheckLeave(std::int32_t leave, std::int32_t recordCount)
 {
     if (leave < 1 || leave % 2 == 0)
-        throw ESkillError("The number of records left out in each fold must be odd and at least 1, not " +
-                          std::to_string(leave));
+        throw ESkillError(Format(Tr("The number of records left out in each fold must be odd and at least 1, not %1$s"),
+                                 leave));
     if (recordCount - leave < 3)
-        throw ESkillError("Leaving out " + std::to_string(leave) + " of " + std::to_string(recordCount) +
-                          " records keeps too few to fit an equation (at least 3 must be kept)");
+        throw ESkillError(Format(Tr("Leaving out %1$s of %2$s records keeps too few to fit an equation (at least 3 "
+                                    "must be kept)"),
+                                 leave, recordCount));
 }
 
 TCrossValidation CrossValidate(const TSkillSample& sample, std::int32_t method, double fa, std::int32_t leave,
@@ -176,7 +178,7 @@ TCrossValidation CrossValidate(const TSkillSample& sample, std::int32_t method, 
             cv.Hindcast[k] = cv.Climatology[k];
             ++cv.FailedFolds;
         }
-        if (progress && !progress(record + 1, n)) throw ESkillCancelled("The cross-validation was cancelled");
+        if (progress && !progress(record + 1, n)) throw ESkillCancelled(Tr("The cross-validation was cancelled"));
     }
     ScoreHindcasts(sample.Y(), cv);
     return cv;

@@ -1,5 +1,7 @@
 #include "Distributions.h"
 
+#include "../support/Messages.h"
+
 #include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/students_t.hpp>
 
@@ -12,12 +14,12 @@ namespace {
 
 void RequireDof(double dof)
 {
-    if (!(dof > 0.0) || !std::isfinite(dof)) throw ESkillError("No degrees of freedom left for a significance test");
+    if (!(dof > 0.0) || !std::isfinite(dof)) throw ESkillError(Tr("No degrees of freedom left for a significance test"));
 }
 
-void RequireFinite(double v, const char* what)
+void RequireFinite(double v, const char* message)
 {
-    if (!std::isfinite(v)) throw ESkillError(std::string(what) + " is not a finite number");
+    if (!std::isfinite(v)) throw ESkillError(message);
 }
 
 }  // namespace
@@ -25,7 +27,7 @@ void RequireFinite(double v, const char* what)
 double StudentTwoSidedP(double t, double dof)
 {
     RequireDof(dof);
-    RequireFinite(t, "The t value");
+    RequireFinite(t, Tr("The t value is not a finite number"));
     const boost::math::students_t_distribution<double> dist(dof);
     // The upper tail is taken directly, so that tiny p keep their digits instead of being 1 - 1.
     return std::min(1.0, 2.0 * boost::math::cdf(boost::math::complement(dist, std::fabs(t))));
@@ -35,8 +37,8 @@ double FisherUpperP(double f, double dof1, double dof2)
 {
     RequireDof(dof1);
     RequireDof(dof2);
-    RequireFinite(f, "The F value");
-    if (f < 0.0) throw ESkillError("A negative F value has no tail probability");
+    RequireFinite(f, Tr("The F value is not a finite number"));
+    if (f < 0.0) throw ESkillError(Tr("A negative F value has no tail probability"));
     const boost::math::fisher_f_distribution<double> dist(dof1, dof2);
     return boost::math::cdf(boost::math::complement(dist, f));
 }
@@ -44,7 +46,7 @@ double FisherUpperP(double f, double dof1, double dof2)
 double StudentCentralQuantile(double level, double dof)
 {
     RequireDof(dof);
-    if (!(level > 0.0 && level < 1.0)) throw ESkillError("The interval's level must lie strictly between 0 and 1");
+    if (!(level > 0.0 && level < 1.0)) throw ESkillError(Tr("The interval's level must lie strictly between 0 and 1"));
     const boost::math::students_t_distribution<double> dist(dof);
     return boost::math::quantile(boost::math::complement(dist, (1.0 - level) / 2.0));
 }

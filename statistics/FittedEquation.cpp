@@ -7,6 +7,7 @@
 #include "../numeric/FloatError.h"
 #include "Distributions.h"
 #include "Statistics01.h"
+#include "../support/Messages.h"
 
 namespace quorlin {
 
@@ -124,8 +125,9 @@ TForecast TFittedEquation::Forecast(std::span<const double> values, double level
 {
     const double value = Predict(values);
     if (!FS)
-        throw ESkillError("The equation leaves no degrees of freedom (n - l - 1 = " + std::to_string(ResidualDof()) +
-                          "), so a forecast has no interval");
+        throw ESkillError(
+            Format(Tr("The equation leaves no degrees of freedom (n - l - 1 = %1$s), so a forecast has no interval"),
+                   ResidualDof()));
     const std::size_t l = FCoefficients.size();
     Extended spread = 0;
     for (std::size_t i = 0; i < l; ++i)

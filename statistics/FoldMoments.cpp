@@ -1,5 +1,7 @@
 #include "FoldMoments.h"
 
+#include "../support/Messages.h"
+
 namespace quorlin {
 
 namespace {
@@ -92,8 +94,8 @@ void TFoldMoments::Recount(std::int32_t first, std::int32_t last, TMoments& out)
                      FColumns[a][k] != FColumns[a][start];
         if (!varies) {
             const bool isY = a + 1 == FColumns.size();
-            throw EFoldFailed((isY ? "Y '" + FSample.YName() : "Factor '" + FSample.FactorNames()[a]) +
-                              "' is constant in the records kept");
+            throw EFoldFailed(isY ? Format(Tr("Y '%1$s' is constant in the records kept"), FSample.YName())
+                                  : Format(Tr("Factor '%1$s' is constant in the records kept"), FSample.FactorNames()[a]));
         }
     }
     SumDirectly(FColumns, FSample.RecordCount(), first, last, out);

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "../support/Messages.h"
+
 namespace quorlin {
 
 TMemoryDataSet::TMemoryDataSet(std::vector<std::string> fieldNames)
@@ -12,7 +14,7 @@ TMemoryDataSet::TMemoryDataSet(std::vector<std::string> fieldNames)
 std::int32_t TMemoryDataSet::AddField(std::string name)
 {
     if (!FFieldIndex.emplace(FieldNameKey(name), FieldCount()).second)
-        throw EDatabaseError("Duplicate field name '" + EchoedText(name) + "'");
+        throw EDatabaseError(Format(Tr("Duplicate field name '%1$s'"), EchoedText(name)));
     FNames.push_back(std::move(name));
     Column column;
     column.Values.assign(static_cast<std::size_t>(FRecordCount), 0.0);
@@ -24,8 +26,7 @@ std::int32_t TMemoryDataSet::AddField(std::string name)
 void TMemoryDataSet::AppendRecord(const std::vector<TCell>& cells)
 {
     if (cells.size() != FColumns.size())
-        throw EDatabaseError("A record has " + std::to_string(cells.size()) + " values for " +
-                             std::to_string(FColumns.size()) + " fields");
+        throw EDatabaseError(Format(Tr("A record has %1$s values for %2$s fields"), cells.size(), FColumns.size()));
     for (std::size_t f = 0; f < cells.size(); ++f) {
         Column& column = FColumns[f];
         double value = 0.0;
@@ -92,14 +93,14 @@ void TMemoryDataSet::EnableControls()
 std::int32_t TMemoryDataSet::FieldByName(std::string_view name) const
 {
     const std::int32_t f = FindField(name);
-    if (f < 0) throw EDatabaseError("Field '" + EchoedText(name) + "' not found");
+    if (f < 0) throw EDatabaseError(Format(Tr("Field '%1$s' not found"), EchoedText(name)));
     return f;
 }
 
 double TMemoryDataSet::AsFloat(std::int32_t field) const
 {
     if (field < 0 || field >= FieldCount() || FRecordCount == 0)
-        throw EDatabaseError("No current record or no such field");
+        throw EDatabaseError(Tr("No current record or no such field"));
     const Column& column = FColumns[static_cast<std::size_t>(field)];
     const auto k = static_cast<std::size_t>(FCurrent);
     switch (column.Kinds[k]) {
@@ -114,7 +115,7 @@ double TMemoryDataSet::AsFloat(std::int32_t field) const
 TCell TMemoryDataSet::Cell(std::int32_t row, std::int32_t field) const
 {
     if (field < 0 || field >= FieldCount() || row < 0 || row >= FRecordCount)
-        throw EDatabaseError("No such record or field");
+        throw EDatabaseError(Tr("No such record or field"));
     const Column& column = FColumns[static_cast<std::size_t>(field)];
     const auto k = static_cast<std::size_t>(row);
     switch (column.Kinds[k]) {

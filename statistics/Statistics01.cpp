@@ -9,6 +9,7 @@
 #include "../support/ReportTarget.h"
 #include "../support/TextCodec.h"
 #include "RecordPass.h"
+#include "../support/Messages.h"
 
 namespace quorlin {
 
@@ -39,7 +40,7 @@ std::int32_t CheckedFactorCount(std::size_t factors)
     if (MatrixBytes(factors) <= MatrixMemoryLimit) return static_cast<std::int32_t>(factors);
     char need[32];
     std::snprintf(need, sizeof need, "%.1f GiB", static_cast<double>(MatrixBytes(factors)) / double(1 << 30));
-    throw ETooManyFactors("Too many factors: " + std::to_string(factors) + " of them need " + need + " of memory");
+    throw ETooManyFactors(Format(Tr("Too many factors: %1$s of them need %2$s of memory"), factors, need));
 }
 
 }  // namespace
@@ -277,7 +278,7 @@ std::int32_t TStatistics::SaveReport(const std::string& fileName, const std::str
     try {
         ReplaceFileContents(fileName, Utf8ToCp936(text), TReplaceOptions{{}, {}, ReportTargetJudge(fileName, sourcePath)});
     } catch (const EFileWriteError& e) {
-        throw EReportError("Cannot write report '" + fileName + "': " + e.what());
+        throw EReportError(Format(Tr("Cannot write report '%1$s': %2$s"), fileName, e.what()));
     }
     return 0;
 }

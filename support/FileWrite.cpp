@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "FileDescriptor.h"
+#include "Messages.h"
 
 namespace quorlin {
 
@@ -22,7 +23,7 @@ namespace {
 // goes.
 [[noreturn]] void FailChanged()
 {
-    throw EFileWriteError("another program replaced the file while it was being written; nothing was written", EBUSY);
+    throw EFileWriteError(Tr("another program replaced the file while it was being written; nothing was written"), EBUSY);
 }
 
 bool SameInode(const struct stat& a, const struct stat& b) noexcept { return a.st_dev == b.st_dev && a.st_ino == b.st_ino; }

@@ -11,6 +11,7 @@
 
 #include "AsciiText.h"
 #include "FileWrite.h"
+#include "Messages.h"
 
 namespace quorlin {
 
@@ -25,16 +26,16 @@ constexpr std::size_t SignatureEnd = SignatureOffset + JetSignature.size();
 
 [[noreturn]] void Refuse(const std::string& path, const std::string& reason)
 {
-    throw EReportTargetRefused("The report cannot be written to '" + path + "': " + reason);
+    throw EReportTargetRefused(Format(Tr("The report cannot be written to '%1$s': %2$s"), path, reason));
 }
 
 std::string KindOf(mode_t mode)
 {
-    if (S_ISFIFO(mode)) return "a FIFO";
-    if (S_ISCHR(mode) || S_ISBLK(mode)) return "a device";
-    if (S_ISDIR(mode)) return "a folder";
-    if (S_ISSOCK(mode)) return "a socket";
-    return "an unknown kind of file";
+    if (S_ISFIFO(mode)) return Tr("a FIFO");
+    if (S_ISCHR(mode) || S_ISBLK(mode)) return Tr("a device");
+    if (S_ISDIR(mode)) return Tr("a folder");
+    if (S_ISSOCK(mode)) return Tr("a socket");
+    return Tr("an unknown kind of file");
 }
 
 std::string FirstBytes(int fd, std::size_t count)
@@ -72,12 +73,12 @@ void JudgeReportTarget(const std::string& path, const TTargetFile& target, const
 {
     const mode_t mode = target.Status.st_mode;
     // A link to nothing is replaced itself, by its own name; whatever it may point to later.
-    if (target.Exists && !S_ISREG(mode) && !S_ISLNK(mode)) Refuse(path, "it is not a regular file (" + KindOf(mode) + ")");
-    if (target.Exists && S_ISREG(mode) && SameFile(target.Status, sourcePath)) Refuse(path, "it is the source being read");
+    if (target.Exists && !S_ISREG(mode) && !S_ISLNK(mode)) Refuse(path, Format(Tr("it is not a regular file (%1$s)"), KindOf(mode)));
+    if (target.Exists && S_ISREG(mode) && SameFile(target.Status, sourcePath)) Refuse(path, Tr("it is the source being read"));
     // A file that cannot be read is judged by its name alone.
     if (HasAccessExtension(target.Path) ||
         (target.Contents.Get() >= 0 && HasAccessSignature(FirstBytes(target.Contents.Get(), SignatureEnd))))
-        Refuse(path, "it is an Access database");
+        Refuse(path, Tr("it is an Access database"));
 }
 
 void CheckReportTarget(const std::string& path, const std::string& sourcePath)
@@ -88,7 +89,7 @@ void CheckReportTarget(const std::string& path, const std::string& sourcePath)
     } catch (const EFileWriteError&) {
         // Its state cannot be found out here (no permission to look, a loop of links): the write
         // itself will say what is wrong.
-        if (HasAccessExtension(FileToReplace(path).string())) Refuse(path, "it is an Access database");
+        if (HasAccessExtension(FileToReplace(path).string())) Refuse(path, Tr("it is an Access database"));
         return;
     }
     JudgeReportTarget(path, *target, sourcePath);

@@ -9,6 +9,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "Messages.h"
+
 namespace quorlin {
 
 namespace {
@@ -18,7 +20,7 @@ public:
     TIconv(const char* to, const char* from) : FHandle(iconv_open(to, from))
     {
         if (FHandle == reinterpret_cast<iconv_t>(-1))
-            throw std::runtime_error(std::string("No converter from ") + from + " to " + to);
+            throw std::runtime_error(Format(Tr("No converter from %1$s to %2$s"), from, to));
     }
     ~TIconv() { iconv_close(FHandle); }
     TIconv(const TIconv&) = delete;
@@ -67,7 +69,7 @@ std::string ConvertWhole(const char* to, const char* from, const char* data, std
 {
     TIconv cd(to, from);
     return RunConverter(cd, data, size, [from](std::string&, char*&, std::size_t&) {
-        throw std::invalid_argument(std::string("Text is not valid ") + from);
+        throw std::invalid_argument(Format(Tr("Text is not valid %1$s"), from));
     });
 }
 

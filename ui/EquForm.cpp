@@ -21,6 +21,7 @@
 #include "data/windows/QtUserInterface.h"
 #include "KeyboardContextMenu.h"
 #include "SkillForm.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 
@@ -207,7 +208,7 @@ void TEquForm::Guard(const std::function<void()>& handler)
     } catch (const std::exception& e) {
         FUi.ShowError(e.what());
     } catch (...) {
-        FUi.ShowError("Unexpected error");
+        FUi.ShowError(Tr("Unexpected error"));
     }
 }
 

@@ -27,6 +27,7 @@
 #include "charts/SkillChartItems.h"
 #include "data/CustomerData.h"
 #include "data/windows/QtUserInterface.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 #include "EquForm.h"
-#include "QtTranslations.h"
+#include "DesktopLanguage.h"
 #include "data/CustomerData.h"
 #include "data/windows/Dbbrower01.h"
 #include "data/windows/QtUserInterface.h"
@@ -16,7 +16,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    quorlin::InstallQtTranslations(app);
+    quorlin::SpeakDesktopLanguage(app);
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/quorlin.svg")));
     QApplication::setDesktopFileName(QStringLiteral("quorlin"));
     try {

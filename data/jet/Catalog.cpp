@@ -3,6 +3,7 @@
 #include "Damage.h"
 #include "TableScan.h"
 #include "Values.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -12,7 +13,7 @@ std::size_t CatalogColumn(const TTableDef& catalog, const char* name)
 {
     for (std::size_t i = 0; i < catalog.Columns.size(); ++i)
         if (catalog.Columns[i].Name == name) return i;
-    Damaged(std::string("the catalog has no field '") + name + "'");
+    Damaged(quorlin::Format(Tr("the catalog has no field '%1$s'"), name));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "Damage.h"
 #include "IndexWriter.h"
 #include "WritableTable.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -49,8 +50,9 @@ bool Comparable(const TTableDef& a, const TRealIndex& ia, const TTableDef& b, co
 
 [[noreturn]] void Incomparable(const TTableDef& a, const TReference& ref, const TTableDef& b)
 {
-    Refused("The table '" + a.Name + "' takes part in a relationship ('" + ref.Name + "') with the table '" + b.Name +
-            "' whose fields this program cannot compare; the table is read-only here.");
+    Refused(quorlin::Format(Tr("The table '%1$s' takes part in a relationship ('%2$s') with the table '%3$s' whose fields this "
+                               "program cannot compare; the table is read-only here."),
+                            a.Name, ref.Name, b.Name));
 }
 
 TFieldValues Nulls(const TTableDef& def, const TRealIndex& index)
@@ -87,10 +89,11 @@ std::size_t TChangePlan::TableAt(const TPages& pages, std::uint32_t page)
     if (FCatalog.empty()) FCatalog = ReadCatalog(pages, 0);
     const auto entry = std::find_if(FCatalog.begin(), FCatalog.end(),
                                     [&](const TCatalogEntry& e) { return e.Type == TObjectType::Table && e.Page() == page; });
-    if (entry == FCatalog.end()) Damaged("a relationship of the table '" + FTables.front().Def.Name + "' leads to no table");
+    if (entry == FCatalog.end()) Damaged(quorlin::Format(Tr("a relationship of the table '%1$s' leads to no table"), FTables.front().Def.Name));
     TTableDef def = ReadTableDef(pages, page, entry->Name, 0);
     if (const std::string why = WriteRefusalOf(def, pages.Format()); !why.empty())
-        Refused(why + " The table '" + FTables.front().Def.Name + "' is related to it, so it is read-only here too.");
+        Refused(quorlin::Format(Tr("%1$s The table '%2$s' is related to it, so it is read-only here too."), why,
+                                FTables.front().Def.Name));
     FTables.push_back({std::move(def), {}});
     FLinks.emplace_back();
     FRows.emplace_back();
@@ -206,11 +209,12 @@ void TChangePlan::Run(TOperation first)
     std::vector<TOperation> pending{std::move(first)};
     for (std::size_t done = 0; !pending.empty(); ++done) {
         if (done == MaxOperations)
-            Refused("The change to the table '" + FTables.front().Def.Name + "' cascades through its relationships without end.");
+            Refused(quorlin::Format(Tr("The change to the table '%1$s' cascades through its relationships without end."),
+                                    FTables.front().Def.Name));
         const TOperation op = std::move(pending.back());
         pending.pop_back();
         if (!FLinks[op.Table].empty() && op.Record >= Rows(op.Table).size())
-            Refused("The table '" + FTables[op.Table].Def.Name + "' has no record " + std::to_string(op.Record + 1) + ".");
+            Refused(quorlin::Format(Tr("The table '%1$s' has no record %2$s."), FTables[op.Table].Def.Name, op.Record + 1));
         if (op.Values)
             UpdateRecord(op.Table, op.Record, *op.Values, pending);
         else
@@ -286,16 +290,17 @@ void TChangePlan::Check()
         for (const TLink& link : FLinks[table]) {
             if (link.Referred || AllNull(FTables[table].Def.Indexes[link.Index], Fields(table, record))) continue;
             if (Find(link.Other, link.OtherIndex, Key(table, link.Index, record)).empty())
-                Refused("You cannot add or change a record because a related record is required in table '" +
-                        FTables[link.Other].Def.Name + "'.");
+                Refused(quorlin::Format(Tr("You cannot add or change a record because a related record is required in table "
+                                           "'%1$s'."),
+                                        FTables[link.Other].Def.Name));
         }
     }
     for (const TVacated& v : FVacated) {
         const TLink& link = FLinks[v.Table][v.Link];
         if (!Find(v.Table, link.Index, v.Key).empty()) continue;  // another record holds the key now
         if (!Find(link.Other, link.OtherIndex, v.Key).empty())
-            Refused("The record cannot be deleted or changed because table '" + FTables[link.Other].Def.Name +
-                    "' includes related records.");
+            Refused(quorlin::Format(Tr("The record cannot be deleted or changed because table '%1$s' includes related records."),
+                                    FTables[link.Other].Def.Name));
     }
 }
 

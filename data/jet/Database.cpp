@@ -8,6 +8,7 @@
 #include "../../statistics/DataSet.h"
 #include "Damage.h"
 #include "Text.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -20,7 +21,7 @@ public:
     TMapping(const std::string& path, int opened)
     {
         const int fd = opened >= 0 ? opened : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw EUnreadable("Cannot open the database file '" + path + "'");
+        if (fd < 0) throw EUnreadable(quorlin::Format(Tr("Cannot open the database file '%1$s'"), path));
         struct stat st {};
         if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
             // Every page is read, so they are all mapped at once rather than one fault at a time.
@@ -50,7 +51,7 @@ const TFormat& FormatOfFile(TView bytes, const std::string& path)
     const TFormat* format = bytes.size() > database_page::Version ? FormatOf(bytes[database_page::Version]) : nullptr;
     if (!format || bytes[0] != static_cast<std::uint8_t>(TPageType::Database) ||
         bytes.size() < format->PageSize * (database_page::CatalogPage + 1))
-        throw EUnreadable("Unrecognized database format '" + path + "'");
+        throw EUnreadable(quorlin::Format(Tr("Unrecognized database format '%1$s'"), path));
     return *format;
 }
 

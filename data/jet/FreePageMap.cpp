@@ -7,6 +7,7 @@
 #include "Damage.h"
 #include "UsageMap.h"
 #include "UsageMapWriter.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -20,7 +21,7 @@ TView GlobalMapRow(const TPageImage& image)
 {
     const TView row = RowBytes(image.Pages(), GlobalMap);
     if (row.size() < L::InlineBits || (row[0] != L::InlineMap && row[0] != L::ReferenceMap))
-        Damaged("the map of free pages is of an unknown kind");
+        Damaged(Tr("the map of free pages is of an unknown kind"));
     return row;
 }
 
@@ -48,7 +49,7 @@ void AddMapPagesForFile(TPageImage& image, std::vector<std::uint32_t>& mapPages,
     const std::size_t perPage = PagesPerMapPage(image.Format());
     for (std::size_t k = 0; k * perPage < image.PageCount(); ++k) {
         if (k >= mapPages.size())
-            Refused("The database file '" + image.Path() + "' is too large for its map of free pages.");
+            Refused(quorlin::Format(Tr("The database file '%1$s' is too large for its map of free pages."), image.Path()));
         if (mapPages[k] != 0) continue;
         mapPages[k] = AppendMapPage(image);
         free.erase(mapPages[k]);

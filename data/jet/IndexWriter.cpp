@@ -9,6 +9,7 @@
 #include "TextKey.h"
 #include "UsageMap.h"
 #include "UsageMapWriter.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -59,15 +60,16 @@ void AppendText(TBytes& key, const TTableDef& def, const TRealIndex& index, cons
 {
     const TColumnDef& col = def.Columns[ic.Column];
     std::string problem = SortOrderProblem(col);
-    if (problem.empty() && !ic.Ascending) problem = "the index sorts it descending, whose text keys are not known here";
+    if (problem.empty() && !ic.Ascending) problem = Tr("the index sorts it descending, whose text keys are not known here");
     TTextKeyResult text;
     if (problem.empty()) {
         text = GeneralTextKey(Utf16Units(data));
         problem = text.Problem;
     }
     if (!problem.empty())
-        Refused("The text '" + DecodeText(data, Jet4Format(), 0) + "' of the field '" + col.Name + "' cannot be kept in the index '" +
-                index.Name + "' of the table '" + def.Name + "': " + problem + ".");
+        Refused(quorlin::Format(Tr("The text '%1$s' of the field '%2$s' cannot be kept in the index '%3$s' of the table '%4$s': "
+                                   "%5$s."),
+                                DecodeText(data, Jet4Format(), 0), col.Name, index.Name, def.Name, problem));
     key.insert(key.end(), text.Bytes.begin(), text.Bytes.end());
 }
 
@@ -115,7 +117,8 @@ std::vector<TIndexEntry> SortedEntries(const TTableDef& def, const TRealIndex& i
         AppendBigEndian32(e.Bytes, places[i].Packed());
         // A node entry adds a child pointer; both must fit on a page.
         if (e.Bytes.size() + L::ChildPointer > room)
-            Refused("A key of the index '" + index.Name + "' of the table '" + def.Name + "' would be too long for an index page.");
+            Refused(quorlin::Format(Tr("A key of the index '%1$s' of the table '%2$s' would be too long for an index page."),
+                                    index.Name, def.Name));
         entries.push_back(std::move(e));
     }
     std::sort(entries.begin(), entries.end(), [](const TIndexEntry& a, const TIndexEntry& b) { return a.Bytes < b.Bytes; });
@@ -128,8 +131,8 @@ void CheckUnique(const TTableDef& def, const TRealIndex& index, const std::vecto
         // Keys with an empty field are never duplicates, as in Access.
         const bool nullKey = entries[i - 1].AnyNull || entries[i].AnyNull;
         if (!nullKey && SameKey(entries[i - 1].Bytes, entries[i].Bytes))
-            Refused("The change would create a duplicate value in the index '" + index.Name + "' of the table '" +
-                    def.Name + "'.");
+            Refused(quorlin::Format(Tr("The change would create a duplicate value in the index '%1$s' of the table '%2$s'."),
+                                    index.Name, def.Name));
     }
 }
 
@@ -269,7 +272,7 @@ void RebuildIndex(TPageImage& image, const TTableDef& def, const TRealIndex& ind
     if (index.Unique()) CheckUnique(def, index, entries);
     const TPageType rootType = image.Pages().Type(index.RootPage);
     if (rootType != TPageType::IndexNode && rootType != TPageType::IndexLeaf)
-        Damaged("the root of the index '" + index.Name + "' is no index page");
+        Damaged(quorlin::Format(Tr("the root of the index '%1$s' is no index page"), index.Name));
     // The index's other pages are used again first; what is left over is given back.
     std::vector<std::uint32_t> spare = ReadUsageMap(image.Pages(), index.OwnedPages);
     std::erase(spare, index.RootPage);

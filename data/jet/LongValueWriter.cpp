@@ -4,6 +4,7 @@
 
 #include "Damage.h"
 #include "LongValue.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -38,14 +39,14 @@ std::uint8_t* RowOffsetEntry(std::uint8_t* page, const TFormat& f, std::uint32_t
 
 std::uint32_t FirstLongValueRow(TView stored)
 {
-    if (stored.size() < L::ReferenceSize) Damaged("a memo or OLE value is cut short");
+    if (stored.size() < L::ReferenceSize) Damaged(Tr("a memo or OLE value is cut short"));
     return Get32(stored.data()) & L::Inline ? 0 : Get32(stored.data() + L::Pointer);
 }
 
 TBytes TLongValueWriter::Store(TView value)
 {
     if (value.size() > L::LengthMask)
-        Refused("A value of " + std::to_string(value.size()) + " bytes is longer than a memo or OLE field holds.");
+        Refused(quorlin::Format(Tr("A value of %1$s bytes is longer than a memo or OLE field holds."), value.size()));
     const auto length = static_cast<std::uint32_t>(value.size());
     if (value.size() <= MaxInline) {
         TBytes stored = Reference(L::Inline | length, 0);
@@ -72,8 +73,9 @@ void TLongValueWriter::Free(TView stored, const std::set<std::uint32_t>& sharedR
     const std::uint32_t first = FirstLongValueRow(stored);
     if (first == 0) return;
     if (sharedRows.count(first))
-        Refused("The value of the field '" + field +
-                "' is stored where another record's value is as well; this program cannot tell whether it may be freed.");
+        Refused(quorlin::Format(Tr("The value of the field '%1$s' is stored where another record's value is as well; this "
+                                   "program cannot tell whether it may be freed."),
+                                field));
     // Read whole from the file as loaded before any row of it is touched.
     std::set<std::uint32_t> pages;
     for (const TLongValuePart& part : LongValueParts(FImage.LoadedPages(), stored)) {
@@ -120,7 +122,7 @@ void TLongValueWriter::FreeRow(TRowId row)
 {
     const TFormat& f = FImage.Format();
     if (row.Row >= RowSlots(FImage.Pages(), row.Page).size())
-        Damaged("row " + std::to_string(row.Row) + " of page " + std::to_string(row.Page) + " does not exist");
+        Damaged(quorlin::Format(Tr("row %1$s of page %2$s does not exist"), row.Row, row.Page));
     std::uint8_t* entry = RowOffsetEntry(FImage.Page(row.Page), f, row.Row);
     Put16(entry, Get16(entry) | TRowFlag::Deleted);
 }

@@ -4,12 +4,13 @@
 #include <string>
 
 #include "Damage.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
 const std::uint8_t* TPages::Page(std::uint32_t n) const
 {
-    if (n >= Count()) Damaged("page " + std::to_string(n) + " lies beyond the end of the file");
+    if (n >= Count()) Damaged(quorlin::Format(Tr("page %1$s lies beyond the end of the file"), n));
     return FBytes.data() + std::size_t{n} * FFormat->PageSize;
 }
 
@@ -18,11 +19,11 @@ void ReadRowSlots(const TPages& pages, std::uint32_t page, std::vector<TRowSlot>
     const TFormat& f = pages.Format();
     const std::uint8_t* p = pages.Page(page);
     if (static_cast<TPageType>(p[0]) != TPageType::Data)
-        Damaged("page " + std::to_string(page) + " is not a data page");
+        Damaged(quorlin::Format(Tr("page %1$s is not a data page"), page));
     const std::size_t count = Get16(p + f.DataRowCount);
     const std::size_t tableEnd = f.DataRowOffsets + RowOffsetSize * count;
     if (count > MaxRowsPerPage + 1 || tableEnd > f.PageSize)
-        Damaged("the row-offset table of page " + std::to_string(page) + " is too long");
+        Damaged(quorlin::Format(Tr("the row-offset table of page %1$s is too long"), page));
     slots.resize(count);
     std::size_t end = f.PageSize;
     for (std::size_t i = 0; i < count; ++i) {
@@ -32,8 +33,7 @@ void ReadRowSlots(const TPages& pages, std::uint32_t page, std::vector<TRowSlot>
         std::size_t start = raw & TRowFlag::OffsetMask;
         if (start < tableEnd || start >= end) {
             if (!s.Deleted())
-                Damaged("row " + std::to_string(i) + " of page " + std::to_string(page) +
-                        " lies outside its page or out of order");
+                Damaged(quorlin::Format(Tr("row %1$s of page %2$s lies outside its page or out of order"), i, page));
             start = end;
         }
         s.Start = static_cast<std::uint16_t>(start);
@@ -53,7 +53,7 @@ TView RowBytes(const TPages& pages, TRowId row)
 {
     const auto slots = RowSlots(pages, row.Page);
     if (row.Row >= slots.size())
-        Damaged("row " + std::to_string(row.Row) + " of page " + std::to_string(row.Page) + " does not exist");
+        Damaged(quorlin::Format(Tr("row %1$s of page %2$s does not exist"), row.Row, row.Page));
     const TRowSlot& s = slots[row.Row];
     return TView(pages.Page(row.Page) + s.Start, s.End - s.Start);
 }

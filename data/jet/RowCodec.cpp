@@ -4,6 +4,7 @@
 #include <string>
 
 #include "Damage.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -16,17 +17,18 @@ struct TVarTable {
     std::size_t DataEnd = 0;  // where the fixed and variable data stop and the tables begin
 };
 
+// what: the rest of the sentence, in the language spoken.
 [[noreturn]] void BadRow(const TTableDef& def, const char* what)
 {
-    Damaged(std::string("a record of the table '") + def.Name + "' " + what);
+    Damaged(quorlin::Format(Tr("a record of the table '%1$s' %2$s"), def.Name, what));
 }
 
 // Jet 4: two-byte offsets, from the end: the count, then the offsets last column first.
 void ReadVarTable4(const TTableDef& def, TView row, std::size_t tableEnd, TVarTable& t)
 {
-    if (tableEnd < 4) BadRow(def, "is too short for its variable-length part");
+    if (tableEnd < 4) BadRow(def, Tr("is too short for its variable-length part"));
     const std::size_t count = Get16(row.data() + tableEnd - 2);
-    if (tableEnd < 4 + 2 * count) BadRow(def, "claims more variable-length values than it holds");
+    if (tableEnd < 4 + 2 * count) BadRow(def, Tr("claims more variable-length values than it holds"));
     t.Offsets.resize(count + 1);
     for (std::size_t i = 0; i <= count; ++i) t.Offsets[i] = Get16(row.data() + tableEnd - 4 - 2 * i);
     t.DataEnd = tableEnd - 4 - 2 * count;
@@ -36,10 +38,10 @@ void ReadVarTable4(const TTableDef& def, TView row, std::size_t tableEnd, TVarTa
 // Jet3OffsetJump bytes are to be added; the last jump may be a dummy.
 void ReadVarTable3(const TTableDef& def, TView row, std::size_t tableEnd, TVarTable& t)
 {
-    if (tableEnd < 2) BadRow(def, "is too short for its variable-length part");
+    if (tableEnd < 2) BadRow(def, Tr("is too short for its variable-length part"));
     const std::size_t count = row[tableEnd - 1];
     std::size_t jumps = (row.size() - 1) / Jet3OffsetJump;
-    if (tableEnd < 2 + jumps + count) BadRow(def, "claims more variable-length values than it holds");
+    if (tableEnd < 2 + jumps + count) BadRow(def, Tr("claims more variable-length values than it holds"));
     const std::size_t first = tableEnd - 2 - jumps;  // the offset of slot 0; later slots lie before it
     if ((first - count) / Jet3OffsetJump < jumps) --jumps;
     t.Offsets.resize(count + 1);
@@ -106,7 +108,7 @@ TBytes JoinRow(const TTableDef& def, const TRowFields& fields)
         if (!fields.Present[i]) continue;
         mask[col.Number / 8] |= static_cast<std::uint8_t>(1u << (col.Number % 8));
         if (!col.Fixed() || col.Type == TColumnType::Boolean) continue;
-        if (fields.Data[i].size() > col.Length) BadRow(def, "holds a value longer than its field");
+        if (fields.Data[i].size() > col.Length) BadRow(def, Tr("holds a value longer than its field"));
         std::copy(fields.Data[i].begin(), fields.Data[i].end(), row.begin() + static_cast<std::ptrdiff_t>(numberSize + col.FixedOffset));
     }
     if (def.VarColumns > 0) AppendVarPart(def, fields, shape.VarSlots, row);  // as SplitRow expects it
@@ -119,11 +121,11 @@ void SplitRow(const TTableDef& def, const TFormat& format, TView row, TRowFields
     fields.Present.assign(def.Columns.size(), false);
     fields.Data.assign(def.Columns.size(), {});
     const std::size_t numberSize = format.RowNumberSize;
-    if (row.size() < numberSize) BadRow(def, "is empty");
+    if (row.size() < numberSize) BadRow(def, Tr("is empty"));
     const std::size_t stored = numberSize == 1 ? row[0] : Get16(row.data());
-    if (stored > def.MaxColumns) BadRow(def, "claims more fields than its table has");
+    if (stored > def.MaxColumns) BadRow(def, Tr("claims more fields than its table has"));
     const std::size_t maskSize = (stored + 7) / 8;
-    if (row.size() < numberSize + maskSize) BadRow(def, "is too short for its null mask");
+    if (row.size() < numberSize + maskSize) BadRow(def, Tr("is too short for its null mask"));
     const std::uint8_t* mask = row.data() + row.size() - maskSize;
     const std::size_t tableEnd = row.size() - maskSize;
 
@@ -155,7 +157,7 @@ void SplitRow(const TTableDef& def, const TFormat& format, TView row, TRowFields
             start = var.Offsets[col.VarIndex];
             end = var.Offsets[col.VarIndex + 1];
         }
-        if (start > end || end > var.DataEnd) BadRow(def, "holds a value outside its bounds");
+        if (start > end || end > var.DataEnd) BadRow(def, Tr("holds a value outside its bounds"));
         fields.Data[i] = row.subspan(start, end - start);
         fields.Present[i] = true;
     }

@@ -6,6 +6,7 @@
 
 #include "Damage.h"
 #include "Text.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -20,7 +21,7 @@ public:
     }
     const std::uint8_t* Take(std::size_t n)
     {
-        if (FPos + n > FBytes.size()) Damaged("the definition of the table '" + FTable + "' is cut short");
+        if (FPos + n > FBytes.size()) Damaged(quorlin::Format(Tr("the definition of the table '%1$s' is cut short"), FTable));
         const std::uint8_t* p = FBytes.data() + FPos;
         FPos += n;
         return p;
@@ -47,9 +48,9 @@ TBytes DefinitionBytes(const TPages& pages, std::uint32_t first, const std::stri
     TBytes block;
     std::set<std::uint32_t> seen;
     for (std::uint32_t p = first; p != 0; p = Get32(pages.Page(p) + f.TdefNextPage)) {
-        if (!seen.insert(p).second) Damaged("the definition of the table '" + name + "' runs in a loop");
+        if (!seen.insert(p).second) Damaged(quorlin::Format(Tr("the definition of the table '%1$s' runs in a loop"), name));
         if (pages.Type(p) != TPageType::TableDefinition)
-            Damaged("page " + std::to_string(p) + " of the definition of the table '" + name + "' is no definition page");
+            Damaged(quorlin::Format(Tr("page %1$s of the definition of the table '%2$s' is no definition page"), p, name));
         const std::uint8_t* bytes = pages.Page(p);
         block.insert(block.end(), p == first ? bytes : bytes + f.TdefContinuation, bytes + f.PageSize);
         chain.push_back(p);
@@ -85,7 +86,7 @@ TRealIndex ReadRealIndex(const std::uint8_t* d, const TFormat& f, const TTableDe
         if (number == NoIndexColumn) continue;
         const auto it = std::find_if(def.Columns.begin(), def.Columns.end(),
                                      [&](const TColumnDef& c) { return c.Number == number; });
-        if (it == def.Columns.end()) Damaged("an index of the table '" + def.Name + "' names no column of it");
+        if (it == def.Columns.end()) Damaged(quorlin::Format(Tr("an index of the table '%1$s' names no column of it"), def.Name));
         index.Columns.push_back({static_cast<std::size_t>(it - def.Columns.begin()), slot[2] == AscendingIndexColumn});
     }
     index.OwnedPages = TRowId::Unpack(Get32(d + f.RealIndexOwnedPages));
@@ -141,7 +142,7 @@ TTableDef ReadTableDef(const TPages& pages, std::uint32_t page, const std::strin
     const std::size_t logicalCount = Get32(head + f.TdefLogicalIndexCount);
     const std::size_t realCount = Get32(head + f.TdefRealIndexCount);
     if (realCount > MaxIndexes || logicalCount > MaxIndexes)
-        Damaged("the definition of the table '" + name + "' claims too many indexes");
+        Damaged(quorlin::Format(Tr("the definition of the table '%1$s' claims too many indexes"), name));
     def.OwnedPages = TRowId::Unpack(Get32(head + f.TdefOwnedPages));
     def.FreePages = TRowId::Unpack(Get32(head + f.TdefFreePages));
 
@@ -149,7 +150,7 @@ TTableDef ReadTableDef(const TPages& pages, std::uint32_t page, const std::strin
     for (std::size_t i = 0; i < columnCount; ++i) {
         def.Columns.push_back(ReadColumn(c.Take(f.ColumnSize), f));
         if (def.Columns.back().Number >= def.MaxColumns)
-            Damaged("a column of the table '" + name + "' lies beyond the table's columns");
+            Damaged(quorlin::Format(Tr("a column of the table '%1$s' lies beyond the table's columns"), name));
     }
     for (auto& col : def.Columns) col.Name = c.Name();
 
@@ -161,7 +162,7 @@ TTableDef ReadTableDef(const TPages& pages, std::uint32_t page, const std::strin
     for (std::size_t i = 0; i < logicalCount; ++i) logicals.push_back(ReadLogicalIndex(c.Take(f.LogicalIndexSize), f));
     for (TLogicalEntry& l : logicals) {
         const std::string indexName = c.Name();
-        if (l.Index.Real >= def.Indexes.size()) Damaged("an index of the table '" + name + "' has no tree");
+        if (l.Index.Real >= def.Indexes.size()) Damaged(quorlin::Format(Tr("an index of the table '%1$s' has no tree"), name));
         TRealIndex& index = def.Indexes[l.Index.Real];
         if (index.Name.empty()) index.Name = indexName;
         if (l.Primary) index.Primary = true;

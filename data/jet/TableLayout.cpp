@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "Damage.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -40,7 +41,7 @@ std::size_t FillDataPage(TPageImage& image, std::uint32_t page, const std::vecto
         ++count;
         ++next;
     }
-    if (count == 0) Damaged("a record is larger than a page");  // only a damaged page holds one
+    if (count == 0) Damaged(Tr("a record is larger than a page"));  // only a damaged page holds one
     Put16(p + f.DataRowCount, count);
     const std::size_t free = top - f.DataRowOffsets - RowOffsetSize * count;
     Put16(p + f.DataFreeSpace, static_cast<std::uint32_t>(free));

@@ -17,6 +17,7 @@
 #include "UsageMap.h"
 #include "UsageMapWriter.h"
 #include "WritableTable.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -30,7 +31,8 @@ std::vector<TRecordPlace> StoredPlaces(const TPageImage& image, const TTableDef&
 {
     std::vector<TRecordPlace> places = RecordPlaces(image.LoadedPages(), def);
     if (places.size() != recordsRead)
-        Refused("The table '" + def.Name + "' does not read the same way through every path; it cannot be changed safely.");
+        Refused(quorlin::Format(Tr("The table '%1$s' does not read the same way through every path; it cannot be changed safely."),
+                                def.Name));
     return places;
 }
 
@@ -44,7 +46,7 @@ std::vector<TView> RowsOf(const std::vector<TRecordPlace>& places)
 
 [[noreturn]] void NoSuchRecord(const TTableDef& def, std::size_t record)
 {
-    Refused("The table '" + def.Name + "' has no record " + std::to_string(record + 1) + ".");
+    Refused(quorlin::Format(Tr("The table '%1$s' has no record %2$s."), def.Name, record + 1));
 }
 
 void CheckRecordNumbers(const TTableDef& def, const TTableChanges& changes, std::size_t records)
@@ -108,7 +110,9 @@ std::vector<TBytes> StoreLongValues(TLongValueWriter& writer, const TPageImage& 
         if (!HoldsLongValues(def.Columns[c]) || !values[c] || !values[c]->Present) continue;
         stored[c] = writer.Store(values[c]->Data);
         if (ReadLongValue(image.Pages(), stored[c]) != values[c]->Data)
-            Refused("The value of the field '" + def.Columns[c].Name + "' could not be stored so that it reads back; nothing was written.");
+            Refused(quorlin::Format(Tr("The value of the field '%1$s' could not be stored so that it reads back; nothing was "
+                                       "written."),
+                                    def.Columns[c].Name));
     }
     return stored;
 }
@@ -127,13 +131,13 @@ TRowFields ChangedFields(const TTableDef& def, const TFormat& format, const TFie
 void CheckChangedRecord(const TTableDef& def, const TFormat& format, const TRowFields& fields, const TBytes& row)
 {
     if (row.size() + format.DataRowOffsets + RowOffsetSize > format.PageSize)
-        Refused("The record is too long for a page of the table '" + def.Name + "'.");
+        Refused(quorlin::Format(Tr("The record is too long for a page of the table '%1$s'."), def.Name));
     for (const TRealIndex& index : def.Indexes) {
         if (!index.Primary) continue;
         for (const TIndexColumn& ic : index.Columns)
             if (!fields.Present[ic.Column])
-                Refused("The field '" + def.Columns[ic.Column].Name + "' belongs to the primary key '" + index.Name +
-                        "' and cannot be empty.");
+                Refused(quorlin::Format(Tr("The field '%1$s' belongs to the primary key '%2$s' and cannot be empty."),
+                                        def.Columns[ic.Column].Name, index.Name));
     }
 }
 
@@ -311,7 +315,8 @@ void CheckRebuilt(const TPageImage& image, const TTableDef& def, std::size_t rec
         consistent = false;
     }
     if (!consistent)
-        Refused("The change to the table '" + def.Name + "' could not be laid out consistently; nothing was written.");
+        Refused(quorlin::Format(Tr("The change to the table '%1$s' could not be laid out consistently; nothing was written."),
+                                def.Name));
 }
 
 }  // namespace
@@ -333,10 +338,12 @@ void AssignAutoNumbers(TTableDef& def, TFieldValues& values)
     for (std::size_t c = 0; c < def.Columns.size(); ++c) {
         const TColumnDef& col = def.Columns[c];
         if (col.AutoGuid())
-            Refused("The table '" + def.Name + "' numbers its records with replication IDs, which this program cannot assign.");
+            Refused(quorlin::Format(Tr("The table '%1$s' numbers its records with replication IDs, which this program cannot "
+                                       "assign."),
+                                    def.Name));
         if (!col.AutoLong()) continue;
         if (def.AutoNumber >= static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
-            Refused("The AutoNumber field '" + col.Name + "' has no values left.");
+            Refused(quorlin::Format(Tr("The AutoNumber field '%1$s' has no values left."), col.Name));
         TParsedValue& v = values[c].emplace();
         v.Present = true;
         v.Kind = TCellKind::Number;
@@ -385,7 +392,7 @@ void RebuildTable(TPageImage& image, TTableDef& def, TTableChange& change, std::
         AssignAutoNumbers(def, change.Values);
         changes.Inserts.push_back(change.Values);
     } else if (change.Record < 0) {
-        Refused("The table '" + def.Name + "' has no record " + std::to_string(change.Record + 1) + ".");
+        Refused(quorlin::Format(Tr("The table '%1$s' has no record %2$s."), def.Name, change.Record + 1));
     } else if (change.Kind == TChangeKind::Delete) {
         changes.Deletes.insert(static_cast<std::size_t>(change.Record));
     } else {

@@ -5,6 +5,7 @@
 
 #include "Damage.h"
 #include "UsageMap.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -13,7 +14,6 @@ namespace {
 // A record moved again and again is still reached in a few steps; more is a loop.
 constexpr int MaxMoves = 16;
 
-std::string PageText(std::uint32_t page) { return "page " + std::to_string(page); }
 
 // The data pages of the table, checked to be its own.
 std::vector<std::uint32_t> DataPages(const TPages& pages, const TTableDef& def)
@@ -21,7 +21,7 @@ std::vector<std::uint32_t> DataPages(const TPages& pages, const TTableDef& def)
     std::vector<std::uint32_t> result;
     for (std::uint32_t page : ReadUsageMap(pages, def.OwnedPages)) {
         if (pages.Type(page) != TPageType::Data || IsLongValuePage(pages, page)) continue;
-        if (DataPageOwner(pages, page) != def.Page) Damaged(PageText(page) + " belongs to another table");
+        if (DataPageOwner(pages, page) != def.Page) Damaged(quorlin::Format(Tr("page %1$s belongs to another table"), page));
         result.push_back(page);
     }
     return result;
@@ -37,26 +37,25 @@ TRecordPlace FollowMoves(const TPages& pages, const TTableDef& def, TRowId heade
 {
     TView row = pointerRow;
     for (int moves = 0; moves < MaxMoves; ++moves) {
-        if (row.size() < RowIdSize) Damaged("a moved record's pointer on " + PageText(header.Page) + " is cut short");
+        if (row.size() < RowIdSize) Damaged(quorlin::Format(Tr("a moved record's pointer on page %1$s is cut short"), header.Page));
         const TRowId target = TRowId::Unpack(Get32(row.data()));
         if (pages.Type(target.Page) != TPageType::Data || DataPageOwner(pages, target.Page) != def.Page)
-            Damaged("a record on " + PageText(header.Page) + " points to " + PageText(target.Page) +
-                    ", which is not the table's");
+            Damaged(quorlin::Format(Tr("a record on page %1$s points to page %2$s, which is not the table's"), header.Page,
+                                    target.Page));
         const auto slots = RowSlots(pages, target.Page);
         if (target.Row >= slots.size())
-            Damaged("a record on " + PageText(header.Page) + " points to a row that does not exist");
+            Damaged(quorlin::Format(Tr("a record on page %1$s points to a row that does not exist"), header.Page));
         const TRowSlot& slot = slots[target.Row];
         row = SlotBytes(pages, target.Page, slot);
         if (!slot.Overflow()) return {header, target, row};
     }
-    Damaged("the moved records on " + PageText(header.Page) + " point to each other in a loop");
+    Damaged(quorlin::Format(Tr("the moved records on page %1$s point to each other in a loop"), header.Page));
 }
 
 void CheckCount(const TTableDef& def, std::size_t found)
 {
     if (found != def.RowCount && !def.System)
-        Damaged("it holds " + std::to_string(found) + " records where its definition counts " +
-                std::to_string(def.RowCount));
+        Damaged(quorlin::Format(Tr("it holds %1$s records where its definition counts %2$s"), found, def.RowCount));
 }
 
 }  // namespace
@@ -75,7 +74,7 @@ std::vector<TRecordPlace> RecordPlaces(const TPages& pages, const TTableDef& def
             TRecordPlace place{header, header, SlotBytes(pages, page, slot)};
             if (slot.Overflow()) {
                 place = FollowMoves(pages, def, header, place.Row);
-                if (!targets.insert(place.Data).second) Damaged("two records on " + PageText(page) + " share one row");
+                if (!targets.insert(place.Data).second) Damaged(quorlin::Format(Tr("two records on page %1$s share one row"), page));
             }
             places.push_back(place);
         }

@@ -5,6 +5,7 @@
 
 #include "../../support/TextCodec.h"
 #include "GeneralSortOrder.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -43,7 +44,7 @@ TTextKeyResult GeneralTextKey(std::u16string_view text)
 {
     TTextKeyResult result;
     if (!text.empty() && text.back() == u' ') {
-        result.Problem = "it ends in a space, which Access leaves out of its keys in a way not known here";
+        result.Problem = Tr("it ends in a space, which Access leaves out of its keys in a way not known here");
         return result;
     }
     TBytes accents, positions;
@@ -52,19 +53,21 @@ TTextKeyResult GeneralTextKey(std::u16string_view text)
     for (std::size_t i = 0; i < text.size(); ++i) {
         const char16_t c = text[i];
         if (c == 0 || c > LastWeighedCharacter) {
-            result.Problem = "it holds the character " + Shown(text, i) + ", whose place in Access's sort order is not known here";
+            result.Problem =
+                quorlin::Format(Tr("it holds the character %1$s, whose place in Access's sort order is not known here"), Shown(text, i));
             return result;
         }
         const TCharWeight& w = GeneralWeight(c);
         if (w.WeightSize == 0) {
             // Whether a ligature counts as one character or two in the positions is not known.
             if (ligature) {
-                result.Problem = "it holds the character " + Shown(text, i) + " after the ligature " + Shown(text, *ligature) +
-                                 ", a combination whose key is not known here";
+                result.Problem = quorlin::Format(Tr("it holds the character %1$s after the ligature %2$s, a combination whose key is "
+                                                    "not known here"),
+                                                 Shown(text, i), Shown(text, *ligature));
                 return result;
             }
             if (K::PositionStart + K::PositionStep * weighted >= K::PositionFlag) {
-                result.Problem = "it is too long to key";
+                result.Problem = Tr("it is too long to key");
                 return result;
             }
             AppendPosition(positions, weighted, w.Code);
@@ -89,12 +92,13 @@ TTextKeyResult GeneralTextKey(std::u16string_view text)
 std::string SortOrderProblem(const TColumnDef& column)
 {
     if (column.SortOrder == K::GeneralLocale && column.SortVersion == K::GeneralVersion) return {};
-    char order[48];
-    std::snprintf(order, sizeof order, "locale %u, version %u", column.SortOrder, column.SortVersion);
+    const std::string order = quorlin::Format(Tr("locale %1$s, version %2$s"), column.SortOrder, column.SortVersion);
     if (column.SortOrder == K::GeneralLocale)
-        return std::string("its sort order is the General sort order of Access 2010 and later (") + order +
-               "), whose keys this program cannot yet write";
-    return std::string("its sort order (") + order + ") is not the General one, whose keys are the only ones this program writes";
+        return quorlin::Format(Tr("its sort order is the General sort order of Access 2010 and later (%1$s), whose keys this "
+                                  "program cannot yet write"),
+                               order);
+    return quorlin::Format(Tr("its sort order (%1$s) is not the General one, whose keys are the only ones this program writes"),
+                           order);
 }
 
 }  // namespace quorlin::jet

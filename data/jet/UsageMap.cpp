@@ -3,6 +3,7 @@
 #include <string>
 
 #include "Damage.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -17,7 +18,7 @@ void AddBits(const std::uint8_t* bits, std::size_t count, std::uint64_t first, s
         for (unsigned bit = 0; bit < 8; ++bit)
             if (bits[byte] >> bit & 1) {
                 const std::uint64_t page = first + byte * 8 + bit;
-                if (page > UINT32_MAX) Damaged("a usage map reaches beyond any file");
+                if (page > UINT32_MAX) Damaged(Tr("a usage map reaches beyond any file"));
                 out.push_back(static_cast<std::uint32_t>(page));
             }
     }
@@ -41,8 +42,7 @@ std::vector<std::uint32_t> MapReferences(TView row, const TFormat& format)
 std::vector<std::uint32_t> ReadUsageMap(const TPages& pages, TRowId map)
 {
     const TView row = RowBytes(pages, map);
-    if (row.size() < L::InlineBits) Damaged("the usage map in row " + std::to_string(map.Row) + " of page " +
-                                            std::to_string(map.Page) + " is too short");
+    if (row.size() < L::InlineBits) Damaged(quorlin::Format(Tr("the usage map in row %1$s of page %2$s is too short"), map.Row, map.Page));
     std::vector<std::uint32_t> owned;
     if (row[0] == L::InlineMap) {
         AddBits(row.data() + L::InlineBits, (row.size() - L::InlineBits) * 8, Get32(row.data() + L::InlineStart), owned);
@@ -53,12 +53,11 @@ std::vector<std::uint32_t> ReadUsageMap(const TPages& pages, TRowId map)
             const std::uint32_t mapPage = mapPages[k];
             if (mapPage == 0) continue;
             if (pages.Type(mapPage) != TPageType::UsageMap)
-                Damaged("page " + std::to_string(mapPage) + " is named as a usage map but is none");
+                Damaged(quorlin::Format(Tr("page %1$s is named as a usage map but is none"), mapPage));
             AddBits(pages.Page(mapPage) + L::MapPageBits, perPage, std::uint64_t{k} * perPage, owned);
         }
     } else {
-        Damaged("the usage map in row " + std::to_string(map.Row) + " of page " + std::to_string(map.Page) +
-                " is of an unknown kind");
+        Damaged(quorlin::Format(Tr("the usage map in row %1$s of page %2$s is of an unknown kind"), map.Row, map.Page));
     }
     return owned;
 }

@@ -4,6 +4,7 @@
 
 #include "Damage.h"
 #include "UsageMap.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -48,7 +49,7 @@ std::vector<std::uint32_t> StoreReferences(TPageImage& image, TRowId map, const 
     std::vector<std::uint32_t> mapPages = MapReferences(image.Row(map), image.Format());
     const std::size_t perPage = PagesPerMapPage(image.Format());
     if (!pages.empty() && *pages.rbegin() / perPage >= mapPages.size())
-        Refused("The database file '" + image.Path() + "' is too large for a table's page map.");
+        Refused(quorlin::Format(Tr("The database file '%1$s' is too large for a table's page map."), image.Path()));
     std::vector<std::uint32_t> added;
     for (std::size_t k = 0; k < mapPages.size(); ++k) StoreRange(image, mapPages[k], k, pages, added);
     StoreMapReferences(image.Row(map), mapPages);  // looked up again: appending pages moves the bytes
@@ -89,7 +90,7 @@ std::vector<std::uint32_t> StoreUsageMap(TPageImage& image, TRowId map, const st
 {
     const std::span<std::uint8_t> row = image.Row(map);
     if (row.size() < L::InlineBits || (row[0] != L::InlineMap && row[0] != L::ReferenceMap))
-        Damaged("the usage map in row " + std::to_string(map.Row) + " of page " + std::to_string(map.Page) + " cannot be written");
+        Damaged(quorlin::Format(Tr("the usage map in row %1$s of page %2$s cannot be written"), map.Row, map.Page));
     if (row[0] == L::InlineMap) {
         if (StoreInline(row, pages)) return {};
         std::fill(row.begin(), row.end(), std::uint8_t{0});

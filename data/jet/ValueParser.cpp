@@ -14,6 +14,7 @@
 #include "../../support/TextCodec.h"
 #include "Damage.h"
 #include "Values.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -80,12 +81,13 @@ std::optional<TWide> ScaledUnits(const TDecimalText& d, std::size_t scale)
 
 [[noreturn]] void Invalid(const TColumnDef& column, const std::string& text, const char* what)
 {
-    Refused("'" + text + "' is not a valid value for the field '" + column.Name + "' (" + what + ").");
+    Refused(quorlin::Format(Tr("'%1$s' is not a valid value for the field '%2$s' (%3$s)."), text, column.Name, what));
 }
 
 [[noreturn]] void OutOfRange(const TColumnDef& column, const std::string& text)
 {
-    Refused("The value '" + text + "' does not fit the field '" + column.Name + "' (" + ColumnTypeName(column.Type) + ").");
+    Refused(quorlin::Format(Tr("The value '%1$s' does not fit the field '%2$s' (%3$s)."), text, column.Name,
+                            ShownColumnTypeName(column.Type)));
 }
 
 bool ParseBoolean(const TColumnDef& column, const std::string& text)
@@ -93,13 +95,13 @@ bool ParseBoolean(const TColumnDef& column, const std::string& text)
     const std::string t = LowerAscii(Trim(text));
     if (t == "true" || t == "yes" || t == "on" || t == "1" || t == "-1") return true;
     if (t == "false" || t == "no" || t == "off" || t == "0" || t.empty()) return false;
-    Invalid(column, text, "true or false");
+    Invalid(column, text, Tr("true or false"));
 }
 
 double Number(const TColumnDef& column, const std::string& text)
 {
     double d = 0.0;
-    if (!TryTextToFloat(text, d) || Trimmed(text).empty()) Invalid(column, text, "a number");
+    if (!TryTextToFloat(text, d) || Trimmed(text).empty()) Invalid(column, text, Tr("a number"));
     if (!std::isfinite(d)) OutOfRange(column, text);
     return d;
 }
@@ -123,10 +125,10 @@ TBytes BytesOf(T value)
 long long WholeFromFloat(const TColumnDef& column, const std::string& text, const std::string& t, long long low, long long high)
 {
     double d = 0.0;
-    if (t.empty() || !TryTextToFloat(t, d)) Invalid(column, text, "a whole number");
+    if (t.empty() || !TryTextToFloat(t, d)) Invalid(column, text, Tr("a whole number"));
     if (std::isfinite(d) && d == std::trunc(d) && d >= static_cast<double>(low) && d <= static_cast<double>(high))
         return static_cast<long long>(d);
-    if (d != std::trunc(d) && std::isfinite(d)) Invalid(column, text, "a whole number");
+    if (d != std::trunc(d) && std::isfinite(d)) Invalid(column, text, Tr("a whole number"));
     OutOfRange(column, text);
 }
 
@@ -191,8 +193,8 @@ TDateText SplitDate(const TColumnDef& column, const std::string& text)
                                    &d.Second, &tail);
     const bool shapeOk = (fields == 3 && t.find(' ') == std::string::npos) || fields == 5 || fields == 6;
     if (!shapeOk || t.find('T') != std::string::npos)
-        Invalid(column, text, "a date as YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]");
-    if (fields == 5 && std::count(t.begin(), t.end(), ':') != 1) Invalid(column, text, "a date as YYYY-MM-DD HH:MM[:SS]");
+        Invalid(column, text, Tr("a date as YYYY-MM-DD or YYYY-MM-DD HH:MM[:SS]"));
+    if (fields == 5 && std::count(t.begin(), t.end(), ':') != 1) Invalid(column, text, Tr("a date as YYYY-MM-DD HH:MM[:SS]"));
     return d;
 }
 
@@ -217,7 +219,7 @@ double DayNumber(const TColumnDef& column, const std::string& text)
 void StoreDecimal(const TColumnDef& column, TParsedValue& v, const std::string& text)
 {
     const std::optional<TDecimalText> d = SplitDecimal(text);
-    if (!d) Invalid(column, text, "a decimal number such as -12.345");
+    if (!d) Invalid(column, text, Tr("a decimal number such as -12.345"));
     const auto units = ScaledUnits(*d, column.Scale);
     if (!units || *units >= Pow10(column.Precision)) OutOfRange(column, text);
     const bool negative = d->Negative && *units != 0;
@@ -229,7 +231,7 @@ void StoreDecimal(const TColumnDef& column, TParsedValue& v, const std::string& 
     // What reading it back gives: the decimal text, correctly rounded to a float.
     double number = 0.0;
     if (!TryTextToFloat(ScaledDecimalText(d->Negative, *units, column.Scale), number))
-        Invalid(column, text, "a decimal number");
+        Invalid(column, text, Tr("a decimal number"));
     SetNumber(v, number, std::move(data));
 }
 
@@ -241,12 +243,12 @@ void StoreText(const TColumnDef& column, TParsedValue& v, const std::string& tex
     try {
         units = Utf8ToUtf16(text);
     } catch (const std::invalid_argument&) {
-        Invalid(column, text, "text");
+        Invalid(column, text, Tr("text"));
     }
     const std::size_t limit = column.Type == TColumnType::Memo ? MaxMemoUnits : column.Length / sizeof(char16_t);
     if (units.size() > limit)
-        Refused("The text for the field '" + column.Name + "' is " + std::to_string(units.size()) +
-                " characters long; the field holds at most " + std::to_string(limit) + ".");
+        Refused(quorlin::Format(Tr("The text for the field '%1$s' is %2$s characters long; the field holds at most %3$s."),
+                                column.Name, units.size(), limit));
     v.Kind = TCellKind::Text;
     v.Text = text;
     v.Data.resize(units.size() * sizeof(char16_t));
@@ -279,8 +281,8 @@ TParsedValue TValueParser::Parse(const std::optional<std::string>& input) const
     case TColumnType::Memo: StoreText(FColumn, v, text); break;
     case TColumnType::Decimal: StoreDecimal(FColumn, v, text); break;
     default:
-        Refused("The field '" + FColumn.Name + "' is a " + ColumnTypeName(FColumn.Type) +
-                " field, which this program cannot change.");
+        Refused(quorlin::Format(Tr("The field '%1$s' is a %2$s field, which this program cannot change."), FColumn.Name,
+                                ShownColumnTypeName(FColumn.Type)));
     }
     return v;
 }

@@ -6,6 +6,7 @@
 #include "Damage.h"
 #include "LongValue.h"
 #include "Text.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -52,14 +53,14 @@ void SetNumber(TCellValue& out, double v)
 void SetExact(TCellValue& out, std::string text)
 {
     double v = 0.0;
-    if (!TryTextToFloat(text, v)) Damaged("a decimal value cannot be read");
+    if (!TryTextToFloat(text, v)) Damaged(Tr("a decimal value cannot be read"));
     SetNumber(out, v);
     out.Text = std::move(text);
 }
 
 [[noreturn]] void ShortValue(const TColumnDef& column)
 {
-    Damaged("a value of the field '" + column.Name + "' is shorter than its type");
+    Damaged(quorlin::Format(Tr("a value of the field '%1$s' is shorter than its type"), column.Name));
 }
 
 }  // namespace

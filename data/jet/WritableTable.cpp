@@ -8,6 +8,7 @@
 #include "IndexWriter.h"
 #include "RowCodec.h"
 #include "TextKey.h"
+#include "../../support/Messages.h"
 
 namespace quorlin::jet {
 
@@ -37,14 +38,16 @@ std::string IndexRefusal(const TTableDef& def, const TRealIndex& index)
         const TColumnDef& col = def.Columns[ic.Column];
         if (col.Type == TColumnType::Text) {
             std::string problem = SortOrderProblem(col);
-            if (problem.empty() && !ic.Ascending) problem = "the index sorts it descending, whose text keys are not known here";
+            if (problem.empty() && !ic.Ascending) problem = Tr("the index sorts it descending, whose text keys are not known here");
             if (!problem.empty())
-                return "The table '" + def.Name + "' has an index ('" + index.Name + "') on the text field '" + col.Name +
-                       "', which this program cannot keep in order: " + problem + "; the table is read-only here.";
+                return quorlin::Format(Tr("The table '%1$s' has an index ('%2$s') on the text field '%3$s', which this program "
+                                          "cannot keep in order: %4$s; the table is read-only here."),
+                                       def.Name, index.Name, col.Name, problem);
         }
         if (!KeyableColumn(col))
-            return "The table '" + def.Name + "' has an index ('" + index.Name + "') on the " + ColumnTypeName(col.Type) +
-                   " field '" + col.Name + "', which this program cannot keep in order; the table is read-only here.";
+            return quorlin::Format(Tr("The table '%1$s' has an index ('%2$s') on the %3$s field '%4$s', which this program cannot "
+                                      "keep in order; the table is read-only here."),
+                                   def.Name, index.Name, ShownColumnTypeName(col.Type), col.Name);
     }
     return {};
 }
@@ -56,7 +59,8 @@ TTableDef FindTable(const TPageImage& image, const std::string& name)
     const TPages pages = image.Pages();
     const std::vector<TCatalogEntry> catalog = ReadCatalog(pages, 0);  // Jet 4 names need no code page
     const TCatalogEntry* table = UserTable(catalog, name);
-    if (!table) Refused("The database engine cannot find the input table '" + name + "' in '" + image.Path() + "'.");
+    if (!table)
+        Refused(quorlin::Format(Tr("The database engine cannot find the input table '%1$s' in '%2$s'."), name, image.Path()));
     return ReadTableDef(pages, table->Page(), table->Name, 0);
 }
 
@@ -65,12 +69,12 @@ std::string WriteRefusalOf(const TTableDef& def, const TFormat& format)
     // The values of such a field live in a hidden table that a deleted record would leave behind.
     for (const TColumnDef& col : def.Columns)
         if (col.Type == TColumnType::Complex)
-            return "The table '" + def.Name + "' has the field '" + col.Name +
-                   "', which holds attachments or several values each; this program does not keep those, so the table is "
-                   "read-only here.";
+            return quorlin::Format(Tr("The table '%1$s' has the field '%2$s', which holds attachments or several values each; "
+                                      "this program does not keep those, so the table is read-only here."),
+                                   def.Name, col.Name);
     for (const TRealIndex& index : def.Indexes) {
         if (index.CountOffset + sizeof(std::uint32_t) > format.PageSize)
-            Damaged("the key count of the index '" + index.Name + "' lies beyond the definition's first page");
+            Damaged(quorlin::Format(Tr("the key count of the index '%1$s' lies beyond the definition's first page"), index.Name));
         if (std::string why = IndexRefusal(def, index); !why.empty()) return why;
     }
     return {};
@@ -89,7 +93,7 @@ void CheckKeyable(const TPages& pages, const TTableDef& def, const std::vector<T
         try {
             for (const TRealIndex& index : def.Indexes) IndexKeyOf(def, index, fields);
         } catch (const ERefused& e) {
-            Refused(std::string(e.what()) + " The table is read-only here.");
+            Refused(quorlin::Format(Tr("%1$s The table is read-only here."), e.what()));
         }
     }
 }
@@ -97,7 +101,7 @@ void CheckKeyable(const TPages& pages, const TTableDef& def, const std::vector<T
 void CheckAssignable(const TColumnDef& column)
 {
     if (column.AutoLong() || column.AutoGuid())
-        Refused("The field '" + column.Name + "' is an AutoNumber field; its values are assigned by the database.");
+        Refused(quorlin::Format(Tr("The field '%1$s' is an AutoNumber field; its values are assigned by the database."), column.Name));
 }
 
 }  // namespace quorlin::jet

@@ -8,6 +8,7 @@
 #include "../ProviderError.h"
 #include "../jet/Damage.h"
 #include "../jet/Database.h"
+#include "../../support/Messages.h"
 
 namespace quorlin {
 
@@ -15,12 +16,12 @@ namespace {
 
 [[noreturn]] void DamagedFile(const std::string& path, const jet::EDamaged& e)
 {
-    throw EProviderError("The database file '" + path + "' is damaged and cannot be read: " + e.what());
+    throw EProviderError(Format(Tr("The database file '%1$s' is damaged and cannot be read: %2$s"), path, e.what()));
 }
 
 [[noreturn]] void DamagedTable(const std::string& path, const std::string& table, const jet::EDamaged& e)
 {
-    throw EProviderError("The table '" + table + "' of '" + path + "' is damaged: " + e.what());
+    throw EProviderError(Format(Tr(DamagedTableText), table, path, e.what()));
 }
 
 const jet::TCatalogEntry* FindObject(const jet::TDatabase& db, const std::string& name, jet::TObjectType type)
@@ -35,7 +36,7 @@ int QueryColumn(const std::vector<TColumnInfo>& columns, const char* name)
 {
     for (std::size_t i = 0; i < columns.size(); ++i)
         if (SameFieldName(columns[i].Name, name)) return static_cast<int>(i);
-    throw EProviderError("MSysQueries has an unknown layout");
+    throw EProviderError(Tr("MSysQueries has an unknown layout"));
 }
 
 // Every saved query's definition, by its object id, read from MSysQueries.
@@ -138,7 +139,7 @@ void TMdbFile::ReadTable(const std::string& tableName,
                          const std::function<void(const std::vector<TCellValue>&)>& onRecord, const TProgress& progress)
 {
     const jet::TCatalogEntry* entry = FindObject(*FImpl->Db, tableName, jet::TObjectType::Table);
-    if (!entry) throw EProviderError("Cannot find the input table '" + tableName + "'");
+    if (!entry) throw EProviderError(Format(Tr("Cannot find the input table '%1$s'"), tableName));
     try {
         const jet::TTableDef def = FImpl->Db->TableDef(*entry);
         const auto count = static_cast<std::int32_t>(std::min<std::uint32_t>(def.RowCount, INT32_MAX));
@@ -154,9 +155,9 @@ TQueryDefinition TMdbFile::QueryDefinition(const std::string& queryName)
 {
     FImpl->LoadQueries();
     const jet::TCatalogEntry* entry = FindObject(*FImpl->Db, queryName, jet::TObjectType::Query);
-    if (!entry) throw EProviderError("Cannot find the query '" + queryName + "'");
+    if (!entry) throw EProviderError(Format(Tr("Cannot find the query '%1$s'"), queryName));
     const auto it = FImpl->Queries.find(entry->Page());
-    if (it == FImpl->Queries.end()) throw EProviderError("The definition of the query '" + queryName + "' cannot be read");
+    if (it == FImpl->Queries.end()) throw EProviderError(Format(Tr("The definition of the query '%1$s' cannot be read"), queryName));
     TQueryDefinition definition = it->second;
     definition.Name = queryName;
     return definition;

@@ -13,8 +13,13 @@
 #include "../TableData.h"
 #include "../Wire.h"
 #include "../views/ViewSource.h"
+#include "../../support/Messages.h"
 
 namespace quorlin {
+
+// The error of a table whose pages are damaged: the table, the file, what is wrong. The reading
+// process looks it up before it is confined (ReaderMain.cpp), which loads the catalog it is in.
+constexpr const char* DamagedTableText = TrNoop("The table '%1$s' of '%2$s' is damaged: %3$s");
 
 // An Access database file opened for reading.
 class TMdbFile : public TViewSource {

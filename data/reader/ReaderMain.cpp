@@ -16,14 +16,17 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "../ReaderLanguage.h"
 #include "../Wire.h"
 #include "../views/ViewEngine.h"
 #include "Confinement.h"
 #include "MdbAccess.h"
+#include "../../support/Messages.h"
 
 extern char** environ;
 
@@ -95,6 +98,18 @@ bool Refused(const std::string& act, const std::string& path)
     return false;
 }
 
+// The language of the program that started the reader (ReaderLanguage.h), else of the locale.
+// The C library reads a catalog at the first text looked up in it, and once confined the reader
+// may open no such file: one text is looked up here, before confinement, so that the damage
+// found later is told in that language.
+void SpeakAsTheProgramDoes()
+{
+    const char* tag = std::getenv(ReaderLanguageVariable);
+    const char* folder = std::getenv(ReaderCatalogsVariable);
+    Speak(tag ? LanguageOfTag(tag) : LanguageAsked(), folder && *folder ? folder : CatalogFolder());
+    (void)Tr(DamagedTableText);
+}
+
 // The file is opened before the process is confined, and only through this handle is it read:
 // a writer may rename another file over the path meanwhile, which the confinement would not let
 // the reader open.
@@ -119,11 +134,12 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "quorlin-reader: this program is started by Quorlin for each read of a file\n");
         return 2;
     }
+    SpeakAsTheProgramDoes();
     bool written = true;
     TWireWriter w([&](const char* p, std::size_t n) { written = WriteAll(STDOUT_FILENO, p, n) && written; });
     try {
         const int fd = OpenDatabase(args[1]);
-        if (fd < 0) throw std::runtime_error("Cannot open the database file '" + args[1] + "'");
+        if (fd < 0) throw std::runtime_error(Format(Tr("Cannot open the database file '%1$s'"), args[1]));
         Confine(fd);
         w.U8(static_cast<std::uint8_t>(TWireMark::Start));
         Serve(args, fd, w);

@@ -8,6 +8,7 @@
 
 #include "../../support/AsciiText.h"
 #include "../../support/Calendar.h"
+#include "../../support/Messages.h"
 
 namespace quorlin {
 
@@ -36,7 +37,7 @@ std::string LikePattern(std::string_view pattern)
         else if (c == '?')
             out.push_back('_');
         else if (c == '#' || c == '[')
-            throw EQueryTranslation("Like patterns with # or [...] are not supported");
+            throw EQueryTranslation(Tr("Like patterns with # or [...] are not supported"));
         else
             out.push_back(c);
     }
@@ -52,7 +53,7 @@ std::string Number(double v)
 
 std::string QuoteName(std::string_view name)
 {
-    if (name.find(']') != std::string_view::npos) throw EQueryTranslation("A name holds ']'");
+    if (name.find(']') != std::string_view::npos) throw EQueryTranslation(Tr("A name holds ']'"));
     return "[" + std::string(name) + "]";
 }
 
@@ -60,7 +61,7 @@ std::string QuoteName(std::string_view name)
 
 double AccessDateLiteral(std::string_view text)
 {
-    auto fail = [&] { throw EQueryTranslation("Cannot read the date literal #" + std::string(text) + "#"); };
+    auto fail = [&] { throw EQueryTranslation(Format(Tr("Cannot read the date literal #%1$s#"), text)); };
     std::string s(text);
     int a = 0, b = 0, c = 0, h = 0, mi = 0, se = 0, used = 0;
     int y;
@@ -105,7 +106,7 @@ std::string TranslateExpression(std::string_view e)
             std::string text;
             ++i;
             for (;;) {
-                if (i >= e.size()) throw EQueryTranslation("A text literal is not closed");
+                if (i >= e.size()) throw EQueryTranslation(Tr("A text literal is not closed"));
                 if (e[i] == c) {
                     if (i + 1 < e.size() && e[i + 1] == c) {
                         text.push_back(c);
@@ -124,14 +125,14 @@ std::string TranslateExpression(std::string_view e)
         likePending = false;
         if (c == '#') {
             const std::size_t end = e.find('#', i + 1);
-            if (end == std::string_view::npos) throw EQueryTranslation("A date literal is not closed");
+            if (end == std::string_view::npos) throw EQueryTranslation(Tr("A date literal is not closed"));
             out += Number(AccessDateLiteral(e.substr(i + 1, end - i - 1)));
             i = end + 1;
             continue;
         }
         if (c == '[') {
             const std::size_t end = e.find(']', i + 1);
-            if (end == std::string_view::npos) throw EQueryTranslation("A bracketed name is not closed");
+            if (end == std::string_view::npos) throw EQueryTranslation(Tr("A bracketed name is not closed"));
             out.append(e.substr(i, end - i + 1));
             i = end + 1;
             continue;
@@ -158,7 +159,7 @@ std::string TranslateExpression(std::string_view e)
                 out += "%";
             else {
                 if (keyword == "like") likePending = true;
-                if (keyword == "distinctrow") throw EQueryTranslation("DISTINCTROW is not supported");
+                if (keyword == "distinctrow") throw EQueryTranslation(Tr("DISTINCTROW is not supported"));
                 out += word;
             }
             continue;
@@ -168,7 +169,7 @@ std::string TranslateExpression(std::string_view e)
             ++i;
             continue;
         }
-        if (c == '\\' || c == '^' || c == '!') throw EQueryTranslation(std::string("The operator ") + c + " is not supported");
+        if (c == '\\' || c == '^' || c == '!') throw EQueryTranslation(Format(Tr("The operator %1$s is not supported"), std::string(1, c)));
         out.push_back(c);
         ++i;
     }
@@ -212,14 +213,14 @@ std::string TranslateQuery(const TQueryDefinition& q)
     for (const auto& p : q.Parts) {
         switch (p.Attribute) {
         case 3:
-            if (p.Flag & 0x20) throw EQueryTranslation("TOP ... PERCENT is not supported");
+            if (p.Flag & 0x20) throw EQueryTranslation(Tr("TOP ... PERCENT is not supported"));
             if (p.Flag & 0x10) {
                 int n = 0;
                 const auto [ptr, ec] = std::from_chars(p.Name1.data(), p.Name1.data() + p.Name1.size(), n);
-                if (ec != std::errc{} || n < 0) throw EQueryTranslation("TOP needs a count");
+                if (ec != std::errc{} || n < 0) throw EQueryTranslation(Tr("TOP needs a count"));
                 limit = " LIMIT " + std::to_string(n);
             }
-            if (p.Flag & 0x08) throw EQueryTranslation("DISTINCTROW is not supported");
+            if (p.Flag & 0x08) throw EQueryTranslation(Tr("DISTINCTROW is not supported"));
             if (p.Flag & 0x02) predicate = " DISTINCT";
             break;
         case 5: inputs.push_back({p.Name1, p.Name2}); break;
@@ -227,7 +228,7 @@ std::string TranslateQuery(const TQueryDefinition& q)
             columns.push_back(TranslateExpression(p.Expression) + (p.Name1.empty() ? "" : " AS " + QuoteName(p.Name1)));
             break;
         case 7: {
-            if (p.Flag < 1 || p.Flag > 3) throw EQueryTranslation("Unknown kind of join");
+            if (p.Flag < 1 || p.Flag > 3) throw EQueryTranslation(Tr("Unknown kind of join"));
             auto same = std::find_if(joins.begin(), joins.end(), [&](const Join& j) {
                 return j.Left == p.Name1 && j.Right == p.Name2 && j.Type == p.Flag;
             });
@@ -245,13 +246,13 @@ std::string TranslateQuery(const TQueryDefinition& q)
         default: break;
         }
     }
-    if (inputs.empty()) throw EQueryTranslation("The query reads no table");
+    if (inputs.empty()) throw EQueryTranslation(Tr("The query reads no table"));
 
     auto inputText = [&](const std::string& ref) {
         for (const auto& in : inputs)
             if (in.Ref() == ref)
                 return QuoteName(in.Table) + (in.Alias.empty() ? "" : " AS " + QuoteName(in.Alias));
-        throw EQueryTranslation("A join names '" + ref + "', which is no input of the query");
+        throw EQueryTranslation(Format(Tr("A join names '%1$s', which is no input of the query"), ref));
     };
     // Joins chain from the first one's left side; inputs in no join are crossed in.
     std::string from;
@@ -274,7 +275,7 @@ std::string TranslateQuery(const TQueryDefinition& q)
                 if (it->Type == 2) kind = " RIGHT JOIN ";
                 else if (it->Type == 3) kind = " LEFT JOIN ";
             } else if (isPlaced(it->Left) && isPlaced(it->Right)) {
-                throw EQueryTranslation("Joins that close a circle are not supported");
+                throw EQueryTranslation(Tr("Joins that close a circle are not supported"));
             } else {
                 ++it;
                 continue;
@@ -286,7 +287,7 @@ std::string TranslateQuery(const TQueryDefinition& q)
             it = pending.erase(it);
             progress = true;
         }
-        if (!progress) throw EQueryTranslation("Joins that are not connected are not supported");
+        if (!progress) throw EQueryTranslation(Tr("Joins that are not connected are not supported"));
     }
     for (const auto& in : inputs) {
         if (isPlaced(in.Ref())) continue;

@@ -11,6 +11,7 @@
 #include "../../statistics/DataSet.h"
 #include "../../statistics/Statistics01.h"
 #include "../../support/Calendar.h"
+#include "../../support/Messages.h"
 #include "../ProviderError.h"
 
 namespace quorlin {
@@ -28,7 +29,7 @@ using TStmt = std::unique_ptr<sqlite3_stmt, TStmtFinalize>;
 
 [[noreturn]] void Fail(const std::string& view, const std::string& why)
 {
-    throw EProviderError("The query '" + view + "' cannot be opened: " + why);
+    throw EProviderError(Format(Tr("The query '%1$s' cannot be opened: %2$s"), view, why));
 }
 
 // One statement, and nothing after it: text built from a file could otherwise smuggle in a
@@ -42,8 +43,8 @@ TStmt Prepare(sqlite3* db, const std::string& sql, const std::string& view)
     TStmt statement(raw);
     for (; tail && *tail; ++tail)
         if (!std::isspace(static_cast<unsigned char>(*tail)))
-            Fail(view, "the saved query '" + view + "' holds more than one statement");
-    if (!statement) Fail(view, "the saved query '" + view + "' holds no statement");
+            Fail(view, Format(Tr("the saved query '%1$s' holds more than one statement"), view));
+    if (!statement) Fail(view, Format(Tr("the saved query '%1$s' holds no statement"), view));
     return statement;
 }
 
@@ -94,7 +95,7 @@ TDb OpenEngine(TGuard& guard, const std::string& view)
     sqlite3* raw = nullptr;
     if (sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr) != SQLITE_OK) {
         sqlite3_close(raw);
-        Fail(view, "no SQL engine");
+        Fail(view, Tr("no SQL engine"));
     }
     TDb db(raw);
     sqlite3_db_config(raw, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
@@ -109,7 +110,7 @@ void Exec(sqlite3* db, const std::string& sql, const std::string& view)
 {
     char* message = nullptr;
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string why = message ? message : "SQL error";
+        const std::string why = message ? message : Tr("SQL error");
         sqlite3_free(message);
         Fail(view, why);
     }
@@ -145,7 +146,7 @@ void Mid(sqlite3_context* ctx, int argc, sqlite3_value** argv)
     const auto* text = reinterpret_cast<const char*>(sqlite3_value_text(argv[0]));
     std::string s(text ? text : "");
     const long start = sqlite3_value_int64(argv[1]);
-    if (start < 1) return sqlite3_result_error(ctx, "Mid needs a start of at least 1", -1);
+    if (start < 1) return sqlite3_result_error(ctx, Tr("Mid needs a start of at least 1"), -1);
     std::size_t i = 0;
     long position = 1;
     auto next = [&](std::size_t at) {
@@ -187,7 +188,7 @@ double SquareRoot(double v) { return v < 0 ? NAN : std::sqrt(v); }
 void Sqr(sqlite3_context* ctx, int argc, sqlite3_value** argv)
 {
     if (!IsNull(argv[0]) && sqlite3_value_double(argv[0]) < 0)
-        return sqlite3_result_error(ctx, "Invalid procedure call: Sqr of a negative number", -1);
+        return sqlite3_result_error(ctx, Tr("Invalid procedure call: Sqr of a negative number"), -1);
     Numeric<SquareRoot>(ctx, argc, argv);
 }
 
@@ -234,12 +235,12 @@ public:
     // Makes every input of the query available under its name: tables loaded, views defined.
     void Provide(const TQueryDefinition& query, int depth)
     {
-        if (depth > 16) Fail(query.Name, "queries nest too deeply");
+        if (depth > 16) Fail(query.Name, Tr("queries nest too deeply"));
         for (const auto& input : query.InputNames()) {
             if (FProvided.count(input)) continue;
             const TCatalogObject* object = Find(input);
             if (!object)
-                Fail(query.Name, "the input table or query '" + input + "' does not exist");
+                Fail(query.Name, Format(Tr("the input table or query '%1$s' does not exist"), input));
             if (object->Kind == TObjectKind::View) {
                 const TQueryDefinition inner = FFile.QueryDefinition(object->Name);
                 Provide(inner, depth + 1);
@@ -247,7 +248,7 @@ public:
             } else if (object->Kind == TObjectKind::Table) {
                 Load(object->Name, input, query.Name);
             } else {
-                Fail(query.Name, "'" + input + "' is not a table or a select query");
+                Fail(query.Name, Format(Tr("'%1$s' is not a table or a select query"), input));
             }
             FProvided.insert(input);
         }
@@ -318,7 +319,7 @@ private:
 void StreamViewRecords(TViewSource& file, const std::string& viewName, TWireWriter& w, const TProgress& progress)
 {
     const TQueryDefinition query = file.QueryDefinition(viewName);
-    if (!query.IsSelectWithoutParameters()) Fail(viewName, "it is not a select query without parameters");
+    if (!query.IsSelectWithoutParameters()) Fail(viewName, Tr("it is not a select query without parameters"));
 
     TGuard guard;
     TDb db = OpenEngine(guard, viewName);
@@ -371,7 +372,7 @@ void StreamViewRecords(TViewSource& file, const std::string& viewName, TWireWrit
             case SQLITE_FLOAT:
                 v.Kind = TCellKind::Number;
                 v.Number = sqlite3_column_double(select.get(), i);
-                if (!typed[static_cast<std::size_t>(i)] && !std::isfinite(v.Number)) Fail(viewName, "a value is not a number");
+                if (!typed[static_cast<std::size_t>(i)] && !std::isfinite(v.Number)) Fail(viewName, Tr("a value is not a number"));
                 break;
             default: {
                 const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), i));

@@ -15,6 +15,7 @@
 #include <algorithm>
 
 #include "QtUserInterface.h"
+#include "../../support/Messages.h"
 
 namespace quorlin {
 
@@ -30,9 +31,9 @@ void ConfirmAndDelete(TMdbQuery& query, TUserInterface& ui)
     if (ui.MessageBox("Delete record?", "Confirm", OkCancelQuestion) != IDOK) return;
     const std::vector<std::string> effects = query.DeleteEffects();
     if (!effects.empty()) {
-        std::string question = "The relationships of this table take other records along:";
+        std::string question = Tr("The relationships of this table take other records along:");
         for (const std::string& effect : effects) question += "\n  " + effect;
-        if (ui.MessageBox(question + "\nDelete the record and these?", "Confirm", OkCancelQuestion) != IDOK) return;
+        if (ui.MessageBox(question + "\n" + Tr("Delete the record and these?"), "Confirm", OkCancelQuestion) != IDOK) return;
     }
     query.Delete();
 }

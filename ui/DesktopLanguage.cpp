@@ -1,0 +1,17 @@
+#include "DesktopLanguage.h"
+
+#include <QApplication>
+
+#include "QtTranslations.h"
+#include "support/Messages.h"
+
+namespace quorlin {
+
+void SpeakDesktopLanguage(QApplication& app)
+{
+    InstallQtTranslations(app);
+    Speak(TLanguage::Chinese, CatalogFolder());
+    RestoreProgramLocale();
+}
+
+}  // namespace quorlin
