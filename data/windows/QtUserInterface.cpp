@@ -39,6 +39,11 @@ QString WithBreaksBeforeTerms(const QString& text)
     return out;
 }
 
+// Qt's message box never grows wider than this on a screen of the given width (its own rule),
+// and fixes its size from it: a label wider than what the box leaves it would be cut at the
+// right, so the label wraps within it instead.
+int WidestBox(int screenWidth) { return screenWidth <= 1024 ? screenWidth * 4 / 5 : std::min({screenWidth * 4 / 5, screenWidth - 480, 1000}); }
+
 // A message shows its whole text, wrapped if it must be, and the user can select and copy it.
 // The box keeps the message as its text; the label in its place shows where lines may break,
 // as wide as a line of it or most of the screen, and what is copied from it is cleaned of the
@@ -53,10 +58,10 @@ void ShowWholeText(QMessageBox& box, const QString& text)
     shown->setTextFormat(Qt::PlainText);
     shown->setWordWrap(true);
     shown->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
-    const QRect screen = (box.screen() ? box.screen() : QGuiApplication::primaryScreen())->availableGeometry();
+    const QRect screen = (box.screen() ? box.screen() : QGuiApplication::primaryScreen())->geometry();
     constexpr int iconAndMargins = 120;
     const int line = shown->fontMetrics().horizontalAdvance(text) + 2;
-    shown->setMinimumWidth(std::min(line, screen.width() * 4 / 5 - iconAndMargins));
+    shown->setMinimumWidth(std::min(line, WidestBox(screen.width()) - iconAndMargins));
     delete box.layout()->replaceWidget(own, shown);  // the item that held Qt's label is ours to free
     own->hide();
     QClipboard* clipboard = QGuiApplication::clipboard();
@@ -65,46 +70,6 @@ void ShowWholeText(QMessageBox& box, const QString& text)
         if (copied.contains(BreakHere)) clipboard->setText(copied.remove(BreakHere));
     });
 }
-
-// Qt's message box caps its own width (at 1000 pixels, less on a smaller screen) and fixes its
-// size from that cap, so a wrapped label wider than the cap would be cut at the right. The box
-// holding our label is sized again once Qt is done, from what the label needs at its width.
-class TWholeTextBox : public QMessageBox {
-public:
-    using QMessageBox::QMessageBox;
-
-protected:
-    void showEvent(QShowEvent* event) override
-    {
-        QMessageBox::showEvent(event);
-        FitToLabel();
-    }
-
-private:
-    void FitToLabel()
-    {
-        if (!layout() || !findChild<QLabel*>(QStringLiteral("WholeText"))) return;
-        layout()->activate();
-        const int width = std::max(this->width(), layout()->totalMinimumSize().width());
-        const int height = layout()->hasHeightForWidth() ? layout()->totalHeightForWidth(width)
-                                                          : layout()->totalSizeHint().height();
-        setFixedSize(width, std::max(height, layout()->totalMinimumSize().height()));
-        Recentre();
-    }
-    // Qt placed the box for the size it had before: centred on its owner, inside the screen.
-    void Recentre()
-    {
-        const QScreen* shownOn = screen() ? screen() : QGuiApplication::primaryScreen();
-        if (!shownOn) return;
-        const QRect area = shownOn->availableGeometry();
-        const QWidget* owner = parentWidget() ? parentWidget()->window() : nullptr;
-        QRect frame(QPoint(0, 0), frameGeometry().size());
-        frame.moveCenter(owner && owner->isVisible() ? owner->frameGeometry().center() : area.center());
-        frame.moveLeft(std::clamp(frame.left(), area.left(), std::max(area.left(), area.right() + 1 - frame.width())));
-        frame.moveTop(std::clamp(frame.top(), area.top(), std::max(area.top(), area.bottom() + 1 - frame.height())));
-        move(frame.topLeft());
-    }
-};
 
 }  // namespace
 
@@ -160,7 +125,7 @@ void TQtUserInterface::SetBusy(bool busy)
 int TQtUserInterface::MessageBox(const std::string& text, const std::string& caption, int flags)
 {
     const TAsking asking(*this);
-    TWholeTextBox box(FOwner);
+    QMessageBox box(FOwner);
     box.setWindowTitle(Q(caption));
     box.setIcon((flags & MB_ICONQUESTION) ? QMessageBox::Question : QMessageBox::NoIcon);
     const int buttons = flags & 0x0F;
@@ -181,7 +146,7 @@ int TQtUserInterface::MessageBox(const std::string& text, const std::string& cap
 void TQtUserInterface::ShowError(const std::string& text)
 {
     const TAsking asking(*this);
-    TWholeTextBox box(FOwner);
+    QMessageBox box(FOwner);
     box.setWindowTitle(QStringLiteral("Quorlin"));
     box.setIcon(QMessageBox::Critical);
     box.setStandardButtons(QMessageBox::Ok);
