@@ -16,6 +16,19 @@
 
 namespace quorlin::testing {
 
+// A table of a file as a connection of its own reads it, apart from the program's.
+struct OwnReading {
+    OwnReading(const std::string& path, const std::string& table) : Query(Connection)
+    {
+        Connection.SetConnectionString(TCustomerData::ConnectionStringFor(path));
+        Connection.Open();
+        Query.SQL().Add(TCustomerData::SelectStatement(table));
+        Query.Open();
+    }
+    TMdbConnection Connection;
+    TMdbQuery Query;
+};
+
 class Desktop : public ::testing::Test {
 protected:
     Desktop() : Form(Ui), Grid(Data.StatDataSource1, Ui)

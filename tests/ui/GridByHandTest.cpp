@@ -53,12 +53,8 @@ protected:
     // Every cell of the table as a connection of its own reads the file.
     Table Stored(const std::string& table) const
     {
-        TMdbConnection connection;
-        connection.SetConnectionString(TCustomerData::ConnectionStringFor(Copy));
-        connection.Open();
-        TMdbQuery query(connection);
-        query.SQL().Add(TCustomerData::SelectStatement(table));
-        query.Open();
+        OwnReading own(Copy, table);
+        TMdbQuery& query = own.Query;
         Table cells(static_cast<std::size_t>(query.RecordCount()));
         for (int r = 0; r < query.RecordCount(); ++r)
             for (int c = 0; c < query.FieldCount(); ++c) cells[static_cast<std::size_t>(r)].push_back(query.DisplayText(r, c));

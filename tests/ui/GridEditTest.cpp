@@ -36,12 +36,8 @@ protected:
     // One field of every record, as a connection of its own reads the file.
     std::vector<double> Stored(const std::string& table, const std::string& field) const
     {
-        TMdbConnection connection;
-        connection.SetConnectionString(TCustomerData::ConnectionStringFor(Copy));
-        connection.Open();
-        TMdbQuery query(connection);
-        query.SQL().Add(TCustomerData::SelectStatement(table));
-        query.Open();
+        OwnReading own(Copy, table);
+        TMdbQuery& query = own.Query;
         return ColumnValues(query, field);
     }
     void Press(TDBNavigator::Button b) { Grid.NaviDatabase->ButtonAt(b)->click(); }
