@@ -47,6 +47,9 @@ private:
     std::string FName;
 };
 
+// The temporary files of a writer of name: hidden beside it, recognisable by their beginning.
+std::string TemporaryNamePrefix(const std::string& name) { return "." + name + ".tmp-"; }
+
 bool HasWriteBit(mode_t mode) noexcept { return (mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0; }
 
 TFd OpenFolder(const std::filesystem::path& folder)
@@ -73,7 +76,7 @@ TFd CreateTemporary(const TTargetFile& target, std::string& name)
 {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0;; ++attempt) {
-        name = "." + target.Name + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
+        name = TemporaryNamePrefix(target.Name) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
         TFd fd(::openat(target.Folder.Get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (fd.Get() >= 0) return fd;
         if (errno != EEXIST || attempt > 100) Fail(errno);
@@ -148,7 +151,7 @@ void PutInPlaceOfJudged(const TTargetFile& target, TTempFile& temp)
 std::string TemporaryFilePrefix(const std::string& path)
 {
     const std::filesystem::path target(path);
-    return (target.parent_path() / ("." + target.filename().string() + ".tmp-")).string();
+    return (target.parent_path() / TemporaryNamePrefix(target.filename().string())).string();
 }
 
 std::filesystem::path FileToReplace(const std::string& path)
