@@ -171,7 +171,7 @@ const jet::TFormat& WritableFormat(const std::string& path, const jet::TBytes& b
     const jet::TFormat* format = jet::FormatOf(bytes[jet::database_page::Version]);
     if (format && format->Version == jet::TVersion::Jet3)
         Refuse("The database '" + path + "' is in Access 97 format, which is read-only here.");
-    if (!format) Refuse("The database '" + path + "' is in a version of the Access format that this program does not know.");
+    if (!format) Refuse(jet::UnknownVersionText(path, bytes[jet::database_page::Version]));
     if (bytes.size() % format->PageSize != 0) Refuse(DamagedText(path));
     return *format;
 }

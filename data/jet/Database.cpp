@@ -45,11 +45,15 @@ private:
     std::size_t FSize = 0;
 };
 
+// A file that starts as a database page but names a version we do not know is told as such:
+// it is most likely a database of a later Access, not a damaged one.
 const TFormat& FormatOfFile(TView bytes, const std::string& path)
 {
-    const TFormat* format = bytes.size() > database_page::Version ? FormatOf(bytes[database_page::Version]) : nullptr;
-    if (!format || bytes[0] != static_cast<std::uint8_t>(TPageType::Database) ||
-        bytes.size() < format->PageSize * (database_page::CatalogPage + 1))
+    if (bytes.size() <= database_page::Version || bytes[0] != static_cast<std::uint8_t>(TPageType::Database))
+        throw EUnreadable("Unrecognized database format '" + path + "'");
+    const TFormat* format = FormatOf(bytes[database_page::Version]);
+    if (!format) throw EUnreadable(UnknownVersionText(path, bytes[database_page::Version]));
+    if (bytes.size() < format->PageSize * (database_page::CatalogPage + 1))
         throw EUnreadable("Unrecognized database format '" + path + "'");
     return *format;
 }

@@ -122,14 +122,23 @@ constexpr TFormat Ace = [] {
 const TFormat* FormatOf(std::uint8_t versionByte) noexcept
 {
     switch (versionByte) {
-    case 0: return &Jet3;
-    case 1: return &Jet4;
-    case 2:
-    case 3:
-    case 4:
-    case 5: return &Ace;
+    case TVersionByte::Jet3: return &Jet3;
+    case TVersionByte::Jet4: return &Jet4;
+    case TVersionByte::Ace12:
+    case TVersionByte::Ace14:
+    case TVersionByte::Ace15:
+    case TVersionByte::Ace16:
+    case TVersionByte::Ace17: return &Ace;
     default: return nullptr;
     }
+}
+
+std::string UnknownVersionText(const std::string& path, std::uint8_t versionByte)
+{
+    return "The database '" + path + "' is in version " + std::to_string(versionByte) +
+           " of the Access file format, which this program does not know; it reads versions " +
+           std::to_string(TVersionByte::Jet3) + " (Access 97) to " + std::to_string(TVersionByte::Newest) +
+           " (Access 2019 and later).";
 }
 
 const TFormat& Jet4Format() noexcept { return Jet4; }
