@@ -69,6 +69,7 @@ void ExpectSameTable(const TTableData& a, const TTableData& b)
         EXPECT_EQ(x.Numbers, y.Numbers);
         EXPECT_EQ(x.Texts, y.Texts);
     }
+    EXPECT_EQ(a.Warnings, b.Warnings);
 }
 
 struct TRun {

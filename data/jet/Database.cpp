@@ -100,7 +100,7 @@ TTableDef TDatabase::TableDef(const TCatalogEntry& table) const
     return ReadTableDef(FImpl->Pages, table.Page(), table.Name, FImpl->CodePage);
 }
 
-void ReadTableRecords(const TDatabase& db, const TTableDef& def,
+std::size_t ReadTableRecords(const TDatabase& db, const TTableDef& def,
                       const std::function<void(const std::vector<TColumnInfo>&)>& onColumns,
                       const std::function<void(const std::vector<TCellValue>&)>& onRecord,
                       const std::function<void()>& progress)
@@ -110,7 +110,7 @@ void ReadTableRecords(const TDatabase& db, const TTableDef& def,
     onColumns(columns);
     const TValueDecoder decoder = db.Decoder();
     std::vector<TCellValue> values(def.Columns.size());
-    ScanTable(
+    return ScanTable(
         db.Pages(), def,
         [&](const TRowFields& row) {
             for (std::size_t i = 0; i < values.size(); ++i) decoder.Decode(def.Columns[i], row.Present[i], row.Data[i], values[i]);
