@@ -38,6 +38,10 @@
 //     of the table referred to, whether updates and deletes cascade (TCascade). The index's
 //     fields, in order, are the related fields. Relationships Access does not enforce are only
 //     in MSysRelationships and bind no record.
+// 12. A table's definition lists its columns' descriptors in the order Access shows the columns:
+//     a field moved in the table's design moves there, and Access lists the columns of its own
+//     tables by name. A column's number (its bit in the null mask) only places its value in the
+//     row; numbers follow the order the columns were made in, which need not be the order shown.
 
 #include <cstddef>
 #include <cstdint>
