@@ -13,6 +13,7 @@
 #include "batch/BatchCommand.h"
 #include "data/CustomerData.h"
 #include "data/Isolation.h"
+#include "data/MdbWriter.h"
 #include "data/jet/Database.h"
 #include "data/jet/UsageMap.h"
 #include "SharedFiles.h"
@@ -233,6 +234,38 @@ TEST(JetReader, DamageEndsTheReadNamingTheTable)
         // The other tables of the file still read.
         EXPECT_EQ(Column(ReadRecordsIsolated(copy.Path(), "Keyed", false), "y").size(), 15u);
     }
+}
+
+// The same in a file of Access 2007 and later: a table whose definition counts 3 records where
+// 4 stand, as Access 2010 left one, reads all 4 with the warning, and a change stores 4.
+TEST(JetReader, AnAceTableCountingThreeOfItsFourRecordsReadsAllFour)
+{
+    TempFolder folder;
+    const std::string path = (folder / "notes.accdb").string();
+    std::string bytes = ReadBytes(DataFile("notes.accdb"));
+    const auto counted = [&] {
+        const jet::TDatabase db(path);
+        return db.TableDef(*db.FindTable("Notes")).RowCount;
+    };
+    WriteBytes(path, bytes);
+    ASSERT_EQ(counted(), 4u);
+    {
+        const jet::TDatabase db(path);
+        jet::Put32(reinterpret_cast<std::uint8_t*>(bytes.data()) + std::size_t{db.FindTable("Notes")->Page()} * db.Format().PageSize +
+                       db.Format().TdefRowCount,
+                   3);
+    }
+    WriteBytes(path, bytes);
+
+    const TTableData read = ReadRecordsIsolated(path, "Notes", false);
+    EXPECT_EQ(read.RecordCount, 4);
+    EXPECT_EQ(Column(read, "Year"), Column(ReadRecordsIsolated(DataFile("notes.accdb"), "Notes", false), "Year"));
+    EXPECT_THAT(read.Warnings, ElementsAre(HasSubstr("The table 'Notes' holds 4 records where its definition counts 3")));
+
+    const TTableData changed = ApplyRecordChange(path, "Notes", {TRecordChange::TKind::Update, 3, {{2, "counted again"}}});
+    EXPECT_EQ(changed.RecordCount, 4);
+    EXPECT_THAT(changed.Warnings, IsEmpty());
+    EXPECT_EQ(counted(), 4u);
 }
 
 // Whatever single byte of a data page's row-offset table or of the record count changes, the
