@@ -90,7 +90,7 @@ nlohmann::json ResultJson(const TStatistics& stats, const TComputeOptions& optio
 // The equation, with the report when one is asked for; removals are told on err as they happen.
 int ComputeEquation(const TComputeOptions& options, std::ostream& out, std::ostream& err)
 {
-    const TPreparedEquation p = PrepareEquation(options);
+    const TPreparedEquation p = PrepareEquation(options, err);
     const std::vector<std::string>& factors = p.Factors;
 
     std::vector<TRemoval> removals;
@@ -125,7 +125,7 @@ int Report(std::ostream& err, const EUsage& e)
 int ListFields(const std::string& source, const std::string& table, std::ostream& out, std::ostream& err)
 {
     try {
-        const TSource opened(source, table);
+        const TSource opened(source, table, err);
         for (const auto& name : opened.FieldNames()) out << name << '\n';
         return 0;
     } catch (const EUsage& e) {
@@ -136,7 +136,7 @@ int ListFields(const std::string& source, const std::string& table, std::ostream
 int Export(const std::string& source, const std::string& table, std::ostream& out, std::ostream& err)
 {
     try {
-        const TSource opened(source, table);
+        const TSource opened(source, table, err);
         opened.WriteCsvTo(out);
         out.flush();
         if (!out) throw std::runtime_error(Tr("Cannot write the CSV text to standard output"));
@@ -175,7 +175,7 @@ struct TEditOptions {
 int EditRecords(TRecordChange::TKind kind, const TEditOptions& options, std::ostream& out, std::ostream& err)
 {
     try {
-        TSource source(options.Database, options.Table);
+        TSource source(options.Database, options.Table, err);
         TMdbQuery& query = source.Query();
         if (!query.CanModify()) throw std::runtime_error(query.ReadOnlyReason());
         std::vector<std::pair<std::int32_t, std::string>> values;

@@ -6,6 +6,7 @@
 
 #include "../statistics/Statistics01.h"
 #include "../support/AsciiText.h"
+#include "../support/Messages.h"
 #include "CsvExport.h"
 #include "CsvReader.h"
 #include "JsonText.h"
@@ -22,7 +23,7 @@ bool IsAccessDatabase(const std::string& path)
 
 }  // namespace
 
-TSource::TSource(const std::string& path, const std::string& table)
+TSource::TSource(const std::string& path, const std::string& table, std::ostream& err)
 {
     if (std::filesystem::is_directory(path)) throw EUsage(Format(Tr("Cannot read '%1$s': it is a folder"), path));
     if (!IsAccessDatabase(path)) {
@@ -41,6 +42,7 @@ TSource::TSource(const std::string& path, const std::string& table)
     if (!FData->DataQuery.Active())
         throw EUsage(FData->LastError().empty() ? Format(Tr("Cannot open table '%1$s'"), table) : FData->LastError());
     FNames = FData->DataQuery.FieldNames();
+    for (const std::string& warning : FData->DataQuery.Warnings()) err << "quorlin-batch: " << Format(Tr("warning: %1$s"), warning) << '\n';
 }
 
 void TSource::WriteCsvTo(std::ostream& out) const
@@ -79,10 +81,10 @@ std::vector<std::string> ResolveFactors(const TSource& table, const std::vector<
     return factors;
 }
 
-TPreparedEquation PrepareEquation(const TEquationOptions& options)
+TPreparedEquation PrepareEquation(const TEquationOptions& options, std::ostream& err)
 {
     TPreparedEquation p;
-    p.Source = std::make_unique<TSource>(options.Source, options.Table);
+    p.Source = std::make_unique<TSource>(options.Source, options.Table, err);
     p.Y = ResolveField(*p.Source, options.Y);
     p.Factors = ResolveFactors(*p.Source, options.X, p.Y);
     if (!TryTextToFloat(options.Fa, p.Fa)) throw EUsage(InvalidFloatMessage(options.Fa));

@@ -27,10 +27,12 @@ public:
 };
 
 // The records a command works on: a CSV file read into memory, or a table of an Access
-// database opened through the data module exactly as the desktop program opens it.
+// database opened through the data module exactly as the desktop program opens it. What the
+// reading of a table warns of (TMdbQuery::Warnings) is told on err, one line each; the command
+// goes on.
 class TSource {
 public:
-    TSource(const std::string& path, const std::string& table);
+    TSource(const std::string& path, const std::string& table, std::ostream& err);
 
     TDataSet& DataSet() { return FCsv ? static_cast<TDataSet&>(*FCsv) : FData->DataQuery; }
     TMdbQuery& Query()
@@ -66,7 +68,7 @@ struct TPreparedEquation {
     double Fa = 0.0;
     std::int32_t Method = 0;
 };
-TPreparedEquation PrepareEquation(const TEquationOptions& options);
+TPreparedEquation PrepareEquation(const TEquationOptions& options, std::ostream& err);
 
 // Runs a command that works on an equation and returns its exit status. What stops it is told on
 // err, and with json on out too (as {"error": …}): bad input and too many factors exit ExitUsage;

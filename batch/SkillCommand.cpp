@@ -96,13 +96,13 @@ TSkillCommands::TSkillCommands(CLI::App& app)
 int TSkillCommands::Run(std::ostream& out, std::ostream& err) const
 {
     const bool json = FSkillCmd->parsed() ? FSkill.Json : FForecast.Json;
-    return RunEquationCommand(json, out, err, [&] { return FSkillCmd->parsed() ? RunSkill(out) : RunForecast(out); });
+    return RunEquationCommand(json, out, err, [&] { return FSkillCmd->parsed() ? RunSkill(out, err) : RunForecast(out, err); });
 }
 
-int TSkillCommands::RunSkill(std::ostream& out) const
+int TSkillCommands::RunSkill(std::ostream& out, std::ostream& err) const
 {
     CheckPlotPath(FPlot);
-    TPreparedEquation p = PrepareEquation(FSkill);
+    TPreparedEquation p = PrepareEquation(FSkill, err);
     try {
         CheckLeave(FLeave, p.Source->DataSet().RecordCount());
     } catch (const ESkillError& e) {
@@ -119,11 +119,11 @@ int TSkillCommands::RunSkill(std::ostream& out) const
     return 0;
 }
 
-int TSkillCommands::RunForecast(std::ostream& out) const
+int TSkillCommands::RunForecast(std::ostream& out, std::ostream& err) const
 {
     if (FWith.empty() && FCases.empty()) throw EUsage(Tr("forecast needs the case: --with FACTOR=VALUE... or --cases FILE.csv"));
     const double level = LevelPercent(FLevel);
-    TPreparedEquation p = PrepareEquation(FForecast);
+    TPreparedEquation p = PrepareEquation(FForecast, err);
     const TFittedEquation equation(p.Source->DataSet(), p.Factors, p.Y, p.Method, p.Fa);
     const std::vector<std::string> factors = equation.FactorNames();
     const std::vector<std::vector<double>> cases =

@@ -26,8 +26,8 @@ public:
     int Run(std::ostream& out, std::ostream& err) const;
 
 private:
-    int RunSkill(std::ostream& out) const;
-    int RunForecast(std::ostream& out) const;
+    int RunSkill(std::ostream& out, std::ostream& err) const;
+    int RunForecast(std::ostream& out, std::ostream& err) const;
 
     CLI::App* FSkillCmd = nullptr;
     CLI::App* FForecastCmd = nullptr;

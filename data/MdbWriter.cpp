@@ -185,9 +185,7 @@ const jet::TFormat& WritableFormat(const std::string& path, const jet::TBytes& b
     const jet::TFormat* format = jet::FormatOf(bytes[jet::database_page::Version]);
     if (format && format->Version == jet::TVersion::Jet3)
         Refuse(Format(Tr("The database '%1$s' is in Access 97 format, which is read-only here."), path));
-    if (!format)
-        Refuse(Format(Tr("The database '%1$s' is in a version of the Access format that this program does not know."),
-                      path));
+    if (!format) Refuse(jet::UnknownVersionText(path, bytes[jet::database_page::Version]));
     if (bytes.size() % format->PageSize != 0) Refuse(DamagedText(path));
     return *format;
 }

@@ -153,6 +153,10 @@ public:
     bool CanModify() const { return FActive && ReadOnlyReason().empty(); }
     // Worked out when first asked, since it reads the whole file and computing never asks.
     const std::string& ReadOnlyReason() const;
+    // What the reading of the table found to tell the user although every record was read (a
+    // record count its definition does not keep), for the line above the grid; each change
+    // brings those of the table as read back.
+    const std::vector<std::string>& Warnings() const noexcept { return FData.Warnings; }
     void Edit();
     // A new record is added after the last one; while it is being entered it is the current
     // record and shows as one more row after the stored ones (row RecordCount()).

@@ -66,6 +66,10 @@ struct TTableData {
     // and whenever in doubt. Records changed after the reading no longer match it: whoever
     // changes them drops it.
     std::optional<std::uint64_t> Fingerprint;
+    // What the reading found that the user should know of although every record was read: a
+    // table whose definition counts other records than it holds. Records changed and read back
+    // carry the warnings of that reading.
+    std::vector<std::string> Warnings;
 };
 
 // True for the column types whose values read as 64-bit floats.

@@ -36,6 +36,12 @@ void WriteColumns(TWireWriter& w, const std::vector<TColumnInfo>& columns, std::
     }
 }
 
+void WriteWarning(TWireWriter& w, std::string_view text)
+{
+    w.U8(static_cast<std::uint8_t>(TWireMark::Warning));
+    w.Str(text.substr(0, MaxWireWarningSize));
+}
+
 void WriteFingerprint(TWireWriter& w, std::uint64_t fingerprint)
 {
     w.U8(static_cast<std::uint8_t>(TWireMark::Fingerprint));
@@ -105,6 +111,11 @@ TTableData ReadTableStream(TWireReader& r)
         const auto mark = static_cast<TWireMark>(r.U8());
         if (mark == TWireMark::Progress) continue;
         if (mark == TWireMark::End) break;
+        if (mark == TWireMark::Warning) {
+            if (table.Warnings.size() == MaxWireWarnings) throw EWireError();
+            table.Warnings.push_back(r.Str(MaxWireWarningSize));
+            continue;
+        }
         if (mark == TWireMark::Fingerprint) {
             table.Fingerprint = r.U64();
             if (static_cast<TWireMark>(r.U8()) != TWireMark::End) throw EWireError();

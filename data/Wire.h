@@ -132,17 +132,23 @@ private:
     std::size_t FEnd = 0;
 };
 
-// Records follow the column descriptions one by one; Progress may stand between them. A
-// Fingerprint may stand right before the End.
+// Records follow the column descriptions one by one; Progress may stand between them, and
+// after them Warnings. A Fingerprint may stand right before the End.
 enum class TWireMark : std::uint8_t {
     Start = 'S',
     Columns = 'C',
     Record = 'R',
     Progress = '.',
+    Warning = 'W',
     Fingerprint = 'F',
     End = 'Z',
     Failure = 'E',
 };
+
+// How many warnings a table may carry, and how long each may be: a reading process that sends
+// more has gone wrong.
+constexpr std::size_t MaxWireWarnings = 16;
+constexpr std::size_t MaxWireWarningSize = std::size_t{1} << 16;
 
 // expectedRecords only sizes the reader's storage in advance.
 void WriteColumns(TWireWriter& w, const std::vector<TColumnInfo>& columns, std::int32_t expectedRecords);
@@ -163,10 +169,13 @@ inline void WriteCell(TWireWriter& w, const TCellValue& value)
     w.F64(value.Number);
     w.Str(value.Text);
 }
-// After the last record: the fingerprint of what the records were read from (TTableData).
+// After the last record: what the user should be told of the reading (TTableData::Warnings).
+void WriteWarning(TWireWriter& w, std::string_view text);
+// After the last record and the warnings: the fingerprint of what the records were read from
+// (TTableData).
 void WriteFingerprint(TWireWriter& w, std::uint64_t fingerprint);
-// Reads what the writer sent: columns, records, the fingerprint if one was sent, then the end
-// mark. A failure mark (before the columns, or between records) raises EProviderError with the
+// Reads what the writer sent: columns, records, the warnings and the fingerprint if any were
+// sent, then the end mark. A failure mark (before the columns, or between records) raises EProviderError with the
 // message the reading process sent.
 TTableData ReadTableStream(TWireReader& r);
 

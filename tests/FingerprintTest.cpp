@@ -15,6 +15,7 @@
 
 #include "Refusals.h"
 #include "StatisticsTestSupport.h"
+#include "WireStreams.h"
 #include "data/Fingerprint.h"
 #include "data/Isolation.h"
 #include "data/MdbWriter.h"
@@ -32,27 +33,6 @@ namespace {
 
 // ---------------------------------------------------------------------------------------------
 // The stream.
-
-std::string Streamed(const std::function<void(TWireWriter&)>& write)
-{
-    std::string bytes;
-    TWireWriter w([&](const char* p, std::size_t n) { bytes.append(p, n); });
-    write(w);
-    w.Flush();
-    return bytes;
-}
-
-TTableData ReadStreamed(const std::string& bytes)
-{
-    std::size_t at = 0;
-    TWireReader r([&](char* p, std::size_t n) {
-        const std::size_t take = std::min(n, bytes.size() - at);
-        std::memcpy(p, bytes.data() + at, take);
-        at += take;
-        return take;
-    });
-    return ReadTableStream(r);
-}
 
 // One column x, two records (1.5, NULL).
 void WriteRecords(TWireWriter& w)

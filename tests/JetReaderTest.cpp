@@ -1,8 +1,9 @@
 // Reading tables the way Access leaves them: deleted records, records moved to another place,
-// and damage. Each case changes bytes of a copy of regression.mdb the way Access (or a failing
-// disk) would, then reads the table as the program does, in a reading process, and through the
-// batch command.
+// record counts it did not keep, and damage. Each case changes bytes of a copy of regression.mdb
+// the way Access (or a failing disk) would, then reads the table as the program does, in a
+// reading process, and through the batch command.
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -10,13 +11,18 @@
 
 #include "StatisticsTestSupport.h"
 #include "batch/BatchCommand.h"
+#include "data/CustomerData.h"
 #include "data/Isolation.h"
+#include "data/MdbWriter.h"
 #include "data/jet/Database.h"
 #include "data/jet/UsageMap.h"
 #include "SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
 
 namespace {
 
@@ -100,7 +106,11 @@ TBatchResult Compute(const std::string& path)
 
 }  // namespace
 
-TEST(JetReader, DeletedRecordsAreLeftOutAndTheCountMustAgree)
+// A deleted record is left out. The count in the table's definition does not decide what is
+// read (Access does not always keep it): a deleted flag the count does not know of leaves the
+// record out all the same, and the reading says that the count disagrees, since damage that
+// flags a record deleted looks just the same.
+TEST(JetReader, DeletedRecordsAreLeftOutAndACountThatDisagreesIsTold)
 {
     TempFolder folder;
     TEditedCopy copy(folder);
@@ -111,18 +121,52 @@ TEST(JetReader, DeletedRecordsAreLeftOutAndTheCountMustAgree)
     copy.SetFlags(3, jet::TRowFlag::Deleted);
     copy.SetRecordCount(14);
     copy.Save();
-    EXPECT_EQ(PlainY(copy.Path()), expected);
+    const TTableData counted = ReadRecordsIsolated(copy.Path(), "Plain", false);
+    EXPECT_EQ(Column(counted, "y"), expected);
+    EXPECT_THAT(counted.Warnings, IsEmpty());
 
-    // A deleted flag the definition does not know of is damage, not a shorter table.
     copy.SetRecordCount(15);
     copy.Save();
-    EXPECT_THROW(PlainY(copy.Path()), EProviderError);
+    const TTableData uncounted = ReadRecordsIsolated(copy.Path(), "Plain", false);
+    EXPECT_EQ(Column(uncounted, "y"), expected);
+    EXPECT_THAT(uncounted.Warnings, ElementsAre(HasSubstr("The table 'Plain' holds 14 records where its definition counts 15")));
     const TBatchResult r = Compute(copy.Path());
-    EXPECT_EQ(r.Status, 2);
-    EXPECT_NE(r.Err.find("The table 'Plain' of '" + copy.Path() + "' is damaged: it holds 14 records where its "
-                         "definition counts 15"),
-              std::string::npos)
-        << r.Err;
+    EXPECT_EQ(r.Status, 0) << r.Err;
+    EXPECT_THAT(r.Err, HasSubstr("quorlin-batch: warning: The table 'Plain' holds 14 records where its definition counts 15"));
+}
+
+// Access does not always keep the record count of a table's definition: a file it saved may
+// count 3 records where 4 stand, and its own tables it does not count at all. Whatever the count
+// says, every record is read; the reading process, the provider the grid shows and the batch
+// command say that the count disagrees, and the table can still be changed (which sets the count
+// right: WriteRoundTrip.AChangeStoresTheTrueRecordCount). A table whose count agrees says nothing.
+TEST(JetReader, ARecordCountAccessDidNotKeepReadsWholeWithAWarning)
+{
+    for (const std::uint32_t counted : {14u, 16u, 0u, 0xFFFFFFFFu}) {
+        SCOPED_TRACE(counted);
+        TempFolder folder;
+        TEditedCopy copy(folder);
+        const std::vector<double> original = PlainY(copy.Path());
+        copy.SetRecordCount(counted);
+        copy.Save();
+        const std::string warning = "The table 'Plain' holds 15 records where its definition counts " + std::to_string(counted);
+
+        const TTableData read = ReadRecordsIsolated(copy.Path(), "Plain", false);
+        EXPECT_EQ(Column(read, "y"), original);
+        EXPECT_THAT(read.Warnings, ElementsAre(HasSubstr(warning)));
+
+        TCustomerData data;
+        ASSERT_EQ(data.OpenTable(copy.Path(), "Plain"), 2) << data.LastError();
+        EXPECT_EQ(data.DataQuery.RecordCount(), 15);
+        EXPECT_THAT(data.DataQuery.Warnings(), ElementsAre(HasSubstr(warning)));
+        EXPECT_TRUE(data.DataQuery.CanModify()) << data.DataQuery.ReadOnlyReason();
+        ASSERT_EQ(data.OpenTable(copy.Path(), "Keyed"), 2) << data.LastError();
+        EXPECT_THAT(data.DataQuery.Warnings(), IsEmpty());
+
+        const TBatchResult r = Compute(copy.Path());
+        EXPECT_EQ(r.Status, 0) << r.Err;
+        EXPECT_THAT(r.Err, HasSubstr("quorlin-batch: warning: " + warning));
+    }
 }
 
 TEST(JetReader, AMovedRecordIsReadOnceAtItsNewPlace)
@@ -192,8 +236,42 @@ TEST(JetReader, DamageEndsTheReadNamingTheTable)
     }
 }
 
+// The same in a file of Access 2007 and later: a table whose definition counts 3 records where
+// 4 stand, as Access 2010 left one, reads all 4 with the warning, and a change stores 4.
+TEST(JetReader, AnAceTableCountingThreeOfItsFourRecordsReadsAllFour)
+{
+    TempFolder folder;
+    const std::string path = (folder / "notes.accdb").string();
+    std::string bytes = ReadBytes(DataFile("notes.accdb"));
+    const auto counted = [&] {
+        const jet::TDatabase db(path);
+        return db.TableDef(*db.FindTable("Notes")).RowCount;
+    };
+    WriteBytes(path, bytes);
+    ASSERT_EQ(counted(), 4u);
+    {
+        const jet::TDatabase db(path);
+        jet::Put32(reinterpret_cast<std::uint8_t*>(bytes.data()) + std::size_t{db.FindTable("Notes")->Page()} * db.Format().PageSize +
+                       db.Format().TdefRowCount,
+                   3);
+    }
+    WriteBytes(path, bytes);
+
+    const TTableData read = ReadRecordsIsolated(path, "Notes", false);
+    EXPECT_EQ(read.RecordCount, 4);
+    EXPECT_EQ(Column(read, "Year"), Column(ReadRecordsIsolated(DataFile("notes.accdb"), "Notes", false), "Year"));
+    EXPECT_THAT(read.Warnings, ElementsAre(HasSubstr("The table 'Notes' holds 4 records where its definition counts 3")));
+
+    const TTableData changed = ApplyRecordChange(path, "Notes", {TRecordChange::TKind::Update, 3, {{2, "counted again"}}});
+    EXPECT_EQ(changed.RecordCount, 4);
+    EXPECT_THAT(changed.Warnings, IsEmpty());
+    EXPECT_EQ(counted(), 4u);
+}
+
 // Whatever single byte of a data page's row-offset table or of the record count changes, the
-// table never reads shorter than it is: it reads whole, or not at all.
+// table never reads shorter than it is without a word: it reads whole, or with the warning that
+// its definition counts other records than it holds, or not at all. A changed count alone
+// always reads whole, with the warning.
 TEST(JetReader, NoChangedByteMakesATableSilentlyShorter)
 {
     TempFolder folder;
@@ -201,23 +279,37 @@ TEST(JetReader, NoChangedByteMakesATableSilentlyShorter)
     const std::vector<double> original = PlainY(copy.Path());
     const std::string pristine = copy.Bytes();
     const jet::TFormat& f = copy.Layout().Format;
-    std::vector<std::size_t> offsets;
     const std::size_t dataPage = std::size_t{copy.Layout().DataPage} * f.PageSize;
+    const std::size_t countField = std::size_t{copy.Layout().TdefPage} * f.PageSize + f.TdefRowCount;
+    std::vector<std::size_t> offsets;
     for (std::size_t i = f.DataRowCount; i < f.DataRowOffsets + 2 * copy.Layout().Slots.size(); ++i) offsets.push_back(dataPage + i);
-    for (std::size_t i = 0; i < 4; ++i) offsets.push_back(std::size_t{copy.Layout().TdefPage} * f.PageSize + f.TdefRowCount + i);
-    int refused = 0;
+    for (std::size_t i = 0; i < 4; ++i) offsets.push_back(countField + i);
+    int refused = 0, shorter = 0;
     for (std::size_t at : offsets)
         for (std::uint8_t flip : {0x01, 0x02, 0x10, 0x40, 0x80, 0xFF}) {
+            SCOPED_TRACE("byte " + std::to_string(at) + " ^ " + std::to_string(flip));
+            const bool isCount = at >= countField && at < countField + sizeof(std::uint32_t);
             copy.Bytes() = pristine;
             copy.Bytes()[at] = static_cast<char>(copy.Bytes()[at] ^ flip);
             copy.Save();
             try {
-                EXPECT_EQ(PlainY(copy.Path()).size(), original.size()) << "byte " << at << " ^ " << int(flip);
+                const TTableData read = ReadRecordsIsolated(copy.Path(), "Plain", false);
+                const std::vector<double> y = Column(read, "y");
+                if (y.size() != original.size()) {
+                    ++shorter;
+                    EXPECT_THAT(read.Warnings, ElementsAre(HasSubstr("holds " + std::to_string(y.size()) + " records")));
+                }
+                if (isCount) {
+                    EXPECT_EQ(y, original);
+                    EXPECT_THAT(read.Warnings, ElementsAre(HasSubstr("where its definition counts")));
+                }
             } catch (const EProviderError&) {
+                EXPECT_FALSE(isCount) << "a count alone is no damage";
                 ++refused;
             }
         }
     EXPECT_GT(refused, 0);
+    EXPECT_GT(shorter, 0);  // a deleted flag set by a changed byte
 }
 
 // A copy of the test database in which Access-style edits grew records of Stations, moved them

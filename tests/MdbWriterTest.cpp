@@ -19,12 +19,14 @@
 #include "StatisticsTestSupport.h"
 #include "data/MdbWriter.h"
 #include "data/Provider.h"
+#include "data/jet/Database.h"
 #include "statistics/Statistics01.h"
 #include "SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
 using ::testing::AllOf;
+using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 
@@ -246,6 +248,69 @@ TEST(WriteRoundTrip, GrowthBeyondOnePageAndBackOnKeyedAndPlain)
             }
         }
         ExpectTable(db, table, model);
+    }
+}
+
+// The record count in the table's definition set to count, as Access sometimes leaves it.
+void SetRecordCount(const std::string& db, const std::string& table, std::uint32_t count)
+{
+    std::size_t at = 0;
+    {
+        const jet::TDatabase file(db);
+        at = std::size_t{file.FindTable(table)->Page()} * file.Format().PageSize + file.Format().TdefRowCount;
+    }
+    std::string bytes = ReadBytes(db);
+    jet::Put32(reinterpret_cast<std::uint8_t*>(bytes.data()) + at, count);
+    WriteBytes(db, bytes);
+}
+
+std::uint32_t RecordCount(const std::string& db, const std::string& table)
+{
+    const jet::TDatabase file(db);
+    return file.TableDef(*file.FindTable(table)).RowCount;
+}
+
+// A table whose definition counts other records than it holds (Access does not always keep the
+// count) takes every kind of change as the grid makes it, and each stores the count of the
+// records it leaves, whether it rewrites only the page it touches (Plain, without indexes) or
+// lays the table out anew (Keyed). The warning the reading gave goes with it.
+TEST(WriteRoundTrip, AChangeStoresTheTrueRecordCount)
+{
+    for (const std::string table : {"Plain", "Keyed"}) {
+        for (const K kind : {K::Update, K::Insert, K::Delete}) {
+            SCOPED_TRACE(table + " " + std::to_string(static_cast<int>(kind)));
+            TempFolder folder;
+            const std::string db = WritableCopy(folder);
+            SetRecordCount(db, table, 11);
+            std::vector<TRow> model = ReadFresh(db, table);
+            ASSERT_EQ(model.size(), 15u);
+            const std::int32_t first = table == "Keyed" ? 1 : 0;
+
+            EditedTable t(db, table);
+            TMdbQuery& q = t.Query;
+            ASSERT_THAT(q.Warnings(), ElementsAre(HasSubstr("holds 15 records where its definition counts 11")));
+            ASSERT_TRUE(q.CanModify()) << q.ReadOnlyReason();
+            if (kind == K::Update) {
+                q.MoveBy(4);
+                q.SetFieldText(first, "-12.5");
+                q.Post();
+                model[4][static_cast<std::size_t>(first)] = -12.5;
+            } else if (kind == K::Insert) {
+                q.Append();
+                q.SetFieldText(first, "3.25");
+                q.Post();
+                TRow added(model[0].size(), std::nullopt);
+                added[static_cast<std::size_t>(first)] = 3.25;
+                if (table == "Keyed") added[0] = 16.0;
+                model.push_back(added);
+            } else {
+                q.Delete();
+                model.erase(model.begin());
+            }
+            EXPECT_THAT(q.Warnings(), IsEmpty());
+            EXPECT_EQ(RecordCount(db, table), model.size());
+            ExpectTable(db, table, model);  // the checker holds the count to the records
+        }
     }
 }
 

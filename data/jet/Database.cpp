@@ -46,11 +46,15 @@ private:
     std::size_t FSize = 0;
 };
 
+// A file that starts as a database page but names a version we do not know is told as such:
+// it is most likely a database of a later Access, not a damaged one.
 const TFormat& FormatOfFile(TView bytes, const std::string& path)
 {
-    const TFormat* format = bytes.size() > database_page::Version ? FormatOf(bytes[database_page::Version]) : nullptr;
-    if (!format || bytes[0] != static_cast<std::uint8_t>(TPageType::Database) ||
-        bytes.size() < format->PageSize * (database_page::CatalogPage + 1))
+    if (bytes.size() <= database_page::Version || bytes[0] != static_cast<std::uint8_t>(TPageType::Database))
+        throw EUnreadable(quorlin::Format(Tr("Unrecognized database format '%1$s'"), path));
+    const TFormat* format = FormatOf(bytes[database_page::Version]);
+    if (!format) throw EUnreadable(UnknownVersionText(path, bytes[database_page::Version]));
+    if (bytes.size() < format->PageSize * (database_page::CatalogPage + 1))
         throw EUnreadable(quorlin::Format(Tr("Unrecognized database format '%1$s'"), path));
     return *format;
 }
@@ -97,7 +101,7 @@ TTableDef TDatabase::TableDef(const TCatalogEntry& table) const
     return ReadTableDef(FImpl->Pages, table.Page(), table.Name, FImpl->CodePage);
 }
 
-void ReadTableRecords(const TDatabase& db, const TTableDef& def,
+std::size_t ReadTableRecords(const TDatabase& db, const TTableDef& def,
                       const std::function<void(const std::vector<TColumnInfo>&)>& onColumns,
                       const std::function<void(const std::vector<TCellValue>&)>& onRecord,
                       const std::function<void()>& progress)
@@ -107,7 +111,7 @@ void ReadTableRecords(const TDatabase& db, const TTableDef& def,
     onColumns(columns);
     const TValueDecoder decoder = db.Decoder();
     std::vector<TCellValue> values(def.Columns.size());
-    ScanTable(
+    return ScanTable(
         db.Pages(), def,
         [&](const TRowFields& row) {
             for (std::size_t i = 0; i < values.size(); ++i) decoder.Decode(def.Columns[i], row.Present[i], row.Data[i], values[i]);

@@ -37,8 +37,9 @@ private:
     std::unique_ptr<TImpl> FImpl;
 };
 
-// Every record of the table as values in column order, with the columns first.
-void ReadTableRecords(const TDatabase& db, const TTableDef& def,
+// Every record of the table as values in column order, with the columns first. Returns the
+// number of records read.
+std::size_t ReadTableRecords(const TDatabase& db, const TTableDef& def,
                       const std::function<void(const std::vector<TColumnInfo>&)>& onColumns,
                       const std::function<void(const std::vector<TCellValue>&)>& onRecord,
                       const std::function<void()>& progress);

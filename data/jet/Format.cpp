@@ -1,5 +1,7 @@
 #include "Format.h"
 
+#include "../../support/Messages.h"
+
 namespace quorlin::jet {
 
 namespace {
@@ -122,14 +124,22 @@ constexpr TFormat Ace = [] {
 const TFormat* FormatOf(std::uint8_t versionByte) noexcept
 {
     switch (versionByte) {
-    case 0: return &Jet3;
-    case 1: return &Jet4;
-    case 2:
-    case 3:
-    case 4:
-    case 5: return &Ace;
+    case TVersionByte::Jet3: return &Jet3;
+    case TVersionByte::Jet4: return &Jet4;
+    case TVersionByte::Ace12:
+    case TVersionByte::Ace14:
+    case TVersionByte::Ace15:
+    case TVersionByte::Ace16:
+    case TVersionByte::Ace17: return &Ace;
     default: return nullptr;
     }
+}
+
+std::string UnknownVersionText(const std::string& path, std::uint8_t versionByte)
+{
+    return quorlin::Format(Tr("The database '%1$s' is in version %2$s of the Access file format, which this program does not "
+                     "know; it reads versions %3$s (Access 97) to %4$s (Access 2019 and later)."),
+                  path, int{versionByte}, int{TVersionByte::Jet3}, int{TVersionByte::Newest});
 }
 
 const TFormat& Jet4Format() noexcept { return Jet4; }

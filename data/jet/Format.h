@@ -38,9 +38,14 @@
 //     of the table referred to, whether updates and deletes cascade (TCascade). The index's
 //     fields, in order, are the related fields. Relationships Access does not enforce are only
 //     in MSysRelationships and bind no record.
+// 12. A table's definition lists its columns' descriptors in the order Access shows the columns:
+//     a field moved in the table's design moves there, and Access lists the columns of its own
+//     tables by name. A column's number (its bit in the null mask) only places its value in the
+//     row; numbers follow the order the columns were made in, which need not be the order shown.
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace quorlin::jet {
 
@@ -62,9 +67,24 @@ constexpr std::size_t Mark = 1;
 constexpr std::uint8_t MarkValue = 0x01;
 }  // namespace page_header
 
+// The byte at database_page::Version. The ACE versions after ACE 14 keep its page layout: what
+// Access 2016 and later added (the Large Number and the extended Date/Time types) is in the
+// contents of a table's definition, not in where things are. A byte beyond the newest known is
+// refused, not guessed at, since a later version may well move things.
+struct TVersionByte {
+    static constexpr std::uint8_t Jet3 = 0x00;   // Access 97
+    static constexpr std::uint8_t Jet4 = 0x01;   // Access 2000 to 2003
+    static constexpr std::uint8_t Ace12 = 0x02;  // Access 2007
+    static constexpr std::uint8_t Ace14 = 0x03;  // Access 2010 and 2013
+    static constexpr std::uint8_t Ace15 = 0x04;
+    static constexpr std::uint8_t Ace16 = 0x05;  // Access 2016
+    static constexpr std::uint8_t Ace17 = 0x06;  // Access 2019 and the releases after it
+    static constexpr std::uint8_t Newest = Ace17;
+};
+
 // The database page (page 0).
 namespace database_page {
-constexpr std::size_t Version = 0x14;         // 0: Jet 3, 1: Jet 4, 2 and later: ACE
+constexpr std::size_t Version = 0x14;         // TVersionByte; before the scrambled part, so it stands in clear
 constexpr std::uint32_t CatalogPage = 2;      // the TDEF page of MSysObjects
 constexpr std::uint32_t GlobalMapPage = 1;    // the page whose row GlobalMapRow maps the free pages of the file
 constexpr std::uint32_t GlobalMapRow = 0;
@@ -75,6 +95,7 @@ constexpr std::size_t ScrambledStart = 0x18;
 constexpr std::uint8_t ScrambleKey[4] = {0xC7, 0xDA, 0x39, 0x6B};
 constexpr std::size_t Jet3CodePage = 0x3C;
 constexpr unsigned DefaultCodePage = 1252;
+static_assert(Version < ScrambledStart, "the version is read before anything is unscrambled");
 }  // namespace database_page
 
 // The rows of MSysObjects (fact 8): an object's Id keeps its TDEF page in IdPageMask, its Type
@@ -303,6 +324,8 @@ struct TTextKey {
 
 // The format of a file from its first page; none when byte 0x14 names no version we know.
 const TFormat* FormatOf(std::uint8_t versionByte) noexcept;
+// Why a file whose version byte names no version we know is not read, in words for the user.
+std::string UnknownVersionText(const std::string& path, std::uint8_t versionByte);
 const TFormat& Jet4Format() noexcept;
 const char* VersionName(TVersion version) noexcept;
 

@@ -73,7 +73,7 @@ struct TTableDef {
     std::uint16_t VarColumns = 0;  // rows hold a variable-length part when this is not 0
     TRowId OwnedPages;
     TRowId FreePages;
-    std::vector<TColumnDef> Columns;
+    std::vector<TColumnDef> Columns;  // in the order of their descriptors, as Access shows them (fact 12)
     std::vector<TRealIndex> Indexes;
     std::vector<TLogicalIndex> LogicalIndexes;
     std::vector<TReference> References;

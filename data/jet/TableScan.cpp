@@ -52,13 +52,9 @@ TRecordPlace FollowMoves(const TPages& pages, const TTableDef& def, TRowId heade
     Damaged(quorlin::Format(Tr("the moved records on page %1$s point to each other in a loop"), header.Page));
 }
 
-void CheckCount(const TTableDef& def, std::size_t found)
-{
-    if (found != def.RowCount && !def.System)
-        Damaged(quorlin::Format(Tr("it holds %1$s records where its definition counts %2$s"), found, def.RowCount));
-}
-
 }  // namespace
+
+bool CountDisagrees(const TTableDef& def, std::size_t found) noexcept { return !def.System && found != def.RowCount; }
 
 std::vector<TRecordPlace> RecordPlaces(const TPages& pages, const TTableDef& def)
 {
@@ -82,7 +78,6 @@ std::vector<TRecordPlace> RecordPlaces(const TPages& pages, const TTableDef& def
     // A moved copy not flagged deleted would otherwise be met twice.
     if (!targets.empty())
         std::erase_if(places, [&](const TRecordPlace& p) { return p.Header == p.Data && targets.count(p.Data) != 0; });
-    CheckCount(def, places.size());
     return places;
 }
 

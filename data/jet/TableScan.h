@@ -2,9 +2,13 @@
 // Every live record of a table, exactly once, in storage order: the table's pages in
 // ascending order, the rows of each in slot order. Deleted rows are skipped; a header row that
 // points to where its record moved is read at the record's new place (fact 4). A table whose
-// pages or rows are damaged, or whose record count differs from its definition's, raises
-// EDamaged: a table is never silently shorter than it is. (Access's own tables are not held to
-// their count, which Access does not keep.)
+// pages or rows are damaged raises EDamaged.
+//
+// The record count in a table's definition is not one of those checks: Access does not always
+// keep it (a file Access saved may count fewer records than its pages hold), so the records
+// found are read whatever it says. Its disagreement is still told (CountDisagrees), so that a
+// table is never silently shorter than its definition says: a row whose deleted flag was set by
+// damage reads as one record fewer, with that word.
 
 #include <functional>
 
@@ -26,5 +30,9 @@ struct TRecordPlace {
     TView Row;
 };
 std::vector<TRecordPlace> RecordPlaces(const TPages& pages, const TTableDef& def);
+
+// Whether the definition's record count says other than the found records, for a table whose
+// count Access keeps (not its own tables, whose counts it leaves as they were).
+bool CountDisagrees(const TTableDef& def, std::size_t found) noexcept;
 
 }  // namespace quorlin::jet

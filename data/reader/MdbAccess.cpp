@@ -24,6 +24,16 @@ namespace {
     throw EProviderError(Format(Tr(DamagedTableText), table, path, e.what()));
 }
 
+// Access does not always keep a table's record count, so a count that disagrees with the
+// records is no damage; it is told all the same, since damage can make a record look deleted.
+std::string CountWarning(const std::string& table, std::uint32_t counted, std::size_t found)
+{
+    return Format(Tr("The table '%1$s' holds %2$s records where its definition counts %3$s; the %2$s found are "
+                     "read. Access does not always keep that count; a change to the table here, or compacting the "
+                     "database in Access, sets it right."),
+                  table, found, counted);
+}
+
 const jet::TCatalogEntry* FindObject(const jet::TDatabase& db, const std::string& name, jet::TObjectType type)
 {
     for (const auto& entry : db.Catalog())
@@ -79,6 +89,7 @@ struct TMdbFile::TImpl {
     bool QueriesRead = false;
     bool QueriesKnown = false;
     std::unordered_map<std::uint32_t, TQueryDefinition> Queries;
+    std::vector<std::string> Warnings;
 
     void LoadQueries()
     {
@@ -143,9 +154,10 @@ void TMdbFile::ReadTable(const std::string& tableName,
     try {
         const jet::TTableDef def = FImpl->Db->TableDef(*entry);
         const auto count = static_cast<std::int32_t>(std::min<std::uint32_t>(def.RowCount, INT32_MAX));
-        jet::ReadTableRecords(
+        const std::size_t found = jet::ReadTableRecords(
             *FImpl->Db, def, [&](const std::vector<TColumnInfo>& columns) { onColumns(columns, count); }, onRecord,
             progress);
+        if (jet::CountDisagrees(def, found)) FImpl->Warnings.push_back(CountWarning(tableName, def.RowCount, found));
     } catch (const jet::EDamaged& e) {
         DamagedTable(FImpl->Path, tableName, e);
     }
@@ -171,6 +183,8 @@ std::optional<std::uint64_t> TMdbFile::Fingerprint(const std::string& tableName)
     return TableFingerprint(*FImpl->HashAtOpen, tableName);
 }
 
+const std::vector<std::string>& TMdbFile::Warnings() const noexcept { return FImpl->Warnings; }
+
 std::vector<TCatalogObject> ReadCatalog(const std::string& path) { return TMdbFile(path).Catalog(); }
 
 void StreamTableRecords(TMdbFile& file, const std::string& tableName, TWireWriter& w, const TProgress& progress)
@@ -182,6 +196,7 @@ void StreamTableRecords(TMdbFile& file, const std::string& tableName, TWireWrite
             for (const auto& v : row) WriteCell(w, v);
         },
         progress);
+    for (const std::string& warning : file.Warnings()) WriteWarning(w, warning);
     if (const auto fingerprint = file.Fingerprint(tableName)) WriteFingerprint(w, *fingerprint);
     w.U8(static_cast<std::uint8_t>(TWireMark::End));
 }

@@ -36,7 +36,8 @@ public:
     // Tables, system tables and views, in the file's own order.
     std::vector<TCatalogObject> Catalog() override;
     // The columns of a table (with its record count), then its records one by one. A damaged
-    // table raises EProviderError before any record is passed on.
+    // table raises EProviderError before any record is passed on; what the user should know of
+    // a table read whole is added to Warnings.
     void ReadTable(const std::string& tableName,
                    const std::function<void(const std::vector<TColumnInfo>&, std::int32_t)>& onColumns,
                    const std::function<void(const std::vector<TCellValue>&)>& onRecord, const TProgress& progress) override;
@@ -46,6 +47,8 @@ public:
     // are still those it had when it was opened; none when another program wrote into it since,
     // or when it was not opened fingerprinted.
     std::optional<std::uint64_t> Fingerprint(const std::string& tableName) const;
+    // What the tables read so far gave to tell the user, in the order met.
+    const std::vector<std::string>& Warnings() const noexcept;
 
 private:
     struct TImpl;
@@ -56,8 +59,9 @@ private:
 // in the file's own order. Raises EProviderError when the file is no readable Access database.
 std::vector<TCatalogObject> ReadCatalog(const std::string& path);
 
-// Writes the columns and every record of a table (not a view), values exactly as stored, the
-// records' fingerprint when the file held still meanwhile, then the end mark.
+// Writes the columns and every record of a table (not a view), values exactly as stored, what
+// the reading warns of, the records' fingerprint when the file held still meanwhile, then the end
+// mark.
 void StreamTableRecords(TMdbFile& file, const std::string& tableName, TWireWriter& w, const TProgress& progress);
 
 }  // namespace quorlin

@@ -58,7 +58,10 @@ void StreamCatalog(TMdbFile& file, TWireWriter& w)
     }
 }
 
-// What one request writes after the start mark; fd is the file, opened before confinement.
+// What one request writes: the start mark once the file is open, then what was asked for; fd is
+// the file, opened before confinement. A file that cannot be opened as a database is told
+// before the start mark, as every request's failure is, so that its reason reaches the user
+// whatever was asked.
 void Serve(const std::vector<std::string>& args, int fd, TWireWriter& w)
 {
     const auto heartbeat = [&w] {
@@ -69,6 +72,7 @@ void Serve(const std::vector<std::string>& args, int fd, TWireWriter& w)
     const bool named = args.size() == 3;
     if (what != "catalog" && !((what == "table" || what == "view") && named)) throw std::invalid_argument("unknown request");
     TMdbFile file(args[1], fd, what == "table");
+    w.U8(static_cast<std::uint8_t>(TWireMark::Start));
     if (what == "catalog") return StreamCatalog(file, w);
     if (what == "table") return StreamTableRecords(file, args[2], w, heartbeat);
     StreamViewRecords(file, args[2], w, heartbeat);
@@ -141,7 +145,6 @@ int main(int argc, char** argv)
         const int fd = OpenDatabase(args[1]);
         if (fd < 0) throw std::runtime_error(Format(Tr("Cannot open the database file '%1$s'"), args[1]));
         Confine(fd);
-        w.U8(static_cast<std::uint8_t>(TWireMark::Start));
         Serve(args, fd, w);
     } catch (const std::exception& e) {
         w.U8(static_cast<std::uint8_t>(TWireMark::Failure));

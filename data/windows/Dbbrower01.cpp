@@ -9,6 +9,7 @@
 #include <QScreen>
 #include <QStyledItemDelegate>
 #include <QTimer>
+#include <QStringList>
 #include <QStyleOptionViewItem>
 #include <QVBoxLayout>
 
@@ -432,6 +433,8 @@ void TGridForm::Build()
         FitColumns();
         ShowWhetherWritable();
     });
+    // A change read back in place brings the warnings of the table as it now is.
+    connect(Model, &QAbstractItemModel::dataChanged, this, [this] { ShowWhetherWritable(); });
     connect(GridDatabase->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex& current) {
                 if (!FFollowing && !FReshaping && current.isValid()) GridRowChosen(current.row());
@@ -470,13 +473,18 @@ void TGridForm::FitColumns()
 }
 
 // A table that opens read-only says why at once, instead of leaving the user to find the
-// editing buttons off and a typed value refused.
+// editing buttons off and a typed value refused; a table read whole but with something to
+// know of it (a record count its definition did not keep) says that too, until a change sets
+// it right.
 void TGridForm::ShowWhetherWritable()
 {
     const TMdbQuery* q = FSource.DataSet();
-    const bool readOnly = q && q->Active() && !q->CanModify();
-    ReadOnlyLine->setText(readOnly ? QStringLiteral("只读：") + QString::fromStdString(q->ReadOnlyReason()) : QString());
-    ReadOnlyLine->setVisible(readOnly);
+    QStringList lines;
+    if (q && q->Active() && !q->CanModify()) lines << QStringLiteral("只读：") + QString::fromStdString(q->ReadOnlyReason());
+    if (q && q->Active())
+        for (const std::string& warning : q->Warnings()) lines << QString::fromStdString(warning);
+    ReadOnlyLine->setText(lines.join(QLatin1Char('\n')));
+    ReadOnlyLine->setVisible(!lines.isEmpty());
 }
 
 // The errors of the grid go where the navigator's go, so that one handler shows them all.

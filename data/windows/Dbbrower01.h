@@ -127,7 +127,8 @@ public:
     ~TGridForm() override;
     TDBGrid* GridDatabase;
     TDBNavigator* NaviDatabase;
-    // Above the grid, only while the open table cannot be changed: why not.
+    // Above the grid, only while the open table cannot be changed (why not) or was read with
+    // warnings (TMdbQuery::Warnings).
     QLabel* ReadOnlyLine;
     // Room beside a cell's text, so that a fitted column never elides what it was fitted to.
     static constexpr int CellMargin = 8;

@@ -184,7 +184,9 @@ def read_tdef(db, tpage):
         n = u16(b, o)
         c['name'] = b[o + 2:o + 2 + n].decode('utf-16-le')
         o += 2 + n
-    t['columns'] = sorted(cols, key=lambda c: c['num'])
+    # In the order of their descriptors, as Access shows them; each number places the column's
+    # value in the row.
+    t['columns'] = cols
     bynum = {c['num']: c for c in cols}
     reals = []
     for i in range(nreal):

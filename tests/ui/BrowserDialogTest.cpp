@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "DesktopFixture.h"
+#include "data/jet/Database.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;
@@ -206,6 +207,39 @@ TEST_F(Browser, ATableThatCannotBeChangedSaysWhyAboveTheGrid)
     // Back to a table that can be changed: the line goes.
     Import(copy.string(), "Plain");
     EXPECT_FALSE(Grid.ReadOnlyLine->isVisibleTo(&Grid));
+    Grid.close();
+}
+
+// Access does not always keep the record count of a table's definition. The table opens whole,
+// and the line above the grid says that the count disagrees until a change sets it right.
+TEST_F(Browser, ARecordCountAccessDidNotKeepIsToldAboveTheGridUntilAChange)
+{
+    namespace fs = std::filesystem;
+    const fs::path copy = Folder / "counted.mdb";
+    fs::copy_file(Regression, copy);
+    fs::permissions(copy, fs::perms::owner_write, fs::perm_options::add);
+    std::size_t at = 0;
+    {
+        const jet::TDatabase db(copy.string());
+        at = std::size_t{db.FindTable("Plain")->Page()} * db.Format().PageSize + db.Format().TdefRowCount;
+    }
+    std::string bytes = ReadBytes(copy);
+    jet::Put32(reinterpret_cast<std::uint8_t*>(bytes.data()) + at, 11);
+    WriteBytes(copy, bytes);
+
+    Import(copy.string(), "Plain");
+    Form.Button3->click();
+    EXPECT_EQ(Grid.Model->rowCount(), 15);
+    ASSERT_TRUE(Grid.ReadOnlyLine->isVisibleTo(&Grid));
+    EXPECT_TRUE(Grid.ReadOnlyLine->text().contains("holds 15 records where its definition counts 11"))
+        << Grid.ReadOnlyLine->text().toStdString();
+    EXPECT_TRUE(Grid.NaviDatabase->ButtonAt(TDBNavigator::nbEdit)->isEnabled());
+
+    TMdbQuery& q = Data.DataQuery;
+    q.MoveBy(2);
+    q.SetFieldText(0, "7.25");
+    q.Post();
+    EXPECT_FALSE(Grid.ReadOnlyLine->isVisibleTo(&Grid)) << Grid.ReadOnlyLine->text().toStdString();
     Grid.close();
 }
 
