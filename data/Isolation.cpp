@@ -72,13 +72,15 @@ public:
     std::size_t Read(char* p, std::size_t n)
     {
         for (;;) {
-            pollfd fd{FFd, POLLIN, 0};
-            const int ready = ::poll(&fd, 1, WaitMs());
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready == 0 && std::chrono::steady_clock::now() >= FDeadline)
+            if (std::chrono::steady_clock::now() >= FDeadline)
                 throw ERecordsTooLarge("reading it took longer than " + std::to_string(IsolatedReadTimeLimit()) +
                                        " seconds, the most one read may take (ten times QUORLIN_READ_TIMEOUT)");
-            if (ready <= 0) throw EWireError();  // silent too long: taken to hang
+            pollfd fd{FFd, POLLIN, 0};
+            const int wait = WaitMs();
+            const int ready = ::poll(&fd, 1, wait);
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready == 0 && wait < FSilenceMs) continue;  // the read's time is up, or nearly
+            if (ready <= 0) throw EWireError();                // silent too long: taken to hang
             const ssize_t got = ::read(FFd, p, n);
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) return 0;
@@ -109,7 +111,7 @@ private:
     // Until the silence ends or the whole read's time is up, whichever comes first.
     int WaitMs() const
     {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FDeadline - std::chrono::steady_clock::now());
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(FDeadline - std::chrono::steady_clock::now());
         return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, FSilenceMs));
     }
 

@@ -79,7 +79,7 @@ TRecordBudget::TRecordBudget(TTableData& table, std::uint64_t limit, std::int32_
         FPerRecord += sizeof(TCellKind) + sizeof(double) + (c.Texts.capacity() > 0 ? sizeof(std::string) : 0);
 }
 
-std::uint64_t TRecordBudget::Held() const noexcept { return FCapacity * FPerRecord + FTextBytes; }
+std::uint64_t TRecordBudget::Held() const noexcept { return FStorage + FTextBytes; }
 
 void TRecordBudget::TooLarge() const
 {
@@ -89,14 +89,15 @@ void TRecordBudget::TooLarge() const
 }
 
 // The columns grow by doubling, as far as the limit allows and no further: a table just under
-// the limit still fits whole.
+// the limit still fits whole. A table whose size is known is given its room at once.
 void TRecordBudget::MakeRoom()
 {
     const auto records = static_cast<std::size_t>(FTable.RecordCount);
-    if (records < FCapacity) return;
+    if (records < FRoom) return;
+    constexpr std::size_t first = 64;
     const std::uint64_t perRecord = std::max<std::uint64_t>(FPerRecord, 1);
     const std::uint64_t fit = FTextBytes >= FLimit ? 0 : (FLimit - FTextBytes) / perRecord;
-    const std::uint64_t wanted = std::max<std::uint64_t>({std::uint64_t{FCapacity} * 2, 1024, FHint});
+    const std::uint64_t wanted = std::max<std::uint64_t>({std::uint64_t{FCapacity} * 2, first, FHint});
     const auto capacity = static_cast<std::size_t>(std::min(wanted, fit));
     if (capacity <= records) TooLarge();
     for (auto& c : FTable.Columns) {
@@ -104,15 +105,23 @@ void TRecordBudget::MakeRoom()
         c.Numbers.reserve(capacity);
         if (c.Texts.capacity() > 0) c.Texts.reserve(capacity);
     }
-    FCapacity = capacity;
+    FCapacity = FRoom = capacity;
+    FStorage = capacity * perRecord;
 }
 
+// A column's texts may begin late, when the others' storage already takes most of the limit:
+// they get what room is left, and the next growth evens the columns out again.
 void TRecordBudget::StartTexts(TColumnData& column)
 {
     if (column.Texts.capacity() > 0) return;
-    if (Held() + std::uint64_t{FCapacity} * sizeof(std::string) > FLimit) TooLarge();
-    column.Texts.reserve(std::max<std::size_t>(FCapacity, 1));
+    const auto records = static_cast<std::size_t>(FTable.RecordCount);
+    const std::uint64_t room = Held() >= FLimit ? 0 : (FLimit - Held()) / sizeof(std::string);
+    const auto capacity = static_cast<std::size_t>(std::min<std::uint64_t>(FCapacity, room));
+    if (capacity <= records) TooLarge();
+    column.Texts.reserve(capacity);
+    FStorage += capacity * sizeof(std::string);
     FPerRecord += sizeof(std::string);
+    FRoom = std::min(FRoom, capacity);
 }
 
 void TRecordBudget::TakeText(std::size_t bytes)

@@ -53,8 +53,10 @@ private:
     std::uint64_t FLimit;
     std::size_t FHint;
     std::uint64_t FPerRecord = 0;
-    std::size_t FCapacity = 0;
-    std::uint64_t FTextBytes = 0;
+    std::size_t FCapacity = 0;      // records the kinds and numbers of every column have room for
+    std::size_t FRoom = 0;          // records every storage has room for: texts begun late may have less
+    std::uint64_t FStorage = 0;     // bytes of the columns' storage
+    std::uint64_t FTextBytes = 0;   // bytes of the longer texts, beyond their strings
 };
 
 }  // namespace quorlin

@@ -46,10 +46,8 @@ void LimitEngine(sqlite3* db)
     sqlite3_limit(db, SQLITE_LIMIT_FUNCTION_ARG, 8);
     sqlite3_limit(db, SQLITE_LIMIT_LIKE_PATTERN_LENGTH, 1000);
     sqlite3_limit(db, SQLITE_LIMIT_VDBE_OP, 1000000);
-    // The whole engine, the loaded tables included, takes at most what the view's records may
-    // take in the program; a sort then keeps its records in that memory rather than in temporary
+    // A sort keeps its records in the engine's memory, bounded below, rather than in temporary
     // files, which the reading process may not create.
-    sqlite3_hard_heap_limit64(static_cast<sqlite3_int64>(RecordMemoryLimit()));
     sqlite3_exec(db, "PRAGMA temp_store = MEMORY", nullptr, nullptr, nullptr);
 }
 
@@ -66,7 +64,11 @@ int ViewSeconds()
     return 5;
 }
 
+// The whole engine, the loaded tables included, takes at most what the view's records may take
+// in the program. The bound is the process's; the reading process evaluates one view.
 TEngineGuard::TEngineGuard(sqlite3* db)
+    : FSoftHeapLimitBefore(sqlite3_soft_heap_limit64(-1)),
+      FHeapLimitBefore(sqlite3_hard_heap_limit64(static_cast<sqlite3_int64>(RecordMemoryLimit())))
 {
     sqlite3_db_config(db, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
     sqlite3_db_config(db, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
@@ -74,6 +76,12 @@ TEngineGuard::TEngineGuard(sqlite3* db)
     LimitEngine(db);
     sqlite3_set_authorizer(db, Authorize, this);
     sqlite3_progress_handler(db, 1000, OnProgress, this);
+}
+
+TEngineGuard::~TEngineGuard()
+{
+    sqlite3_hard_heap_limit64(FHeapLimitBefore);
+    sqlite3_soft_heap_limit64(FSoftHeapLimitBefore);
 }
 
 void TEngineGuard::Trust() noexcept
@@ -163,13 +171,14 @@ void FailStatement(sqlite3* db, int rc, const TEngineGuard& guard, const std::st
     const std::string tooLarge = "The view '" + view + "' is too large to open: ";
     if (rc == SQLITE_INTERRUPT && guard.TimedOut())
         throw EProviderError(tooLarge + "evaluating it took longer than " + std::to_string(ViewSeconds()) +
-                             " seconds, the most a view may take (QUORLIN_VIEW_SECONDS sets the limit)");
+                             (ViewSeconds() == 1 ? " second" : " seconds") +
+                             ", the most a view may take (QUORLIN_VIEW_SECONDS sets the limit)");
     if (rc == SQLITE_NOMEM)
         throw EProviderError(tooLarge + "evaluating it needs more than the " + MemoryText(RecordMemoryLimit()) +
                              " of memory a view may take (QUORLIN_RECORD_MEMORY sets the limit)");
     if (rc == SQLITE_TOOBIG)
-        throw EProviderError(tooLarge + "it makes a value or a statement longer than " + MemoryText(ViewValueBytes) +
-                             ", the most one may hold in a view");
+        throw EProviderError(tooLarge + "it makes a value longer than " + MemoryText(ViewValueBytes) +
+                             ", the most one value may hold in a view");
     throw EProviderError("The query '" + view + "' cannot be opened: " + sqlite3_errmsg(db));
 }
 

@@ -14,10 +14,12 @@ struct sqlite3;
 
 namespace quorlin {
 
-// The most bytes one value may hold in a view. A memo typed in Access holds at most 65,535
-// characters, 256 KiB in UTF-8 at the very most, so every such note fits four times over; a
-// longer value (only a program writing the file can store one) stops the view with a message.
-constexpr int ViewValueBytes = 1 << 20;
+// The most bytes one value, and one record of a table a view reads, may hold in a view. A memo
+// typed in Access holds at most 65,535 characters, 256 KiB in UTF-8 at the very most, so a
+// record of many such notes fits; a longer value or record (only a program writing the file can
+// store one) stops the view with a message naming its field or table. A value the query builds
+// stops at the same bound, long before it could take the engine's memory.
+constexpr int ViewValueBytes = 16 << 20;
 // The most bytes of SQL in one statement: Access itself keeps a query to about 64,000
 // characters.
 constexpr int ViewStatementBytes = 1 << 20;
@@ -29,6 +31,8 @@ class TEngineGuard {
 public:
     // Bounds db and guards it from here on; our own statements are trusted until Distrust.
     explicit TEngineGuard(sqlite3* db);
+    // The process's SQLite heap is bounded while the guard lives (LimitEngine).
+    ~TEngineGuard();
     TEngineGuard(const TEngineGuard&) = delete;
     TEngineGuard& operator=(const TEngineGuard&) = delete;
 
@@ -61,6 +65,8 @@ private:
     std::chrono::steady_clock::time_point FDeadline;
     std::chrono::steady_clock::time_point FNextBeat;
     bool FTimedOut = false;
+    long long FSoftHeapLimitBefore;
+    long long FHeapLimitBefore;
 };
 
 // Raises the EProviderError for a statement of the view that failed with rc: the guard's

@@ -40,6 +40,9 @@ TStmt Prepare(sqlite3* db, const std::string& sql, const TEngineGuard& guard, co
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
     const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail);
+    if (rc == SQLITE_TOOBIG)
+        throw EProviderError("The view '" + view + "' is too large to open: its statement is longer than " +
+                             MemoryText(ViewStatementBytes) + ", the most a statement may hold in a view");
     if (rc != SQLITE_OK) FailStatement(db, rc, guard, view);
     TStmt statement(raw);
     for (; tail && *tail; ++tail)
@@ -256,6 +259,10 @@ private:
                 sqlite3_reset(s);
                 for (std::size_t i = 0; i < row.size(); ++i) Bind(s, static_cast<int>(i) + 1, row[i], table, columns.at(i), view);
                 const int rc = sqlite3_step(s);
+                if (rc == SQLITE_TOOBIG)
+                    throw EProviderError("The view '" + view + "' is too large to open: a record of the table '" + table +
+                                         "' holds more than " + MemoryText(ViewValueBytes) +
+                                         ", the most one record may hold in a view");
                 if (rc != SQLITE_DONE) FailStatement(FDb, rc, FGuard, view);
             },
             FProgress);
