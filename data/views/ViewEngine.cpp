@@ -4,12 +4,10 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <set>
 
 #include "../../statistics/DataSet.h"
-#include "../../statistics/Statistics01.h"
 #include "../../support/Calendar.h"
 #include "../ProviderError.h"
 #include "../RecordLimit.h"

@@ -8,7 +8,7 @@
 //   Version, Json, Unicode, Instr   SQLite's own functions, which Access does not have
 //   Master         a subquery reading sqlite_master, the engine's own schema
 //   PragmaTable    a subquery reading pragma_table_info, the engine's pragma as a table
-//   Listed         the Access functions the views may use, with Like, a join and grouping
+//   Listed         the Access functions the views may use, with Like, two tables crossed, grouping
 // Run from tests/:
 //   javac -cp ../../shared/tools/access-oracle.jar -d /tmp tools/HostileViews.java
 //   java -cp ../../shared/tools/access-oracle.jar:/usr/share/java/commons-lang3.jar:/usr/share/java/commons-logging.jar:/tmp \
