@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 
 #include <cstdlib>
-#include <cstring>
 
 #include "../../statistics/DataSet.h"
 #include "../../support/AsciiText.h"
