@@ -7,12 +7,15 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "ReaderLanguage.h"
+#include "RecordLimit.h"
 #include "../support/Messages.h"
 
 extern char** environ;
@@ -75,11 +78,16 @@ pid_t StartReader(const std::vector<std::string>& request, int out)
     return rc == 0 ? pid : -1;
 }
 
-// The program's end of the pipe: reads with a limit on silence, and ends the reading process
-// whatever happens.
+// The program's end of the pipe: reads with limits on silence, on the bytes a read may send and
+// on the time it may take, and ends the reading process whatever happens. A reader that
+// streams without end is stopped as one that falls silent is.
 class TChild {
 public:
-    TChild(pid_t pid, int fd) : FPid(pid), FFd(fd), FTimeoutMs(IsolatedReadTimeout() * 1000) {}
+    TChild(pid_t pid, int fd, std::uint64_t maxBytes)
+        : FPid(pid), FFd(fd), FSilenceMs(IsolatedReadTimeout() * 1000), FMaxBytes(maxBytes),
+          FDeadline(std::chrono::steady_clock::now() + std::chrono::seconds(IsolatedReadTimeLimit()))
+    {
+    }
     ~TChild() { Finish(true); }
     TChild(const TChild&) = delete;
     TChild& operator=(const TChild&) = delete;
@@ -87,13 +95,25 @@ public:
     std::size_t Read(char* p, std::size_t n)
     {
         for (;;) {
+            if (std::chrono::steady_clock::now() >= FDeadline)
+                throw ERecordsTooLarge(Format(Tr("reading it took longer than %1$s seconds, the most one read may "
+                                                 "take (ten times QUORLIN_READ_TIMEOUT)"),
+                                              IsolatedReadTimeLimit()));
             pollfd fd{FFd, POLLIN, 0};
-            const int ready = ::poll(&fd, 1, FTimeoutMs);
+            const int wait = WaitMs();
+            const int ready = ::poll(&fd, 1, wait);
             if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0) throw EWireError();  // silent too long: taken to hang
+            if (ready == 0 && wait < FSilenceMs) continue;  // the read's time is up, or nearly
+            if (ready <= 0) throw EWireError();                // silent too long: taken to hang
             const ssize_t got = ::read(FFd, p, n);
             if (got < 0 && errno == EINTR) continue;
-            return got < 0 ? 0 : static_cast<std::size_t>(got);
+            if (got <= 0) return 0;
+            FBytes += static_cast<std::uint64_t>(got);
+            if (FBytes > FMaxBytes)
+                throw ERecordsTooLarge(Format(Tr("the reading process sent more than %1$s, more than its records "
+                                                 "may take"),
+                                              MemoryText(FMaxBytes)));
+            return static_cast<std::size_t>(got);
         }
     }
 
@@ -113,9 +133,19 @@ public:
     }
 
 private:
+    // Until the silence ends or the whole read's time is up, whichever comes first.
+    int WaitMs() const
+    {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(FDeadline - std::chrono::steady_clock::now());
+        return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, FSilenceMs));
+    }
+
     pid_t FPid;
     int FFd;
-    int FTimeoutMs;
+    int FSilenceMs;
+    std::uint64_t FMaxBytes;
+    std::uint64_t FBytes = 0;
+    std::chrono::steady_clock::time_point FDeadline;
     bool FClean = false;
 };
 
@@ -130,8 +160,17 @@ int IsolatedReadTimeout()
     return 30;
 }
 
+int IsolatedReadTimeLimit() { return 10 * IsolatedReadTimeout(); }
+
+std::uint64_t IsolatedReadByteLimit()
+{
+    // A record's cells take no fewer bytes in memory than on the stream, but for an empty cell
+    // (one byte sent, nine kept) and the record's mark: twice the records' limit is room enough.
+    return 2 * RecordMemoryLimit() + (std::uint64_t{1} << 20);
+}
+
 void RunReader(const std::vector<std::string>& request, const std::function<void(TWireReader&)>& consume,
-               const std::string& failureMessage)
+               const std::string& failureMessage, const std::function<std::string(const std::string&)>& tooLarge)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw EProviderError(failureMessage);
@@ -146,20 +185,24 @@ void RunReader(const std::vector<std::string>& request, const std::function<void
         ::close(fds[0]);
         throw EProviderError(Format(Tr("%1$s (the reading program %2$s cannot be started)"), failureMessage, ReaderProgram()));
     }
-    TChild child(pid, fds[0]);
+    TChild child(pid, fds[0], IsolatedReadByteLimit());
     TWireReader reader([&](char* p, std::size_t n) { return child.Read(p, n); });
     try {
         const auto mark = static_cast<TWireMark>(reader.U8());
         if (mark == TWireMark::Failure) throw EProviderError(reader.Str());
         if (mark != TWireMark::Start) throw EWireError();
         consume(reader);
+        // Everything arrived; the reading process must also have ended well for it to count.
+        char extra;
+        if (child.Read(&extra, 1) != 0) throw EWireError();
     } catch (const EWireError&) {
         child.Finish(true);
         throw EProviderError(failureMessage);
+    } catch (const ERecordsTooLarge& e) {
+        child.Finish(true);
+        throw EProviderError(tooLarge ? tooLarge(e.what()) : failureMessage + ": " + e.what());
     }
-    // Everything arrived; the reading process must also have ended well for it to count.
-    char extra;
-    if (child.Read(&extra, 1) != 0 || !child.Finish(false)) throw EProviderError(failureMessage);
+    if (!child.Finish(false)) throw EProviderError(failureMessage);
 }
 
 TTableData ReadRecordsIsolated(const std::string& path, const std::string& name, bool view)
@@ -167,7 +210,8 @@ TTableData ReadRecordsIsolated(const std::string& path, const std::string& name,
     TTableData data;
     RunReader(
         {view ? "view" : "table", path, name}, [&](TWireReader& r) { data = ReadTableStream(r); },
-        Format(Tr("The table '%1$s' cannot be read: the database file '%2$s' is damaged"), name, path));
+        Format(Tr("The table '%1$s' cannot be read: the database file '%2$s' is damaged"), name, path),
+        [&](const std::string& why) { return TooLargeToOpen(view, name, why); });
     return data;
 }
 

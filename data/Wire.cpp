@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "../statistics/Statistics01.h"
+
 namespace quorlin {
 
 void TWireReader::Refill(void* destination, std::size_t n)
@@ -84,7 +86,69 @@ bool ReadNumberRecord(TWireReader& r, TTableData& table)
 
 }  // namespace
 
-TTableData ReadTableStream(TWireReader& r)
+namespace {
+
+// A record in the general way, cell by cell; a text is taken only once the budget has room for
+// it.
+void ReadRecord(TWireReader& r, TTableData& table, TRecordBudget& budget)
+{
+    for (auto& c : table.Columns) {
+        const std::uint8_t byte = r.U8();
+        const auto kind = static_cast<TCellKind>(byte);
+        if (byte == ExactNumberCell || kind == TCellKind::Text) {
+            const double number = byte == ExactNumberCell ? r.F64() : 0.0;
+            const std::size_t length = r.Length();
+            // Texts are kept beside the numbers only once a column has one.
+            budget.StartTexts(c);
+            budget.TakeText(length);
+            c.Texts.resize(c.Kinds.size());
+            c.Kinds.push_back(byte == ExactNumberCell ? TCellKind::Number : TCellKind::Text);
+            c.Numbers.push_back(number);
+            c.Texts.push_back(r.Bytes(length));
+        } else if (kind == TCellKind::Number || kind == TCellKind::Null) {
+            c.Kinds.push_back(kind);
+            c.Numbers.push_back(kind == TCellKind::Number ? r.F64() : 0.0);
+            if (!c.Texts.empty()) c.Texts.emplace_back();
+        } else {
+            throw EWireError();
+        }
+    }
+}
+
+// The numbers of the columns named become their text.
+void ReadRetyped(TWireReader& r, TTableData& table, TRecordBudget& budget)
+{
+    const std::int32_t count = r.I32();
+    if (count < 0 || static_cast<std::size_t>(count) > table.Columns.size()) throw EWireError();
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::int32_t index = r.I32();
+        if (index < 0 || static_cast<std::size_t>(index) >= table.Columns.size()) throw EWireError();
+        TColumnData& c = table.Columns[static_cast<std::size_t>(index)];
+        c.Info.Type = TColumnType::Text;
+        if (c.Kinds.empty()) continue;
+        budget.StartTexts(c);
+        c.Texts.resize(c.Kinds.size());
+        for (std::size_t k = 0; k < c.Kinds.size(); ++k) {
+            if (c.Kinds[k] != TCellKind::Number) continue;
+            std::string text = FormatGeneral(c.Numbers[k]);
+            budget.TakeText(text.size());
+            c.Kinds[k] = TCellKind::Text;
+            c.Numbers[k] = 0.0;
+            c.Texts[k] = std::move(text);
+        }
+    }
+}
+
+}  // namespace
+
+void WriteRetyped(TWireWriter& w, const std::vector<std::int32_t>& columns)
+{
+    w.U8(static_cast<std::uint8_t>(TWireMark::Retyped));
+    w.I32(static_cast<std::int32_t>(columns.size()));
+    for (std::int32_t c : columns) w.I32(c);
+}
+
+TTableData ReadTableStream(TWireReader& r, std::uint64_t memoryLimit)
 {
     TTableData table;
     for (auto mark = static_cast<TWireMark>(r.U8()); mark != TWireMark::Columns; mark = static_cast<TWireMark>(r.U8())) {
@@ -95,8 +159,6 @@ TTableData ReadTableStream(TWireReader& r)
     const std::int32_t expected = r.I32();
     if (columns < 0 || columns > 4096) throw EWireError();
     table.Columns.resize(static_cast<std::size_t>(columns));
-    // A hint only: a damaged file may claim any count, so the reservation is bounded.
-    const auto reserve = static_cast<std::size_t>(std::clamp(expected, 0, 1 << 22));
     for (auto& c : table.Columns) {
         c.Info.Name = r.Str(4096);
         c.Info.Type = static_cast<TColumnType>(r.U8());
@@ -104,9 +166,12 @@ TTableData ReadTableStream(TWireReader& r)
         c.Info.Precision = r.I32();
         c.Info.Scale = r.I32();
         c.Info.AutoNumber = r.U8() != 0;
-        c.Kinds.reserve(reserve);
-        c.Numbers.reserve(reserve);
     }
+    // A damaged file may claim any count of records: the budget takes the claim only as far as
+    // it fits.
+    TRecordBudget budget(table, memoryLimit, expected);
+    bool retyped = false;
+    bool recordsEnded = false;
     for (;;) {
         const auto mark = static_cast<TWireMark>(r.U8());
         if (mark == TWireMark::Progress) continue;
@@ -114,6 +179,7 @@ TTableData ReadTableStream(TWireReader& r)
         if (mark == TWireMark::Warning) {
             if (table.Warnings.size() == MaxWireWarnings) throw EWireError();
             table.Warnings.push_back(r.Str(MaxWireWarningSize));
+            recordsEnded = true;
             continue;
         }
         if (mark == TWireMark::Fingerprint) {
@@ -122,39 +188,15 @@ TTableData ReadTableStream(TWireReader& r)
             break;
         }
         if (mark == TWireMark::Failure) throw EProviderError(r.Str());
-        if (mark != TWireMark::Record) throw EWireError();
-        if (ReadNumberRecord(r, table)) {
-            if (++table.RecordCount == INT32_MAX) throw EWireError();
+        if (mark == TWireMark::Retyped && !retyped && table.Warnings.empty()) {
+            ReadRetyped(r, table, budget);
+            retyped = recordsEnded = true;
             continue;
         }
-        for (auto& c : table.Columns) {
-            const std::uint8_t byte = r.U8();
-            const auto kind = static_cast<TCellKind>(byte);
-            if (byte == ExactNumberCell) {
-                c.Texts.resize(c.Kinds.size());
-                c.Kinds.push_back(TCellKind::Number);
-                c.Numbers.push_back(r.F64());
-                c.Texts.push_back(r.Str());
-            } else if (kind == TCellKind::Number) {
-                c.Kinds.push_back(kind);
-                c.Numbers.push_back(r.F64());
-                if (!c.Texts.empty()) c.Texts.emplace_back();
-            } else if (kind == TCellKind::Null) {
-                c.Kinds.push_back(kind);
-                c.Numbers.push_back(0.0);
-                if (!c.Texts.empty()) c.Texts.emplace_back();
-            } else if (kind == TCellKind::Text) {
-                // Texts are kept beside the numbers only once a column has one.
-                c.Texts.resize(c.Kinds.size());
-                c.Kinds.push_back(kind);
-                c.Numbers.push_back(0.0);
-                c.Texts.push_back(r.Str());
-            } else {
-                throw EWireError();
-            }
-        }
-        ++table.RecordCount;
-        if (table.RecordCount == INT32_MAX) throw EWireError();
+        if (mark != TWireMark::Record || recordsEnded) throw EWireError();
+        budget.MakeRoom();
+        if (!ReadNumberRecord(r, table)) ReadRecord(r, table, budget);
+        if (++table.RecordCount == INT32_MAX) throw EWireError();
     }
     return table;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ProviderError.h"
+#include "RecordLimit.h"
 #include "TableData.h"
 
 namespace quorlin {
@@ -101,11 +102,18 @@ public:
         Read(&v, sizeof v);
         return v;
     }
-    std::string Str(std::size_t limit = std::size_t{1} << 30)
+    std::string Str(std::size_t limit = std::size_t{1} << 30) { return Bytes(Length(limit)); }
+    // A text in two steps, for a reader that decides between them whether to take it: its
+    // length, then its bytes.
+    std::size_t Length(std::size_t limit = std::size_t{1} << 30)
     {
         const std::int32_t n = I32();
         if (n < 0 || static_cast<std::size_t>(n) > limit) throw EWireError();
-        std::string s(static_cast<std::size_t>(n), '\0');
+        return static_cast<std::size_t>(n);
+    }
+    std::string Bytes(std::size_t n)
+    {
+        std::string s(n, '\0');
         Read(s.data(), s.size());
         return s;
     }
@@ -132,14 +140,17 @@ private:
     std::size_t FEnd = 0;
 };
 
-// Records follow the column descriptions one by one; Progress may stand between them, and
-// after them Warnings. A Fingerprint may stand right before the End.
+// Records follow the column descriptions one by one; Progress may stand between them. After the
+// last record, Retyped may name the columns whose numbers are to be taken as text (a view's
+// computed column is known to be textual only once all its values are seen), and Warnings may
+// follow; a Fingerprint may stand right before the End.
 enum class TWireMark : std::uint8_t {
     Start = 'S',
     Columns = 'C',
     Record = 'R',
     Progress = '.',
     Warning = 'W',
+    Retyped = 'T',
     Fingerprint = 'F',
     End = 'Z',
     Failure = 'E',
@@ -169,14 +180,20 @@ inline void WriteCell(TWireWriter& w, const TCellValue& value)
     w.F64(value.Number);
     w.Str(value.Text);
 }
-// After the last record: what the user should be told of the reading (TTableData::Warnings).
+// After the last record: the columns whose numbers become text, each shown as FormatGeneral
+// writes it, and whose type becomes Text.
+void WriteRetyped(TWireWriter& w, const std::vector<std::int32_t>& columns);
+// After the last record and any retyped columns: what the user should be told of the reading
+// (TTableData::Warnings).
 void WriteWarning(TWireWriter& w, std::string_view text);
 // After the last record and the warnings: the fingerprint of what the records were read from
 // (TTableData).
 void WriteFingerprint(TWireWriter& w, std::uint64_t fingerprint);
-// Reads what the writer sent: columns, records, the warnings and the fingerprint if any were
-// sent, then the end mark. A failure mark (before the columns, or between records) raises EProviderError with the
-// message the reading process sent.
-TTableData ReadTableStream(TWireReader& r);
+// Reads what the writer sent: columns, records, the retyped columns, the warnings and the
+// fingerprint if they were sent, then the end mark. A failure mark (before the columns, or
+// between records) raises EProviderError with the message the reading process sent. The records
+// may take memoryLimit bytes (RecordLimit.h): reading stops before a record that would take
+// more, with ERecordsTooLarge.
+TTableData ReadTableStream(TWireReader& r, std::uint64_t memoryLimit = RecordMemoryLimit());
 
 }  // namespace quorlin

@@ -7,7 +7,9 @@
 //   quorlin-reader view FILE NAME       a view's columns and records
 //   quorlin-reader probe WHAT FILE      (tests) confined, tries WHAT: write, socket or exec,
 //                                       and prints whether it was denied; crash: dies of a
-//                                       fault, as a reader that missed some damage would
+//                                       fault, as a reader that missed some damage would;
+//                                       flood, endless, babble: stream without end, as a reader
+//                                       caught in a loop would (marks, records, a mark a second)
 
 #include <fcntl.h>
 #include <signal.h>
@@ -18,6 +20,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -128,11 +132,39 @@ int Probe(const std::string& act, const std::string& path)
     return refused ? 0 : 1;
 }
 
+// A reader that never ends its stream: the program must stop it however busy it keeps the pipe.
+// Each stops only when the program no longer reads.
+int StreamWithoutEnd(const std::string& act, const std::string& path)
+{
+    bool written = true;
+    TWireWriter w([&](const char* p, std::size_t n) { written = WriteAll(STDOUT_FILENO, p, n) && written; });
+    // Confinement leaves no call to sleep with; the slow one need not be confined to be slow.
+    if (act != "babble") Confine(OpenDatabase(path));
+    w.U8(static_cast<std::uint8_t>(TWireMark::Start));
+    if (act == "endless") WriteColumns(w, {TColumnInfo{"x", TColumnType::Double, 8, 0, 0, false}}, 0);
+    for (double x = 0; written; ++x) {
+        if (act == "endless") {
+            w.U8(static_cast<std::uint8_t>(TWireMark::Record));
+            WriteCell(w, TCellKind::Number, x, {});
+        } else {
+            w.U8(static_cast<std::uint8_t>(TWireMark::Progress));
+        }
+        if (act == "babble") {
+            w.Flush();
+            const timespec pause{0, 200'000'000};
+            ::nanosleep(&pause, nullptr);
+        }
+    }
+    return 3;
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args(argv + 1, argv + argc);
+    if (args.size() == 3 && args[0] == "probe" && (args[1] == "flood" || args[1] == "endless" || args[1] == "babble"))
+        return StreamWithoutEnd(args[1], args[2]);
     if (args.size() == 3 && args[0] == "probe") return Probe(args[1], args[2]);
     if (args.size() < 2) {
         std::fprintf(stderr, "quorlin-reader: this program is started by Quorlin for each read of a file\n");
@@ -146,6 +178,9 @@ int main(int argc, char** argv)
         if (fd < 0) throw std::runtime_error(Format(Tr("Cannot open the database file '%1$s'"), args[1]));
         Confine(fd);
         Serve(args, fd, w);
+    } catch (const std::bad_alloc&) {
+        w.U8(static_cast<std::uint8_t>(TWireMark::Failure));
+        w.Str(Format(Tr("Reading '%1$s' needs more memory than the reading process may take"), args[1]));
     } catch (const std::exception& e) {
         w.U8(static_cast<std::uint8_t>(TWireMark::Failure));
         w.Str(e.what());

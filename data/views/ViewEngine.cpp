@@ -4,15 +4,15 @@
 
 #include <cctype>
 #include <cmath>
-#include <cstring>
 #include <memory>
 #include <set>
 
 #include "../../statistics/DataSet.h"
-#include "../../statistics/Statistics01.h"
 #include "../../support/Calendar.h"
 #include "../../support/Messages.h"
 #include "../ProviderError.h"
+#include "../RecordLimit.h"
+#include "EngineGuard.h"
 
 namespace quorlin {
 
@@ -34,12 +34,16 @@ using TStmt = std::unique_ptr<sqlite3_stmt, TStmtFinalize>;
 
 // One statement, and nothing after it: text built from a file could otherwise smuggle in a
 // second statement behind a ";".
-TStmt Prepare(sqlite3* db, const std::string& sql, const std::string& view)
+TStmt Prepare(sqlite3* db, const std::string& sql, const TEngineGuard& guard, const std::string& view)
 {
     sqlite3_stmt* raw = nullptr;
     const char* tail = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail) != SQLITE_OK)
-        Fail(view, sqlite3_errmsg(db));
+    const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &raw, &tail);
+    if (rc == SQLITE_TOOBIG)
+        throw EProviderError(TooLargeToOpen(
+            true, view, Format(Tr("its statement is longer than %1$s, the most a statement may hold in a view"),
+                               MemoryText(ViewStatementBytes))));
+    if (rc != SQLITE_OK) FailStatement(db, rc, guard, view);
     TStmt statement(raw);
     for (; tail && *tail; ++tail)
         if (!std::isspace(static_cast<unsigned char>(*tail)))
@@ -48,72 +52,33 @@ TStmt Prepare(sqlite3* db, const std::string& sql, const std::string& view)
     return statement;
 }
 
-// What SQL built from a file may do: read the tables and views this program made, call
-// functions, and (when asked to) create one view. Our own statements, which create and fill
-// the tables from quoted names, are trusted.
-struct TGuard {
-    bool Trusted = true;
-    bool CreatingView = false;
-};
-
-bool IsSchemaTable(const char* name)
+// Creates the view of a nested query from its translated text, under the guard, which trusts
+// our own statements again afterwards.
+void CreateGuarded(sqlite3* db, TEngineGuard& guard, const std::string& sql, const std::string& view)
 {
-    return name && (std::strcmp(name, "sqlite_master") == 0 || std::strcmp(name, "sqlite_schema") == 0 ||
-                    std::strcmp(name, "sqlite_temp_master") == 0);
-}
-
-int Authorize(void* data, int action, const char* first, const char* second, const char*, const char*)
-{
-    const TGuard& guard = *static_cast<const TGuard*>(data);
-    if (guard.Trusted) return SQLITE_OK;
-    switch (action) {
-    case SQLITE_SELECT:
-    case SQLITE_READ: return SQLITE_OK;
-    case SQLITE_FUNCTION: return second && sqlite3_stricmp(second, "load_extension") == 0 ? SQLITE_DENY : SQLITE_OK;
-    case SQLITE_CREATE_VIEW: return guard.CreatingView ? SQLITE_OK : SQLITE_DENY;
-    case SQLITE_INSERT:  // the schema's row of the view being created, and its completion
-    case SQLITE_UPDATE: return guard.CreatingView && IsSchemaTable(first) ? SQLITE_OK : SQLITE_DENY;
-    default: return SQLITE_DENY;  // writing, pragmas, attaching, transactions, recursion
-    }
-}
-
-// Runs one statement built from a file under the guard, which is trusted again afterwards.
-void RunGuarded(sqlite3* db, TGuard& guard, const std::string& sql, const std::string& view)
-{
-    guard.Trusted = false;
-    guard.CreatingView = true;
-    const TStmt statement = Prepare(db, sql, view);
+    guard.Distrust(true);
+    const TStmt statement = Prepare(db, sql, guard, view);
     const int rc = sqlite3_step(statement.get());
-    guard = TGuard{};
-    if (rc != SQLITE_DONE) Fail(view, sqlite3_errmsg(db));
+    guard.Trust();
+    if (rc != SQLITE_DONE) FailStatement(db, rc, guard, view);
 }
 
 // An in-memory database that cannot reach any file: no attached databases, no extensions,
 // defensive mode (no writes to its own schema by SQL).
-TDb OpenEngine(TGuard& guard, const std::string& view)
+TDb OpenEngine(const std::string& view)
 {
     sqlite3* raw = nullptr;
     if (sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_MEMORY, nullptr) != SQLITE_OK) {
         sqlite3_close(raw);
         Fail(view, Tr("no SQL engine"));
     }
-    TDb db(raw);
-    sqlite3_db_config(raw, SQLITE_DBCONFIG_DEFENSIVE, 1, nullptr);
-    sqlite3_db_config(raw, SQLITE_DBCONFIG_ENABLE_LOAD_EXTENSION, 0, nullptr);
-    sqlite3_db_config(raw, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, nullptr);
-    sqlite3_limit(raw, SQLITE_LIMIT_ATTACHED, 0);
-    sqlite3_set_authorizer(raw, Authorize, &guard);
-    return db;
+    return TDb(raw);
 }
 
-void Exec(sqlite3* db, const std::string& sql, const std::string& view)
+void Exec(sqlite3* db, const std::string& sql, const TEngineGuard& guard, const std::string& view)
 {
-    char* message = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
-        const std::string why = message ? message : Tr("SQL error");
-        sqlite3_free(message);
-        Fail(view, why);
-    }
+    const int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) FailStatement(db, rc, guard, view);
 }
 
 std::string Quote(const std::string& name) { return "\"" + [&] {
@@ -226,7 +191,7 @@ namespace {
 
 class TViewBuilder {
 public:
-    TViewBuilder(TViewSource& file, sqlite3* db, TGuard& guard, const TProgress& progress)
+    TViewBuilder(TViewSource& file, sqlite3* db, TEngineGuard& guard, const TProgress& progress)
         : FFile(file), FDb(db), FGuard(guard), FProgress(progress)
     {
         for (const auto& o : FFile.Catalog()) FObjects.push_back(o);
@@ -244,13 +209,14 @@ public:
             if (object->Kind == TObjectKind::View) {
                 const TQueryDefinition inner = FFile.QueryDefinition(object->Name);
                 Provide(inner, depth + 1);
-                RunGuarded(FDb, FGuard, "CREATE VIEW " + Quote(input) + " AS " + Translate(inner), inner.Name);
+                CreateGuarded(FDb, FGuard, "CREATE VIEW " + Quote(input) + " AS " + Translate(inner), inner.Name);
             } else if (object->Kind == TObjectKind::Table) {
                 Load(object->Name, input, query.Name);
             } else {
                 Fail(query.Name, Format(Tr("'%1$s' is not a table or a select query"), input));
             }
             FProvided.insert(input);
+            FGuard.AllowReading(input);
         }
     }
 
@@ -285,34 +251,128 @@ private:
                               DeclaredType(static_cast<std::uint8_t>(info[i].Type));
                     values += i ? ", ?" : "?";
                 }
-                Exec(FDb, create + ")", view);
-                insert = Prepare(FDb, "INSERT INTO " + Quote(as) + " VALUES (" + values + ")", view);
+                Exec(FDb, create + ")", FGuard, view);
+                insert = Prepare(FDb, "INSERT INTO " + Quote(as) + " VALUES (" + values + ")", FGuard, view);
             },
             [&](const std::vector<TCellValue>& row) {
                 sqlite3_stmt* s = insert.get();
                 sqlite3_reset(s);
-                for (std::size_t i = 0; i < row.size(); ++i) {
-                    const int k = static_cast<int>(i) + 1;
-                    if (row[i].Kind == TCellKind::Null)
-                        sqlite3_bind_null(s, k);
-                    else if (row[i].Kind == TCellKind::Text)
-                        sqlite3_bind_text(s, k, row[i].Text.c_str(), static_cast<int>(row[i].Text.size()),
-                                          SQLITE_TRANSIENT);
-                    else
-                        sqlite3_bind_double(s, k, row[i].Number);
-                }
-                if (sqlite3_step(s) != SQLITE_DONE) Fail(view, sqlite3_errmsg(FDb));
+                for (std::size_t i = 0; i < row.size(); ++i) Bind(s, static_cast<int>(i) + 1, row[i], table, columns.at(i), view);
+                const int rc = sqlite3_step(s);
+                if (rc == SQLITE_TOOBIG)
+                    throw EProviderError(TooLargeToOpen(
+                        true, view,
+                        Format(Tr("a record of the table '%1$s' holds more than %2$s, the most one record may hold in a view"),
+                               table, MemoryText(ViewValueBytes))));
+                if (rc != SQLITE_DONE) FailStatement(FDb, rc, FGuard, view);
             },
             FProgress);
     }
 
+    // A value longer than a view's values may be stops the view, naming where it is.
+    static void Bind(sqlite3_stmt* s, int k, const TCellValue& value, const std::string& table, const TColumnInfo& column,
+                     const std::string& view)
+    {
+        if (value.Kind == TCellKind::Null) {
+            sqlite3_bind_null(s, k);
+        } else if (value.Kind == TCellKind::Number) {
+            sqlite3_bind_double(s, k, value.Number);
+        } else if (value.Text.size() > static_cast<std::size_t>(ViewValueBytes)) {
+            throw EProviderError(TooLargeToOpen(
+                true, view,
+                Format(Tr("the field '%1$s' of the table '%2$s' holds a value of %3$s, more than the %4$s one value may "
+                          "hold in a view"),
+                       column.Name, table, MemoryText(value.Text.size()), MemoryText(ViewValueBytes))));
+        } else {
+            sqlite3_bind_text(s, k, value.Text.c_str(), static_cast<int>(value.Text.size()), SQLITE_TRANSIENT);
+        }
+    }
+
     TViewSource& FFile;
     sqlite3* FDb;
-    TGuard& FGuard;
+    TEngineGuard& FGuard;
     const TProgress& FProgress;
     std::vector<TCatalogObject> FObjects;
     std::set<std::string> FProvided;
 };
+
+// --- The view's columns and records ------------------------------------------------------------
+
+struct TViewColumns {
+    std::vector<TColumnInfo> Info;
+    std::vector<bool> Typed;    // a column of a table; otherwise computed, and a number until a text comes
+    std::vector<bool> Textual;  // a computed column that has had a text
+};
+
+TViewColumns DescribeColumns(sqlite3_stmt* select)
+{
+    const int count = sqlite3_column_count(select);
+    TViewColumns columns;
+    columns.Info.resize(static_cast<std::size_t>(count));
+    columns.Typed.resize(columns.Info.size());
+    columns.Textual.resize(columns.Info.size());
+    for (int i = 0; i < count; ++i) {
+        const char* name = sqlite3_column_name(select, i);
+        columns.Info[static_cast<std::size_t>(i)].Name = name ? name : "";
+        const char* declared = sqlite3_column_decltype(select, i);
+        const std::uint8_t type = declared ? AccessTypeOfDeclared(declared) : 0;
+        columns.Typed[static_cast<std::size_t>(i)] = type != 0;
+        columns.Info[static_cast<std::size_t>(i)].Type = type ? static_cast<TColumnType>(type) : TColumnType::Double;
+    }
+    // Two output columns of one name (col1 of two tables) are told apart as Access does, by
+    // their tables: Table1.col1, Table2.col1.
+    auto& info = columns.Info;
+    for (int i = 0; i < count; ++i) {
+        int same = 0;
+        for (const auto& c : info) same += SameFieldName(c.Name, info[static_cast<std::size_t>(i)].Name) ? 1 : 0;
+        if (same < 2) continue;
+        const std::string name = info[static_cast<std::size_t>(i)].Name;
+        for (int j = i; j < count; ++j) {
+            auto& c = info[static_cast<std::size_t>(j)];
+            if (!SameFieldName(c.Name, name)) continue;
+            const char* table = sqlite3_column_table_name(select, j);
+            if (table) c.Name = std::string(table) + "." + c.Name;
+        }
+    }
+    return columns;
+}
+
+// Sends the current row as a record. A computed column is a number unless its values are
+// text, which is known only once every row is sent: numbers go as numbers, and the columns that
+// turned out textual are named after the last record (WriteRetyped).
+void WriteRow(sqlite3_stmt* select, TViewColumns& columns, TWireWriter& w, const std::string& view)
+{
+    const std::size_t count = columns.Info.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        const int k = static_cast<int>(i);
+        const int type = sqlite3_column_type(select, k);
+        if ((type == SQLITE_INTEGER || type == SQLITE_FLOAT) && !columns.Typed[i] &&
+            !std::isfinite(sqlite3_column_double(select, k)))
+            Fail(view, Tr("a value is not a number"));
+    }
+    w.U8(static_cast<std::uint8_t>(TWireMark::Record));
+    for (std::size_t i = 0; i < count; ++i) {
+        const int k = static_cast<int>(i);
+        switch (sqlite3_column_type(select, k)) {
+        case SQLITE_NULL: WriteCell(w, TCellKind::Null, 0.0, {}); break;
+        case SQLITE_INTEGER:
+        case SQLITE_FLOAT: WriteCell(w, TCellKind::Number, sqlite3_column_double(select, k), {}); break;
+        default: {
+            const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select, k));
+            WriteCell(w, TCellKind::Text, 0.0, text ? std::string_view(text) : std::string_view());
+            if (!columns.Typed[i]) columns.Textual[i] = true;
+        }
+        }
+    }
+}
+
+std::vector<std::int32_t> TextualColumns(const TViewColumns& columns)
+{
+    std::vector<std::int32_t> textual;
+    for (std::size_t i = 0; i < columns.Textual.size(); ++i)
+        if (columns.Textual[i]) textual.push_back(static_cast<std::int32_t>(i));
+    return textual;
+}
 
 }  // namespace
 
@@ -321,85 +381,28 @@ void StreamViewRecords(TViewSource& file, const std::string& viewName, TWireWrit
     const TQueryDefinition query = file.QueryDefinition(viewName);
     if (!query.IsSelectWithoutParameters()) Fail(viewName, Tr("it is not a select query without parameters"));
 
-    TGuard guard;
-    TDb db = OpenEngine(guard, viewName);
+    TDb db = OpenEngine(viewName);
+    TEngineGuard guard(db.get());
     RegisterAccessFunctions(db.get());
-    Exec(db.get(), "BEGIN", viewName);
+    Exec(db.get(), "BEGIN", guard, viewName);
     TViewBuilder builder(file, db.get(), guard, progress);
     builder.Provide(query, 0);
-    Exec(db.get(), "COMMIT", viewName);
+    Exec(db.get(), "COMMIT", guard, viewName);
 
-    guard.Trusted = false;  // from here on, only the query itself runs
-    TStmt select = Prepare(db.get(), TViewBuilder::Translate(query), viewName);
-    const int count = sqlite3_column_count(select.get());
-    std::vector<TColumnInfo> columns(static_cast<std::size_t>(count));
-    std::vector<bool> typed(columns.size());
-    for (int i = 0; i < count; ++i) {
-        const char* name = sqlite3_column_name(select.get(), i);
-        columns[static_cast<std::size_t>(i)].Name = name ? name : "";
-        const char* declared = sqlite3_column_decltype(select.get(), i);
-        const std::uint8_t type = declared ? AccessTypeOfDeclared(declared) : 0;
-        typed[static_cast<std::size_t>(i)] = type != 0;
-        columns[static_cast<std::size_t>(i)].Type = type ? static_cast<TColumnType>(type) : TColumnType::Double;
-    }
+    guard.Distrust(false);  // from here on, only the query itself runs
+    TStmt select = Prepare(db.get(), TViewBuilder::Translate(query), guard, viewName);
+    TViewColumns columns = DescribeColumns(select.get());
+    WriteColumns(w, columns.Info, 0);
 
-    // Two output columns of one name (col1 of two tables) are told apart as Access does, by
-    // their tables: Table1.col1, Table2.col1.
-    for (int i = 0; i < count; ++i) {
-        int same = 0;
-        for (const auto& c : columns) same += SameFieldName(c.Name, columns[static_cast<std::size_t>(i)].Name) ? 1 : 0;
-        if (same < 2) continue;
-        const std::string name = columns[static_cast<std::size_t>(i)].Name;
-        for (int j = i; j < count; ++j) {
-            auto& c = columns[static_cast<std::size_t>(j)];
-            if (!SameFieldName(c.Name, name)) continue;
-            const char* table = sqlite3_column_table_name(select.get(), j);
-            if (table) c.Name = std::string(table) + "." + c.Name;
-        }
-    }
-
-    // A computed column is a number unless its values are text; its type is known only once
-    // the rows are there, so they are gathered before they are sent.
-    std::vector<std::vector<TCellValue>> rows;
+    // Records go as they come: neither process holds more of a view than the program keeps.
+    guard.StartClock([&] {
+        if (progress) progress();
+    });
     int rc;
-    while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) {
-        std::vector<TCellValue> row(columns.size());
-        for (int i = 0; i < count; ++i) {
-            TCellValue& v = row[static_cast<std::size_t>(i)];
-            switch (sqlite3_column_type(select.get(), i)) {
-            case SQLITE_NULL: v.Kind = TCellKind::Null; break;
-            case SQLITE_INTEGER:
-            case SQLITE_FLOAT:
-                v.Kind = TCellKind::Number;
-                v.Number = sqlite3_column_double(select.get(), i);
-                if (!typed[static_cast<std::size_t>(i)] && !std::isfinite(v.Number)) Fail(viewName, Tr("a value is not a number"));
-                break;
-            default: {
-                const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(select.get(), i));
-                v.Kind = TCellKind::Text;
-                v.Text = text ? text : "";
-                if (!typed[static_cast<std::size_t>(i)]) columns[static_cast<std::size_t>(i)].Type = TColumnType::Text;
-            }
-            }
-        }
-        rows.push_back(std::move(row));
-        if (rows.size() % 4096 == 0 && progress) progress();
-    }
-    if (rc != SQLITE_DONE) Fail(viewName, sqlite3_errmsg(db.get()));
-
-    WriteColumns(w, columns, static_cast<std::int32_t>(rows.size()));
-    for (const auto& row : rows) {
-        w.U8(static_cast<std::uint8_t>(TWireMark::Record));
-        for (std::size_t i = 0; i < row.size(); ++i) {
-            // Numbers in a column that turned out textual are shown as text, as Access would.
-            const TCellValue& v = row[i];
-            if (v.Kind == TCellKind::Number && columns[i].Type == TColumnType::Text && !typed[i]) {
-                WriteCell(w, TCellKind::Text, 0.0, FormatGeneral(v.Number));
-            } else {
-                WriteCell(w, v.Kind, v.Number, v.Text);
-            }
-        }
-    }
+    while ((rc = sqlite3_step(select.get())) == SQLITE_ROW) WriteRow(select.get(), columns, w, viewName);
+    if (rc != SQLITE_DONE) FailStatement(db.get(), rc, guard, viewName);
+    const std::vector<std::int32_t> textual = TextualColumns(columns);
+    if (!textual.empty()) WriteRetyped(w, textual);
     w.U8(static_cast<std::uint8_t>(TWireMark::End));
 }
 
