@@ -153,8 +153,10 @@ TEST(CsvReader, AFileReadsAcrossItsChunksAsInOnePiece)
 }
 
 // A gigabyte on one line (a sparse file: after "1," a cell of zero bytes, once plain and once
-// inside a quote never closed) is refused at its 16 MiB naming line 2, in under two seconds,
-// by the batch command given 100 MiB of address space; the file is removed afterwards.
+// inside a quote never closed) is refused at its 16 MiB naming line 2, in under two seconds and
+// 100 MiB of memory; the file is removed afterwards. The ceiling on the address space only keeps
+// a failing reader from taking the machine: a build with the charts maps some 80 MiB of Qt's
+// libraries before it reads a byte, which is address space, not memory taken.
 TEST(CsvReader, AGigabyteLineIsRefusedAtOnceInLittleMemory)
 {
     TempFolder folder;
@@ -162,7 +164,7 @@ TEST(CsvReader, AGigabyteLineIsRefusedAtOnceInLittleMemory)
         const std::string path = (folder / "gigabyte.csv").string();
         WriteBytes(path, start);
         ASSERT_EQ(::truncate(path.c_str(), off_t{1} << 30), 0);
-        const TBoundedRun run = RunBounded({QUORLIN_BATCH_EXE, "fields", path}, std::uint64_t{100} << 20, folder);
+        const TBoundedRun run = RunBounded({QUORLIN_BATCH_EXE, "fields", path}, std::uint64_t{512} << 20, folder);
         std::filesystem::remove(path);
         std::cout << "[ figures  ] a 1 GiB line after '" << start.substr(4) << "': " << run.Seconds << " s, peak "
                   << run.PeakKiB / 1024 << " MiB\n";

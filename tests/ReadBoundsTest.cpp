@@ -182,7 +182,8 @@ TEST(ReadingProcess, AStreamWithoutEndIsStoppedWithTheReason)
     const std::string tooLarge = "The view 'V' is too large to open: ";
     const auto stopped = [&](const std::string& act) {
         try {
-            RunReader({"probe", act, any}, [](TWireReader& r) { ReadTableStream(r); }, damaged, tooLarge);
+            RunReader({"probe", act, any}, [](TWireReader& r) { ReadTableStream(r); }, damaged,
+                      [](const std::string& why) { return TooLargeToOpen(true, "V", why); });
         } catch (const EProviderError& e) {
             return std::string(e.what());
         }
