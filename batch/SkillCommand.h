@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "BatchSource.h"
+#include "batch/BatchSource.h"
 
 namespace quorlin {
 

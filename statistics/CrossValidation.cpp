@@ -1,14 +1,14 @@
-#include "CrossValidation.h"
+#include "statistics/CrossValidation.h"
 
 #include <algorithm>
 #include <cmath>
 #include <memory>
 
-#include "../numeric/Equation01.h"
-#include "../numeric/FloatError.h"
-#include "FoldMoments.h"
-#include "Statistics01.h"
-#include "../support/Messages.h"
+#include "numeric/Equation01.h"
+#include "numeric/FloatError.h"
+#include "statistics/FoldMoments.h"
+#include "statistics/Statistics01.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

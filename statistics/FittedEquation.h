@@ -17,8 +17,8 @@
 #include <string>
 #include <vector>
 
-#include "../numeric/Equation01.h"
-#include "DataSet.h"
+#include "numeric/Equation01.h"
+#include "statistics/DataSet.h"
 
 namespace quorlin {
 
