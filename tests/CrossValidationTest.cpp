@@ -217,8 +217,8 @@ TEST_P(CrossValidationAgainstDirectRefit, EveryFoldAndTheSkillFigures)
         se += (hindcast[k] - y[k]) * (hindcast[k] - y[k]);
         ae += std::fabs(hindcast[k] - y[k]);
         ce += (climatology[k] - y[k]) * (climatology[k] - y[k]);
-        mh += hindcast[k] / n;
-        my += y[k] / n;
+        mh += hindcast[k] / static_cast<double>(n);
+        my += y[k] / static_cast<double>(n);
     }
     double shh = 0, syy = 0, shy = 0;
     for (std::size_t k = 0; k < n; ++k) {
@@ -226,8 +226,8 @@ TEST_P(CrossValidationAgainstDirectRefit, EveryFoldAndTheSkillFigures)
         syy += (y[k] - my) * (y[k] - my);
         shy += (hindcast[k] - mh) * (y[k] - my);
     }
-    ExpectRelative(cv.Rmse, std::sqrt(se / n), Tolerance, "RMSE");
-    ExpectRelative(cv.Mae, ae / n, Tolerance, "MAE");
+    ExpectRelative(cv.Rmse, std::sqrt(se / static_cast<double>(n)), Tolerance, "RMSE");
+    ExpectRelative(cv.Mae, ae / static_cast<double>(n), Tolerance, "MAE");
     ASSERT_TRUE(cv.Msss && cv.Correlation);
     // MSSS and the correlation are compared on a scale of at least 1: they may lie near 0.
     const double msss = 1 - se / ce;
@@ -236,7 +236,7 @@ TEST_P(CrossValidationAgainstDirectRefit, EveryFoldAndTheSkillFigures)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, CrossValidationAgainstDirectRefit, ::testing::ValuesIn(Cases),
-                         [](const auto& info) { return info.param.Label; });
+                         [](const auto& tested) { return tested.param.Label; });
 
 TEST(CrossValidationFolds, FailingFoldsAreTheOnesWithoutTheOnlyNonzeroRecord)
 {

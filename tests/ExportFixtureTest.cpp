@@ -262,8 +262,8 @@ TEST_P(ExportedFixture, EveryTableReadsAsTheIndependentReaderReadsIt)
 }
 
 INSTANTIATE_TEST_SUITE_P(SharedFixtures, ExportedFixture, ::testing::ValuesIn(FixturesWithExpectedReading()),
-                         [](const ::testing::TestParamInfo<TFixture>& info) {
-                             std::string name = info.param.Name;
+                         [](const ::testing::TestParamInfo<TFixture>& tested) {
+                             std::string name = tested.param.Name;
                              for (char& c : name)
                                  if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
                              return name;

@@ -184,7 +184,7 @@ TEST_P(FittedEquationAgainstLeastSquares, ForecastAndPredictionInterval)
     for (std::size_t i = 0; i < l; ++i) {
         double sum = 0, spread = 0;
         for (double v : columns[i]) sum += v;
-        for (double v : columns[i]) spread = std::max(spread, std::fabs(v - sum / columns[i].size()));
+        for (double v : columns[i]) spread = std::max(spread, std::fabs(v - sum / static_cast<double>(columns[i].size())));
         cases[0][i] = sum / static_cast<double>(columns[i].size());
         cases[1][i] = columns[i][3];
         cases[2][i] = cases[0][i] + (i % 2 ? -3 : 3) * spread;
@@ -208,7 +208,7 @@ TEST_P(FittedEquationAgainstLeastSquares, ForecastAndPredictionInterval)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, FittedEquationAgainstLeastSquares, ::testing::ValuesIn(Cases),
-                         [](const auto& info) { return info.param.Label; });
+                         [](const auto& tested) { return tested.param.Label; });
 
 TEST(FittedEquationLimits, NoResidualDegreesOfFreedomLeavesTheTestsEmpty)
 {
@@ -244,7 +244,7 @@ TEST(FittedEquationLimits, NoFactorSelectedForecastsTheMeanWithTheSampleSpread)
     ExpectRelative(forecast.Value, mean.B[0], 1e-12, "mean of Y");
     const double t = boost::math::quantile(
         boost::math::complement(boost::math::students_t_distribution<double>(double(y.size() - 1)), 0.05));
-    ExpectRelative(forecast.Upper - forecast.Value, Quad(t) * sqrtq(mean.Tss / (y.size() - 1) * (1 + 1.0 / y.size())),
+    ExpectRelative(forecast.Upper - forecast.Value, Quad(t) * sqrtq(mean.Tss / static_cast<double>(y.size() - 1) * (1 + 1.0 / static_cast<double>(y.size()))),
                    1e-10, "half width");
 }
 

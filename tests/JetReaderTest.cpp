@@ -286,7 +286,7 @@ TEST(JetReader, NoChangedByteMakesATableSilentlyShorter)
     for (std::size_t i = 0; i < 4; ++i) offsets.push_back(countField + i);
     int refused = 0, shorter = 0;
     for (std::size_t at : offsets)
-        for (std::uint8_t flip : {0x01, 0x02, 0x10, 0x40, 0x80, 0xFF}) {
+        for (const std::uint8_t flip : std::initializer_list<std::uint8_t>{0x01, 0x02, 0x10, 0x40, 0x80, 0xFF}) {
             SCOPED_TRACE("byte " + std::to_string(at) + " ^ " + std::to_string(flip));
             const bool isCount = at >= countField && at < countField + sizeof(std::uint32_t);
             copy.Bytes() = pristine;

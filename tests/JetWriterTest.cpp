@@ -296,14 +296,14 @@ constexpr jet::TRowId GlobalMap{jet::database_page::GlobalMapPage, jet::database
 
 std::size_t GlobalMapSlots(const jet::TPages& pages)
 {
-    using L = jet::TUsageMapLayout;
-    return (jet::RowBytes(pages, GlobalMap).size() - L::References) / L::ReferenceSize;
+    using Layout = jet::TUsageMapLayout;
+    return (jet::RowBytes(pages, GlobalMap).size() - Layout::References) / Layout::ReferenceSize;
 }
 
 std::uint32_t GlobalMapPointer(const jet::TPages& pages, std::size_t slot)
 {
-    using L = jet::TUsageMapLayout;
-    return jet::Get32(jet::RowBytes(pages, GlobalMap).data() + L::References + L::ReferenceSize * slot);
+    using Layout = jet::TUsageMapLayout;
+    return jet::Get32(jet::RowBytes(pages, GlobalMap).data() + Layout::References + Layout::ReferenceSize * slot);
 }
 
 }  // namespace

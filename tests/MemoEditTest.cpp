@@ -140,6 +140,6 @@ TEST_P(MemoEditing, ANoteTooLongForAccessIsRefusedAndNothingWritten)
 
 INSTANTIATE_TEST_SUITE_P(Files, MemoEditing,
                          ::testing::Values(TNoteCase{"regression.mdb", "Types"}, TNoteCase{"notes.accdb", "Notes"}),
-                         [](const ::testing::TestParamInfo<TNoteCase>& info) { return info.param.Table; });
+                         [](const ::testing::TestParamInfo<TNoteCase>& tested) { return tested.param.Table; });
 
 }  // namespace

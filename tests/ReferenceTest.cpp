@@ -444,7 +444,7 @@ TEST(TiedFactorsAgainstReference, LowerIndexEntersFirst)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, RandomTableAgainstReference, ::testing::ValuesIn(RandomTables),
-                         [](const ::testing::TestParamInfo<TableRecipe>& info) { return std::string(info.param.Name); });
+                         [](const ::testing::TestParamInfo<TableRecipe>& tested) { return std::string(tested.param.Name); });
 
 // ---------------------------------------------------------------------------------------------
 // The batch command

@@ -169,8 +169,8 @@ TEST(BatchSkill, BadRequestsExitWithStatusTwoAndSayWhy)
 #ifdef QUORLIN_HAVE_CHARTS  // without the charts any --plot is refused for that (BatchSkillPlot)
     EXPECT_THAT(failure({"skill", Database, "--table", "ElNino", "--y", "DEC", "--plot", "x.pdf"}), HasSubstr(".svg or a .png"));
 #endif
-    const RunResult json = RunCommand({"skill", Database, "--table", "ElNino", "--y", "DEC", "--leave", "2", "--json"});
-    EXPECT_EQ(json::parse(json.Out).at("error").get<std::string>().find("--leave"), 0u);
+    const RunResult asJson = RunCommand({"skill", Database, "--table", "ElNino", "--y", "DEC", "--leave", "2", "--json"});
+    EXPECT_EQ(json::parse(asJson.Out).at("error").get<std::string>().find("--leave"), 0u);
 }
 
 TEST(BatchForecast, ValuesGiveTheEquationsForecastAndInterval)

@@ -58,7 +58,7 @@ public:
     ~TEquForm() override;
 
     // Created after the main window, as at start-up.
-    void SetDataModule(TCustomerData* data) { CustomerData = data; }
+    void SetDataModule(TCustomerData* module) { CustomerData = module; }
     void SetGridForm(TGridForm* grid) { GridForm = grid; }
 
     // Controls, by their names.

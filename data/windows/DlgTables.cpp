@@ -70,8 +70,8 @@ std::vector<TFileFilter> AccessFileFilters()
     return {{"Access 数据库", {"*.mdb", "*.accdb"}}, {"Access Files(*.mdb)", {"*.mdb"}}};
 }
 
-TTablesDlg::TTablesDlg(QWidget* owner, TCustomerData& data, TUserInterface& ui)
-    : QDialog(owner), FData(data), FUi(ui)
+TTablesDlg::TTablesDlg(QWidget* owner, TCustomerData& customerData, TUserInterface& ui)
+    : QDialog(owner), FData(customerData), FUi(ui)
 {
     setObjectName("TablesDlg");
     setWindowTitle(QStringLiteral("选择数据表"));

@@ -20,7 +20,7 @@ namespace quorlin {
 class TTablesDlg : public QDialog {
     Q_OBJECT
 public:
-    TTablesDlg(QWidget* owner, TCustomerData& data, TUserInterface& ui);
+    TTablesDlg(QWidget* owner, TCustomerData& customerData, TUserInterface& ui);
 
     // Filled on OK (each only when valid at that moment); empty after Cancel, Esc or the close box.
     std::string FileName;
