@@ -49,9 +49,20 @@ TFoldMoments::TFoldMoments(const TSkillSample& sample) : FSample(sample)
     SumDirectly(FColumns, sample.RecordCount(), 0, -1, FFull);
 }
 
-void TFoldMoments::Without(std::int32_t first, std::int32_t last, TMoments& out) const
+bool TFoldMoments::Without(std::int32_t first, std::int32_t last, TMoments& out) const
 {
-    if (Downdate(first, last, out)) Recount(first, last, out);
+    if (!Downdate(first, last, out)) return false;
+    Recount(first, last, out);
+    return true;
+}
+
+double TrainingMean(const TMoments& full, std::span<const double> y, std::int32_t first, std::int32_t last)
+{
+    const Extended mean = full.Means.back();
+    Extended removed = 0;
+    for (std::int32_t k = first; k <= last; ++k) removed += y[static_cast<std::size_t>(k)] - mean;
+    const Extended kept = full.Count - (last - first + 1);
+    return checked::Store(mean - removed / kept);
 }
 
 bool TFoldMoments::Downdate(std::int32_t first, std::int32_t last, TMoments& out) const

@@ -13,6 +13,7 @@
 // uncomputable (EFoldFailed), as its correlations would be 0/0.
 
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -40,8 +41,9 @@ public:
 
     const TMoments& Full() const noexcept { return FFull; }
     // The moments of the records outside first..last (0-based, inclusive) into out, whose
-    // storage is reused from fold to fold. Raises EFoldFailed as said above.
-    void Without(std::int32_t first, std::int32_t last, TMoments& out) const;
+    // storage is reused from fold to fold; true when they had to be summed again. Raises
+    // EFoldFailed as said above.
+    bool Without(std::int32_t first, std::int32_t last, TMoments& out) const;
 
 private:
     // Whether any column lost too many digits to cancellation.
@@ -52,5 +54,9 @@ private:
     std::vector<const double*> FColumns;
     TMoments FFull;
 };
+
+// Y's mean over the records outside first..last, from the full sample's mean so that nothing
+// cancels; y is the column full was summed from, last among its columns.
+double TrainingMean(const TMoments& full, std::span<const double> y, std::int32_t first, std::int32_t last);
 
 }  // namespace quorlin
