@@ -47,7 +47,7 @@ TCrossValidation CrossValidate(const TSkillSample& sample, std::int32_t method, 
     for (std::int32_t record = 0; record < n; ++record) {
         const auto k = static_cast<std::size_t>(record);
         const TFoldWindow window = FoldWindow(record, leave, n);
-        cv.Climatology[k] = TrainingMean(sums.Full(), sample.Y(), window.First, window.Last);
+        cv.Climatology[k] = TrainingMean(sums.Full().Means.back(), n, sample.Y(), window.First, window.Last);
         try {
             sums.Without(window.First, window.Last, moments);
             const TSpreadForecast forecast = fit.Forecast(moments, method, fa, sample, record);

@@ -27,6 +27,10 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+// The kept share of a column's sum of squares below which its downdate is not trusted: the
+// extended sums carry about 19 digits, so at a millionth some 13 are left.
+inline constexpr Extended CancellationLimit = 1e-6L;
+
 struct TMoments {
     std::int32_t Count = 0;
     std::vector<Extended> Means;  // by column, Y last
@@ -55,8 +59,9 @@ private:
     TMoments FFull;
 };
 
-// Y's mean over the records outside first..last, from the full sample's mean so that nothing
-// cancels; y is the column full was summed from, last among its columns.
-double TrainingMean(const TMoments& full, std::span<const double> y, std::int32_t first, std::int32_t last);
+// Y's mean over the records outside first..last, from the mean of all count records so that
+// nothing cancels.
+double TrainingMean(Extended fullMean, std::int32_t count, std::span<const double> y, std::int32_t first,
+                    std::int32_t last);
 
 }  // namespace quorlin
