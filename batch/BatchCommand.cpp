@@ -1,4 +1,4 @@
-#include "BatchCommand.h"
+#include "batch/BatchCommand.h"
 
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "../numeric/FloatError.h"
-#include "../statistics/Statistics01.h"
-#include "../data/CustomerData.h"
-#include "../data/MdbWriter.h"
-#include "../support/AsciiText.h"
-#include "../support/Messages.h"
-#include "BatchSource.h"
-#include "JsonText.h"
-#include "SkillCommand.h"
+#include "numeric/FloatError.h"
+#include "statistics/Statistics01.h"
+#include "data/provider/CustomerData.h"
+#include "data/editing/MdbWriter.h"
+#include "support/AsciiText.h"
+#include "support/Messages.h"
+#include "batch/BatchSource.h"
+#include "batch/JsonText.h"
+#include "batch/SkillCommand.h"
 
 namespace quorlin {
 

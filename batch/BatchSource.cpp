@@ -1,15 +1,15 @@
-#include "BatchSource.h"
+#include "batch/BatchSource.h"
 
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <ostream>
 
-#include "../statistics/Statistics01.h"
-#include "../support/AsciiText.h"
-#include "../support/Messages.h"
-#include "CsvExport.h"
-#include "CsvReader.h"
-#include "JsonText.h"
+#include "statistics/Statistics01.h"
+#include "support/AsciiText.h"
+#include "support/Messages.h"
+#include "batch/CsvExport.h"
+#include "batch/CsvReader.h"
+#include "batch/JsonText.h"
 
 namespace quorlin {
 

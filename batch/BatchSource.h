@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "../data/CustomerData.h"
-#include "../statistics/MemoryDataSet.h"
-#include "../support/Messages.h"
+#include "data/provider/CustomerData.h"
+#include "statistics/MemoryDataSet.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

@@ -1,11 +1,11 @@
-#include "CsvExport.h"
+#include "batch/CsvExport.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstdio>
 
-#include "../support/Calendar.h"
-#include "../support/NumberText.h"
+#include "support/Calendar.h"
+#include "support/NumberText.h"
 
 namespace quorlin {
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <string_view>
 
-#include "../data/TableData.h"
-#include "../support/NumberText.h"
-#include "../statistics/MemoryDataSet.h"
+#include "data/records/TableData.h"
+#include "support/NumberText.h"
+#include "statistics/MemoryDataSet.h"
 
 namespace quorlin {
 

@@ -1,4 +1,4 @@
-#include "CsvReader.h"
+#include "batch/CsvReader.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <istream>
 #include <vector>
 
-#include "../support/Messages.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "../statistics/MemoryDataSet.h"
+#include "statistics/MemoryDataSet.h"
 
 namespace quorlin {
 

@@ -1,10 +1,10 @@
-#include "ForecastCases.h"
+#include "batch/ForecastCases.h"
 
 #include <optional>
 #include <variant>
 
-#include "../support/Messages.h"
-#include "CsvReader.h"
+#include "support/Messages.h"
+#include "batch/CsvReader.h"
 
 namespace quorlin {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "BatchSource.h"
+#include "batch/BatchSource.h"
 
 namespace quorlin {
 

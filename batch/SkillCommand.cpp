@@ -1,22 +1,22 @@
-#include "SkillCommand.h"
+#include "batch/SkillCommand.h"
 
 #include <climits>
 #include <cstdint>
 #include <optional>
 #include <ostream>
 
-#include "../numeric/FloatError.h"
-#include "../statistics/Skill.h"
-#include "../support/AsciiText.h"
-#include "../support/Messages.h"
-#include "../support/ReportTarget.h"
-#include "BatchSource.h"
-#include "ForecastCases.h"
-#include "JsonText.h"
-#include "SkillOutput.h"
+#include "numeric/FloatError.h"
+#include "statistics/Skill.h"
+#include "support/AsciiText.h"
+#include "support/Messages.h"
+#include "support/ReportTarget.h"
+#include "batch/BatchSource.h"
+#include "batch/ForecastCases.h"
+#include "batch/JsonText.h"
+#include "batch/SkillOutput.h"
 #include "batch/OutlookOutput.h"
 #ifdef QUORLIN_HAVE_CHARTS
-#include "../charts/SkillChart.h"
+#include "charts/SkillChart.h"
 #endif
 
 namespace quorlin {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "BatchSource.h"
+#include "batch/BatchSource.h"
 #include "statistics/ScreeningNull.h"
 
 namespace quorlin {

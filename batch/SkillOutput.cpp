@@ -1,8 +1,8 @@
-#include "SkillOutput.h"
+#include "batch/SkillOutput.h"
 
 #include <optional>
 
-#include "../statistics/Statistics01.h"
+#include "statistics/Statistics01.h"
 
 namespace quorlin {
 

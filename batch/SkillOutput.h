@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "../statistics/Skill.h"
+#include "statistics/Skill.h"
 
 namespace quorlin {
 

@@ -1,6 +1,6 @@
 #include <iostream>
 
-#include "BatchCommand.h"
+#include "batch/BatchCommand.h"
 #include "support/Messages.h"
 
 // Like the system's other command-line tools, the batch command speaks the language the locale

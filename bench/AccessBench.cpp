@@ -42,9 +42,9 @@
 #include <string>
 #include <vector>
 
-#include "data/CustomerData.h"
-#include "data/Isolation.h"
-#include "data/MdbWriter.h"
+#include "data/provider/CustomerData.h"
+#include "data/reading/Isolation.h"
+#include "data/editing/MdbWriter.h"
 #include "statistics/Statistics01.h"
 
 extern char** environ;

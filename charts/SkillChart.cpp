@@ -1,4 +1,4 @@
-#include "SkillChart.h"
+#include "charts/SkillChart.h"
 
 #include <QtCore/QBuffer>
 #include <QtGui/QImage>
@@ -9,11 +9,11 @@
 
 #include <memory>
 
-#include "../support/AsciiText.h"
-#include "../support/FileWrite.h"
-#include "../support/Messages.h"
-#include "../support/ReportTarget.h"
-#include "SkillChartItems.h"
+#include "support/AsciiText.h"
+#include "support/FileWrite.h"
+#include "support/Messages.h"
+#include "support/ReportTarget.h"
+#include "charts/SkillChartItems.h"
 
 namespace quorlin {
 

@@ -1,4 +1,4 @@
-#include "SkillChartItems.h"
+#include "charts/SkillChartItems.h"
 
 #include <QtCharts/QLineSeries>
 #include <QtGui/QFontMetrics>
@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "../support/Messages.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

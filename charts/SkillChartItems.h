@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "SkillChart.h"
+#include "charts/SkillChart.h"
 
 namespace quorlin {
 

@@ -1,8 +1,8 @@
-#include "Equation01.h"
+#include "numeric/Equation01.h"
 
 #include <algorithm>
 
-#include "FloatError.h"
+#include "numeric/FloatError.h"
 
 namespace quorlin {
 

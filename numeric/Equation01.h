@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "Matrix01.h"
+#include "numeric/Matrix01.h"
 
 namespace quorlin {
 

@@ -1,4 +1,4 @@
-#include "FloatError.h"
+#include "numeric/FloatError.h"
 
 namespace quorlin {
 

@@ -1,9 +1,9 @@
-#include "Matrix01.h"
+#include "numeric/Matrix01.h"
 
 #include <algorithm>
 #include <vector>
 
-#include "FloatError.h"
+#include "numeric/FloatError.h"
 
 namespace quorlin {
 

@@ -19,7 +19,7 @@ for tool in xgettext msgmerge msgcmp msgfmt; do
   fi
 done
 
-mapfile -t sources < <(find support numeric statistics data batch ui charts -type f \( -name '*.cpp' -o -name '*.h' \) | LC_ALL=C sort)
+mapfile -t sources < <(find support values numeric statistics data batch ui charts -type f \( -name '*.cpp' -o -name '*.h' \) | LC_ALL=C sort)
 
 # xgettext asks for an address for reports on the texts, which this project keeps in its issues;
 # its reminder is left out.

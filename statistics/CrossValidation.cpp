@@ -1,10 +1,12 @@
-#include "CrossValidation.h"
+#include "statistics/CrossValidation.h"
 
 #include <algorithm>
 
+#include "numeric/Equation01.h"
 #include "numeric/FloatError.h"
-#include "statistics/FoldFit.h"
 #include "statistics/FoldMoments.h"
+#include "statistics/Statistics01.h"
+#include "statistics/FoldFit.h"
 #include "statistics/HindcastScores.h"
 #include "support/Messages.h"
 

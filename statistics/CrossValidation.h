@@ -9,8 +9,8 @@
 #include <optional>
 #include <vector>
 
-#include "SkillError.h"
-#include "SkillSample.h"
+#include "statistics/SkillError.h"
+#include "statistics/SkillSample.h"
 
 namespace quorlin {
 

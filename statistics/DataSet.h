@@ -8,13 +8,11 @@
 #include <string>
 #include <string_view>
 
-namespace quorlin {
+#include "support/AsciiText.h"
+#include "values/FieldName.h"
+#include "values/TextNumber.h"
 
-// A text that does not read as a number, or a field that has no numeric reading.
-class EConvertError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace quorlin {
 
 // A failure of the data layer itself, such as a name that is no field.
 class EDatabaseError : public std::runtime_error {
@@ -42,21 +40,5 @@ public:
     // The value of a field of the current record as a 64-bit float, by the data layer's rule.
     virtual double AsFloat(std::int32_t field) const = 0;
 };
-
-// The data layer's reading of text as a number: "." as the decimal point, surrounding blanks
-// ignored, an optional sign and exponent. Anything else, and a number beyond the range of a
-// 64-bit float, raises EConvertError "'<text>' is not a valid floating point value".
-double TextToFloat(std::string_view text);
-// The same, without raising: false when the text is no number.
-bool TryTextToFloat(std::string_view text, double& value) noexcept;
-// Text from a file or a command line, fit to be quoted in a message: cut to about 60
-// characters with "…", control characters (NUL included) shown as \xNN.
-std::string EchoedText(std::string_view text);
-std::string InvalidFloatMessage(std::string_view text);
-
-// Letter case ignored for ASCII letters, as field lookup does.
-bool SameFieldName(std::string_view a, std::string_view b) noexcept;
-// The key under which SameFieldName finds a name: equal keys for names it takes as the same.
-std::string FieldNameKey(std::string_view name);
 
 }  // namespace quorlin

@@ -1,6 +1,6 @@
-#include "Distributions.h"
+#include "statistics/Distributions.h"
 
-#include "../support/Messages.h"
+#include "support/Messages.h"
 
 #include <boost/math/distributions/fisher_f.hpp>
 #include <boost/math/distributions/students_t.hpp>

@@ -3,7 +3,7 @@
 // need, from Boost.Math. Arguments outside a distribution's domain raise ESkillError rather
 // than reaching the library, so that no NaN leaves here.
 
-#include "SkillError.h"
+#include "statistics/SkillError.h"
 
 namespace quorlin {
 

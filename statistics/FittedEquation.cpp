@@ -1,13 +1,13 @@
-#include "FittedEquation.h"
+#include "statistics/FittedEquation.h"
 
 #include <algorithm>
 #include <cmath>
 #include <stdexcept>
 
-#include "../numeric/FloatError.h"
-#include "Distributions.h"
-#include "Statistics01.h"
-#include "../support/Messages.h"
+#include "numeric/FloatError.h"
+#include "statistics/Distributions.h"
+#include "statistics/Statistics01.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

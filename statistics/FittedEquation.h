@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "../numeric/Equation01.h"
+#include "numeric/Equation01.h"
+#include "statistics/DataSet.h"
 #include "numeric/FloatError.h"
-#include "DataSet.h"
 
 namespace quorlin {
 

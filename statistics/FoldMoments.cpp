@@ -1,6 +1,6 @@
-#include "FoldMoments.h"
+#include "statistics/FoldMoments.h"
 
-#include "../support/Messages.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

@@ -17,8 +17,8 @@
 #include <stdexcept>
 #include <vector>
 
-#include "../numeric/FloatError.h"
-#include "SkillSample.h"
+#include "numeric/FloatError.h"
+#include "statistics/SkillSample.h"
 
 namespace quorlin {
 

@@ -1,8 +1,8 @@
-#include "MemoryDataSet.h"
+#include "statistics/MemoryDataSet.h"
 
 #include <algorithm>
 
-#include "../support/Messages.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

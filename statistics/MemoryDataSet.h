@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "DataSet.h"
+#include "statistics/DataSet.h"
 
 namespace quorlin {
 

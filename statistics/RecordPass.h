@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "DataSet.h"
+#include "statistics/DataSet.h"
 
 namespace quorlin {
 

@@ -1,9 +1,9 @@
-#include "Skill.h"
+#include "statistics/Skill.h"
 
 #include <cmath>
 
-#include "RecordPass.h"
-#include "SkillSample.h"
+#include "statistics/RecordPass.h"
+#include "statistics/SkillSample.h"
 
 namespace quorlin {
 

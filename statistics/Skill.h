@@ -18,9 +18,9 @@
 #include <string>
 #include <vector>
 
-#include "CrossValidation.h"
-#include "FittedEquation.h"
-#include "Statistics01.h"
+#include "statistics/CrossValidation.h"
+#include "statistics/FittedEquation.h"
+#include "statistics/Statistics01.h"
 #include "statistics/ProbabilisticHindcast.h"
 #include "statistics/Retroactive.h"
 #include "statistics/ScreeningNull.h"

@@ -1,9 +1,9 @@
-#include "SkillSample.h"
+#include "statistics/SkillSample.h"
 
 #include <stdexcept>
 
-#include "../numeric/FloatError.h"
-#include "RecordPass.h"
+#include "numeric/FloatError.h"
+#include "statistics/RecordPass.h"
 
 namespace quorlin {
 

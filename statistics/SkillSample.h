@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "DataSet.h"
+#include "statistics/DataSet.h"
 
 namespace quorlin {
 

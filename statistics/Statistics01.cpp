@@ -1,15 +1,15 @@
-#include "Statistics01.h"
+#include "statistics/Statistics01.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 
-#include "../numeric/FloatError.h"
-#include "../support/FileWrite.h"
-#include "../support/ReportTarget.h"
-#include "../support/TextCodec.h"
-#include "RecordPass.h"
-#include "../support/Messages.h"
+#include "numeric/FloatError.h"
+#include "support/FileWrite.h"
+#include "support/ReportTarget.h"
+#include "support/TextCodec.h"
+#include "statistics/RecordPass.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 
@@ -17,19 +17,6 @@ using checked::Divide;
 using checked::Sqrt;
 using checked::Store;
 
-std::string FormatFloat(const char* format, double value)
-{
-    char buffer[512];
-    const int n = std::snprintf(buffer, sizeof buffer, format, value);
-    if (n < 0) return {};
-    if (static_cast<std::size_t>(n) < sizeof buffer) return std::string(buffer, static_cast<std::size_t>(n));
-    std::string big(static_cast<std::size_t>(n) + 1, '\0');
-    std::snprintf(big.data(), big.size(), format, value);
-    big.resize(static_cast<std::size_t>(n));
-    return big;
-}
-
-std::string FormatGeneral(double value) { return FormatFloat("%.15g", value); }
 
 namespace {
 

@@ -8,9 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "../numeric/Equation01.h"
-#include "../numeric/Matrix01.h"
-#include "DataSet.h"
+#include "numeric/Equation01.h"
+#include "numeric/Matrix01.h"
+#include "support/NumberText.h"
+#include "statistics/DataSet.h"
 
 namespace quorlin {
 
@@ -115,10 +116,5 @@ class EReportError : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
-
-// printf-style formatting of one number (the formats of the equation text and the report).
-std::string FormatFloat(const char* format, double value);
-// The general format of the removal notice: up to 15 significant digits.
-std::string FormatGeneral(double value);
 
 }  // namespace quorlin

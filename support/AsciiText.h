@@ -15,4 +15,8 @@ std::string LowerAscii(std::string_view text);
 
 bool EqualIgnoringCase(std::string_view a, std::string_view b) noexcept;
 
+// Text from a file or a command line, fit to be quoted in a message: cut to about 60
+// characters with "…", control characters (NUL included) shown as \xNN.
+std::string EchoedText(std::string_view text);
+
 }  // namespace quorlin

@@ -1,4 +1,4 @@
-#include "Calendar.h"
+#include "support/Calendar.h"
 
 #include <chrono>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "FileWrite.h"
+#include "support/FileWrite.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -10,8 +10,8 @@
 #include <cstring>
 #include <filesystem>
 
-#include "FileDescriptor.h"
-#include "Messages.h"
+#include "support/FileDescriptor.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "FileDescriptor.h"
+#include "support/FileDescriptor.h"
 
 namespace quorlin {
 

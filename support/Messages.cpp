@@ -1,4 +1,4 @@
-#include "Messages.h"
+#include "support/Messages.h"
 
 #include <libintl.h>
 #include <unistd.h>

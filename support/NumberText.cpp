@@ -1,7 +1,8 @@
-#include "NumberText.h"
+#include "support/NumberText.h"
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace quorlin {
 
@@ -32,5 +33,19 @@ std::string ShortestText(double value)
     char buffer[ShortestTextRoom];
     return std::string(ShortestOf(buffer, value));
 }
+
+std::string FormatFloat(const char* format, double value)
+{
+    char buffer[512];
+    const int n = std::snprintf(buffer, sizeof buffer, format, value);
+    if (n < 0) return {};
+    if (static_cast<std::size_t>(n) < sizeof buffer) return std::string(buffer, static_cast<std::size_t>(n));
+    std::string big(static_cast<std::size_t>(n) + 1, '\0');
+    std::snprintf(big.data(), big.size(), format, value);
+    big.resize(static_cast<std::size_t>(n));
+    return big;
+}
+
+std::string FormatGeneral(double value) { return FormatFloat("%.15g", value); }
 
 }  // namespace quorlin

@@ -19,4 +19,10 @@ std::string_view ShortestTextIn(char (&buffer)[ShortestTextRoom], double value);
 std::string ShortestText(float value);
 std::string ShortestText(double value);
 
+// printf-style formatting of one number (the formats of the equation text and the report).
+std::string FormatFloat(const char* format, double value);
+// The general format of the removal notice and of numbers shown as text: up to 15 significant
+// digits.
+std::string FormatGeneral(double value);
+
 }  // namespace quorlin

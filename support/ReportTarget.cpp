@@ -1,4 +1,4 @@
-#include "ReportTarget.h"
+#include "support/ReportTarget.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,9 +9,9 @@
 #include <filesystem>
 #include <optional>
 
-#include "AsciiText.h"
-#include "FileWrite.h"
-#include "Messages.h"
+#include "support/AsciiText.h"
+#include "support/FileWrite.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

@@ -1,4 +1,4 @@
-#include "TextCodec.h"
+#include "support/TextCodec.h"
 
 #include <iconv.h>
 
@@ -9,7 +9,7 @@
 #include <memory>
 #include <stdexcept>
 
-#include "Messages.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

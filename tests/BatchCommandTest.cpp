@@ -12,8 +12,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "BatchRun.h"
-#include "StatisticsTestSupport.h"
+#include "tests/BatchRun.h"
+#include "tests/StatisticsTestSupport.h"
 #include "batch/CsvReader.h"
 
 using namespace quorlin;

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "ProgramSupport.h"
-#include "StatisticsTestSupport.h"
-#include "TestFiles.h"
-#include "data/reader/MdbAccess.h"
+#include "tests/ProgramSupport.h"
+#include "tests/StatisticsTestSupport.h"
+#include "tests/TestFiles.h"
+#include "data/reading/MdbAccess.h"
 #include "support/Messages.h"
 
 using namespace quorlin;

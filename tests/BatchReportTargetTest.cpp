@@ -6,9 +6,9 @@
 
 #include <nlohmann/json.hpp>
 
-#include "BatchRun.h"
-#include "NonRegularFiles.h"
-#include "StatisticsTestSupport.h"
+#include "tests/BatchRun.h"
+#include "tests/NonRegularFiles.h"
+#include "tests/StatisticsTestSupport.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

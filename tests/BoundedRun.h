@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "TestFiles.h"
+#include "tests/TestFiles.h"
 
 extern char** environ;
 

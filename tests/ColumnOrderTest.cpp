@@ -22,12 +22,12 @@
 #include <map>
 #include <sstream>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 #include "batch/BatchCommand.h"
-#include "data/Isolation.h"
-#include "data/MdbWriter.h"
-#include "data/jet/Database.h"
-#include "SharedFiles.h"
+#include "data/reading/Isolation.h"
+#include "data/editing/MdbWriter.h"
+#include "data/format/read/Database.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

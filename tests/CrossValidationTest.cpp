@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 #include "numeric/FloatError.h"
 #include "statistics/CrossValidation.h"
 #include "statistics/Skill.h"

@@ -5,8 +5,8 @@
 
 #include <iostream>
 
-#include "BoundedRun.h"
-#include "StatisticsTestSupport.h"
+#include "tests/BoundedRun.h"
+#include "tests/StatisticsTestSupport.h"
 #include "batch/CsvReader.h"
 
 using namespace quorlin;

@@ -1,8 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "StatisticsTestSupport.h"
-#include "data/CustomerData.h"
+#include "tests/StatisticsTestSupport.h"
+#include "data/provider/CustomerData.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

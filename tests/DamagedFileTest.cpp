@@ -1,6 +1,6 @@
 // Damaged database files. A reader that believes what a file says about itself, on a file damaged on
 // disk, cut short by a failed copy or grown by a bad transfer must cost the forecaster an error
-// message, never the program: every read runs in a child process (data/Isolation.h) that may
+// message, never the program: every read runs in a child process (data/reading/Isolation.h) that may
 // crash or be killed for hanging. These tests damage the bundled regression.mdb a thousand ways
 // from a fixed seed and do with each copy everything the program does with a file (connect,
 // list the tables, open each one, read every value) in this very process, and run the batch
@@ -34,10 +34,10 @@
 #include <thread>
 #include <vector>
 
-#include "ProgramSupport.h"
-#include "StatisticsTestSupport.h"
-#include "data/CustomerData.h"
-#include "data/Isolation.h"
+#include "tests/ProgramSupport.h"
+#include "tests/StatisticsTestSupport.h"
+#include "data/provider/CustomerData.h"
+#include "data/reading/Isolation.h"
 
 extern char** environ;
 

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 #include "statistics/DataSet.h"
 
 using namespace quorlin;

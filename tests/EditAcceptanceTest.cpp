@@ -17,13 +17,13 @@
 #include <random>
 #include <sstream>
 
-#include "TestFiles.h"
-#include "data/MdbWriter.h"
-#include "data/jet/Catalog.h"
-#include "data/jet/Format.h"
-#include "data/jet/PageImage.h"
-#include "data/jet/WritableTable.h"
-#include "SharedFiles.h"
+#include "tests/TestFiles.h"
+#include "data/editing/MdbWriter.h"
+#include "data/format/read/Catalog.h"
+#include "data/format/Format.h"
+#include "data/format/write/PageImage.h"
+#include "data/format/write/WritableTable.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

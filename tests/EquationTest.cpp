@@ -3,7 +3,7 @@
 #include <cmath>
 #include <memory>
 
-#include "EquationTestSupport.h"
+#include "tests/EquationTestSupport.h"
 #include "numeric/Equation01.h"
 #include "numeric/FloatError.h"
 

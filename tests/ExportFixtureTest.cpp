@@ -22,12 +22,12 @@
 #include <fstream>
 #include <iostream>
 
-#include "ProgramSupport.h"
-#include "TestFiles.h"
+#include "tests/ProgramSupport.h"
+#include "tests/TestFiles.h"
 #include "batch/CsvReader.h"
-#include "data/jet/Database.h"
+#include "data/format/read/Database.h"
 #include "support/AsciiText.h"
-#include "SharedFiles.h"
+#include "tests/SharedFiles.h"
 
 extern char** environ;
 

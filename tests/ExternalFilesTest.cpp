@@ -6,8 +6,8 @@
 
 #include <filesystem>
 
-#include "data/CustomerData.h"
-#include "SharedFiles.h"
+#include "data/provider/CustomerData.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using ::testing::ElementsAre;

@@ -3,7 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "TestFiles.h"
+#include "tests/TestFiles.h"
 #include "support/FileWrite.h"
 
 using namespace quorlin;

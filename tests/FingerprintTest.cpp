@@ -13,15 +13,15 @@
 #include <cstring>
 #include <span>
 
-#include "Refusals.h"
-#include "StatisticsTestSupport.h"
-#include "WireStreams.h"
-#include "data/Fingerprint.h"
-#include "data/Isolation.h"
-#include "data/MdbWriter.h"
-#include "data/Wire.h"
-#include "data/reader/MdbAccess.h"
-#include "SharedFiles.h"
+#include "tests/Refusals.h"
+#include "tests/StatisticsTestSupport.h"
+#include "tests/WireStreams.h"
+#include "data/records/Fingerprint.h"
+#include "data/reading/Isolation.h"
+#include "data/editing/MdbWriter.h"
+#include "data/reading/Wire.h"
+#include "data/reading/MdbAccess.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

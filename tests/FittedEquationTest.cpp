@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "LeastSquares.h"
-#include "StatisticsTestSupport.h"
+#include "tests/LeastSquares.h"
+#include "tests/StatisticsTestSupport.h"
 #include "numeric/FloatError.h"
 #include "statistics/Distributions.h"
 #include "statistics/FittedEquation.h"

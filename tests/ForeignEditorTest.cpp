@@ -20,12 +20,12 @@
 #include <random>
 #include <thread>
 
-#include "Refusals.h"
-#include "StatisticsTestSupport.h"
-#include "TestFiles.h"
-#include "data/Isolation.h"
-#include "data/MdbWriter.h"
-#include "data/ProviderError.h"
+#include "tests/Refusals.h"
+#include "tests/StatisticsTestSupport.h"
+#include "tests/TestFiles.h"
+#include "data/reading/Isolation.h"
+#include "data/editing/MdbWriter.h"
+#include "data/records/ProviderError.h"
 #include "support/NumberText.h"
 
 using namespace quorlin;

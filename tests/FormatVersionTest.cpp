@@ -11,13 +11,13 @@
 #include <filesystem>
 #include <sstream>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 #include "batch/BatchCommand.h"
-#include "data/CustomerData.h"
-#include "data/Isolation.h"
-#include "data/MdbWriter.h"
-#include "data/jet/Format.h"
-#include "SharedFiles.h"
+#include "data/provider/CustomerData.h"
+#include "data/reading/Isolation.h"
+#include "data/editing/MdbWriter.h"
+#include "data/format/Format.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

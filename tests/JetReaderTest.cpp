@@ -9,14 +9,14 @@
 #include <filesystem>
 #include <sstream>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 #include "batch/BatchCommand.h"
-#include "data/CustomerData.h"
-#include "data/Isolation.h"
-#include "data/MdbWriter.h"
-#include "data/jet/Database.h"
-#include "data/jet/UsageMap.h"
-#include "SharedFiles.h"
+#include "data/provider/CustomerData.h"
+#include "data/reading/Isolation.h"
+#include "data/editing/MdbWriter.h"
+#include "data/format/read/Database.h"
+#include "data/format/read/UsageMap.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

@@ -10,18 +10,20 @@
 #include <map>
 #include <set>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 #include "support/TextCodec.h"
-#include "data/jet/Catalog.h"
-#include "data/jet/Damage.h"
-#include "data/jet/IndexWriter.h"
-#include "data/jet/LongValue.h"
-#include "data/jet/TextKey.h"
-#include "data/jet/TableRebuild.h"
-#include "data/jet/TableScan.h"
-#include "data/jet/UsageMap.h"
-#include "data/jet/WritableTable.h"
-#include "SharedFiles.h"
+#include "data/format/read/Catalog.h"
+#include "data/format/Damage.h"
+#include "data/format/write/IndexWriter.h"
+#include "data/format/read/LongValue.h"
+#include "data/format/write/TextKey.h"
+#include "data/format/write/TableRebuild.h"
+#include "tests/SingleChange.h"
+#include "data/format/read/TableScan.h"
+#include "data/format/read/UsageMap.h"
+#include "data/format/write/RowJoin.h"
+#include "data/format/write/WritableTable.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

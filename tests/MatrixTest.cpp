@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "EquationTestSupport.h"
+#include "tests/EquationTestSupport.h"
 #include "numeric/FloatError.h"
 #include "numeric/Matrix01.h"
 

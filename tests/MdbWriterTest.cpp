@@ -15,13 +15,13 @@
 #include <optional>
 #include <random>
 
-#include "Refusals.h"
-#include "StatisticsTestSupport.h"
-#include "data/MdbWriter.h"
-#include "data/Provider.h"
-#include "data/jet/Database.h"
+#include "tests/Refusals.h"
+#include "tests/StatisticsTestSupport.h"
+#include "data/editing/MdbWriter.h"
+#include "data/provider/Provider.h"
+#include "data/format/read/Database.h"
 #include "statistics/Statistics01.h"
-#include "SharedFiles.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

@@ -10,11 +10,11 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "StatisticsTestSupport.h"
-#include "data/Isolation.h"
-#include "data/MdbWriter.h"
-#include "data/ProviderError.h"
-#include "SharedFiles.h"
+#include "tests/StatisticsTestSupport.h"
+#include "data/reading/Isolation.h"
+#include "data/editing/MdbWriter.h"
+#include "data/records/ProviderError.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

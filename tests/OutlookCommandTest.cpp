@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "BatchRun.h"
-#include "StatisticsTestSupport.h"
+#include "tests/BatchRun.h"
+#include "tests/StatisticsTestSupport.h"
 #include "batch/CsvReader.h"
 #include "statistics/Skill.h"
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ProbabilityTestSupport.h"
+#include "tests/ProbabilityTestSupport.h"
 #include "statistics/ProbabilisticHindcast.h"
 #include "statistics/ProbabilityScores.h"
 #include "statistics/Retroactive.h"

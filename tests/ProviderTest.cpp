@@ -3,10 +3,10 @@
 
 #include <cmath>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 #include "batch/CsvReader.h"
-#include "data/CustomerData.h"
-#include "data/Provider.h"
+#include "data/provider/CustomerData.h"
+#include "data/provider/Provider.h"
 #include "statistics/Statistics01.h"
 
 using namespace quorlin;

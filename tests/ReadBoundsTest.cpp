@@ -10,11 +10,11 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ScopedEnvironment.h"
-#include "TestFiles.h"
-#include "data/Isolation.h"
-#include "data/RecordLimit.h"
-#include "data/Wire.h"
+#include "tests/ScopedEnvironment.h"
+#include "tests/TestFiles.h"
+#include "data/reading/Isolation.h"
+#include "data/records/RecordLimit.h"
+#include "data/reading/Wire.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

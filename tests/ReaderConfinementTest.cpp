@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <string>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 
 using namespace quorlin::testing;
 

@@ -1,4 +1,4 @@
-#include "ReferenceRegression.h"
+#include "tests/ReferenceRegression.h"
 
 #include <algorithm>
 #include <stdexcept>

@@ -19,10 +19,10 @@
 #include <string>
 #include <vector>
 
-#include "../batch/BatchCommand.h"
-#include "../statistics/MemoryDataSet.h"
-#include "../statistics/Statistics01.h"
-#include "ReferenceRegression.h"
+#include "batch/BatchCommand.h"
+#include "statistics/MemoryDataSet.h"
+#include "statistics/Statistics01.h"
+#include "tests/ReferenceRegression.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "data/ProviderError.h"
+#include "data/records/ProviderError.h"
 
 namespace quorlin::testing {
 

@@ -12,11 +12,11 @@
 #include <filesystem>
 #include <map>
 
-#include "StatisticsTestSupport.h"
-#include "data/Isolation.h"
-#include "data/MdbWriter.h"
-#include "data/ProviderError.h"
-#include "SharedFiles.h"
+#include "tests/StatisticsTestSupport.h"
+#include "data/reading/Isolation.h"
+#include "data/editing/MdbWriter.h"
+#include "data/records/ProviderError.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

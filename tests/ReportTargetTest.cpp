@@ -8,10 +8,10 @@
 #include <iostream>
 #include <future>
 
-#include "NonRegularFiles.h"
-#include "TestFiles.h"
+#include "tests/NonRegularFiles.h"
+#include "tests/TestFiles.h"
 #include "support/ReportTarget.h"
-#include "SharedFiles.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

@@ -2,7 +2,7 @@
 
 #include <sys/stat.h>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 #include "statistics/Statistics01.h"
 #include "support/ReportTarget.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "ProbabilityTestSupport.h"
+#include "tests/ProbabilityTestSupport.h"
 #include "statistics/Permutations.h"
 #include "statistics/ProbabilisticHindcast.h"
 #include "statistics/ScreeningNull.h"

@@ -3,7 +3,7 @@
 
 #include <cmath>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 #include "numeric/FloatError.h"
 #include "statistics/Statistics01.h"
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <vector>
 
-#include "EquationTestSupport.h"
+#include "tests/EquationTestSupport.h"
 #include "numeric/Equation01.h"
 #include "numeric/FloatError.h"
 

@@ -15,7 +15,7 @@
 #include <iostream>
 #include <thread>
 
-#include "TestFiles.h"
+#include "tests/TestFiles.h"
 #include "support/FileWrite.h"
 #include "support/ReportTarget.h"
 

@@ -13,10 +13,10 @@
 #include <iostream>
 #include <map>
 
-#include "BoundedRun.h"
-#include "ScopedEnvironment.h"
-#include "StatisticsTestSupport.h"
-#include "data/Isolation.h"
+#include "tests/BoundedRun.h"
+#include "tests/ScopedEnvironment.h"
+#include "tests/StatisticsTestSupport.h"
+#include "data/reading/Isolation.h"
 #include "data/views/AccessSql.h"
 #include "data/views/ViewEngine.h"
 #include "support/Calendar.h"

@@ -8,13 +8,13 @@
 #include <memory>
 #include <sstream>
 
-#include "StatisticsTestSupport.h"
+#include "tests/StatisticsTestSupport.h"
 #include "data/views/AccessSql.h"
-#include "data/CustomerData.h"
+#include "data/provider/CustomerData.h"
 #include "data/views/ViewEngine.h"
 #include "batch/BatchCommand.h"
-#include "data/jet/Database.h"
-#include "SharedFiles.h"
+#include "data/format/read/Database.h"
+#include "tests/SharedFiles.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

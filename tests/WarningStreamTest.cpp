@@ -5,7 +5,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "WireStreams.h"
+#include "tests/WireStreams.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

@@ -6,7 +6,7 @@
 #include <functional>
 #include <string>
 
-#include "data/Wire.h"
+#include "data/reading/Wire.h"
 
 namespace quorlin::testing {
 

@@ -18,13 +18,13 @@
 #include <span>
 #include <thread>
 
-#include "ProgramSupport.h"
-#include "StatisticsTestSupport.h"
-#include "data/Isolation.h"
-#include "data/MdbWriter.h"
-#include "data/ProviderError.h"
-#include "data/WriteTurn.h"
-#include "SharedFiles.h"
+#include "tests/ProgramSupport.h"
+#include "tests/StatisticsTestSupport.h"
+#include "data/reading/Isolation.h"
+#include "data/editing/MdbWriter.h"
+#include "data/records/ProviderError.h"
+#include "data/editing/WriteTurn.h"
+#include "tests/SharedFiles.h"
 
 extern char** environ;
 

@@ -6,8 +6,8 @@
 
 #include <memory>
 
-#include "EquForm.h"
-#include "SkillForm.h"
+#include "ui/EquForm.h"
+#include "ui/SkillForm.h"
 #include "statistics/Statistics01.h"
 #include "support/ReportTarget.h"
 

@@ -1,8 +1,8 @@
-#include "DesktopLanguage.h"
+#include "ui/DesktopLanguage.h"
 
 #include <QApplication>
 
-#include "QtTranslations.h"
+#include "ui/QtTranslations.h"
 #include "support/Messages.h"
 
 namespace quorlin {

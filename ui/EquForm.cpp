@@ -1,4 +1,4 @@
-#include "EquForm.h"
+#include "ui/EquForm.h"
 
 #include <QAction>
 #include <QApplication>
@@ -19,8 +19,8 @@
 #include "data/windows/Dbbrower01.h"
 #include "data/windows/DlgTables.h"
 #include "data/windows/QtUserInterface.h"
-#include "KeyboardContextMenu.h"
-#include "SkillForm.h"
+#include "ui/KeyboardContextMenu.h"
+#include "ui/SkillForm.h"
 #include "support/Messages.h"
 
 namespace quorlin {

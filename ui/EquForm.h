@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "data/CustomerData.h"
+#include "data/provider/CustomerData.h"
 #include "data/windows/UserInterface.h"
 
 class QAction;

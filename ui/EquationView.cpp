@@ -1,4 +1,4 @@
-#include "EquationView.h"
+#include "ui/EquationView.h"
 
 #include <QLabel>
 #include <QResizeEvent>

@@ -1,4 +1,4 @@
-#include "KeyboardContextMenu.h"
+#include "ui/KeyboardContextMenu.h"
 
 #include <QAbstractItemView>
 #include <QKeyEvent>

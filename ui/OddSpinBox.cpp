@@ -1,4 +1,4 @@
-#include "OddSpinBox.h"
+#include "ui/OddSpinBox.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "SkillForm.h"
+#include "ui/SkillForm.h"
 
 #include <QDoubleSpinBox>
 #include <QDoubleValidator>
@@ -22,10 +22,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "EquationView.h"
-#include "OddSpinBox.h"
+#include "ui/EquationView.h"
+#include "ui/OddSpinBox.h"
 #include "charts/SkillChartItems.h"
-#include "data/CustomerData.h"
+#include "data/provider/CustomerData.h"
 #include "data/windows/QtUserInterface.h"
 #include "support/Messages.h"
 

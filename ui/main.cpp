@@ -7,9 +7,9 @@
 #include <QMessageBox>
 #include <QTimer>
 
-#include "EquForm.h"
-#include "DesktopLanguage.h"
-#include "data/CustomerData.h"
+#include "ui/EquForm.h"
+#include "ui/DesktopLanguage.h"
+#include "data/provider/CustomerData.h"
 #include "data/windows/Dbbrower01.h"
 #include "data/windows/QtUserInterface.h"
 

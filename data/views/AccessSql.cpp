@@ -1,4 +1,4 @@
-#include "AccessSql.h"
+#include "data/views/AccessSql.h"
 
 #include <algorithm>
 #include <cctype>
@@ -6,9 +6,11 @@
 #include <cstdio>
 #include <map>
 
-#include "../../support/AsciiText.h"
-#include "../../support/Calendar.h"
-#include "../../support/Messages.h"
+#include "data/format/Format.h"
+#include "support/AsciiText.h"
+#include "values/CellValues.h"
+#include "support/Calendar.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 
@@ -176,11 +178,13 @@ std::string TranslateExpression(std::string_view e)
     return out;
 }
 
+namespace Q = jet::query_table;
+
 std::vector<std::string> TQueryDefinition::InputNames() const
 {
     std::vector<std::string> names;
     for (const auto& p : Parts)
-        if (p.Attribute == 5 && std::find(names.begin(), names.end(), p.Name1) == names.end()) names.push_back(p.Name1);
+        if (p.Attribute == Q::Input && std::find(names.begin(), names.end(), p.Name1) == names.end()) names.push_back(p.Name1);
     return names;
 }
 
@@ -188,8 +192,8 @@ bool TQueryDefinition::IsSelectWithoutParameters() const
 {
     bool select = false;
     for (const auto& p : Parts) {
-        if (p.Attribute == 1) select = p.Flag == 1;
-        if (p.Attribute == 2) return false;
+        if (p.Attribute == Q::Kind) select = p.Flag == Q::SelectKind;
+        if (p.Attribute == Q::Parameter) return false;
     }
     return select;
 }
@@ -212,23 +216,23 @@ std::string TranslateQuery(const TQueryDefinition& q)
 
     for (const auto& p : q.Parts) {
         switch (p.Attribute) {
-        case 3:
-            if (p.Flag & 0x20) throw EQueryTranslation(Tr("TOP ... PERCENT is not supported"));
-            if (p.Flag & 0x10) {
+        case Q::Options:
+            if (p.Flag & Q::TOptionFlag::Percent) throw EQueryTranslation(Tr("TOP ... PERCENT is not supported"));
+            if (p.Flag & Q::TOptionFlag::Top) {
                 int n = 0;
                 const auto [ptr, ec] = std::from_chars(p.Name1.data(), p.Name1.data() + p.Name1.size(), n);
                 if (ec != std::errc{} || n < 0) throw EQueryTranslation(Tr("TOP needs a count"));
                 limit = " LIMIT " + std::to_string(n);
             }
-            if (p.Flag & 0x08) throw EQueryTranslation(Tr("DISTINCTROW is not supported"));
-            if (p.Flag & 0x02) predicate = " DISTINCT";
+            if (p.Flag & Q::TOptionFlag::DistinctRow) throw EQueryTranslation(Tr("DISTINCTROW is not supported"));
+            if (p.Flag & Q::TOptionFlag::Distinct) predicate = " DISTINCT";
             break;
-        case 5: inputs.push_back({p.Name1, p.Name2}); break;
-        case 6:
+        case Q::Input: inputs.push_back({p.Name1, p.Name2}); break;
+        case Q::Column:
             columns.push_back(TranslateExpression(p.Expression) + (p.Name1.empty() ? "" : " AS " + QuoteName(p.Name1)));
             break;
-        case 7: {
-            if (p.Flag < 1 || p.Flag > 3) throw EQueryTranslation(Tr("Unknown kind of join"));
+        case Q::Join: {
+            if (p.Flag < Q::TJoinKind::Inner || p.Flag > Q::TJoinKind::Right) throw EQueryTranslation(Tr("Unknown kind of join"));
             auto same = std::find_if(joins.begin(), joins.end(), [&](const Join& j) {
                 return j.Left == p.Name1 && j.Right == p.Name2 && j.Type == p.Flag;
             });
@@ -239,10 +243,10 @@ std::string TranslateQuery(const TQueryDefinition& q)
             same->Conditions.push_back("(" + TranslateExpression(p.Expression) + ")");
             break;
         }
-        case 8: where.push_back(TranslateExpression(p.Expression)); break;
-        case 9: groupBy.push_back(TranslateExpression(p.Expression)); break;
-        case 10: having.push_back(TranslateExpression(p.Expression)); break;
-        case 11: orderBy.push_back(TranslateExpression(p.Expression) + (p.Name1 == "D" ? " DESC" : "")); break;
+        case Q::Where: where.push_back(TranslateExpression(p.Expression)); break;
+        case Q::GroupBy: groupBy.push_back(TranslateExpression(p.Expression)); break;
+        case Q::Having: having.push_back(TranslateExpression(p.Expression)); break;
+        case Q::OrderBy: orderBy.push_back(TranslateExpression(p.Expression) + (p.Name1 == Q::Descending ? " DESC" : "")); break;
         default: break;
         }
     }
@@ -272,8 +276,8 @@ std::string TranslateQuery(const TQueryDefinition& q)
                 joined = it->Right;
             } else if (isPlaced(it->Right) && !isPlaced(it->Left)) {
                 joined = it->Left;
-                if (it->Type == 2) kind = " RIGHT JOIN ";
-                else if (it->Type == 3) kind = " LEFT JOIN ";
+                if (it->Type == Q::TJoinKind::Left) kind = " RIGHT JOIN ";
+                else if (it->Type == Q::TJoinKind::Right) kind = " LEFT JOIN ";
             } else if (isPlaced(it->Left) && isPlaced(it->Right)) {
                 throw EQueryTranslation(Tr("Joins that close a circle are not supported"));
             } else {
@@ -312,9 +316,10 @@ std::string DeclaredType(std::uint8_t accessType)
 {
     char code[8];
     std::snprintf(code, sizeof code, "Q%02X", accessType);
-    switch (accessType) {
-    case 0x01: case 0x02: case 0x03: case 0x04: return std::string("INTEGER ") + code;
-    case 0x05: case 0x06: case 0x07: case 0x08: case 0x10: return std::string("REAL ") + code;
+    using T = TColumnType;
+    switch (static_cast<T>(accessType)) {
+    case T::Boolean: case T::Byte: case T::Integer: case T::Long: return std::string("INTEGER ") + code;
+    case T::Currency: case T::Single: case T::Double: case T::DateTime: case T::Decimal: return std::string("REAL ") + code;
     default: return std::string("TEXT ") + code;
     }
 }

@@ -1,14 +1,13 @@
-#include "EngineGuard.h"
+#include "data/views/EngineGuard.h"
 
 #include <sqlite3.h>
 
 #include <cstdlib>
 
-#include "../../statistics/DataSet.h"
-#include "../../support/AsciiText.h"
-#include "../../support/Messages.h"
-#include "../ProviderError.h"
-#include "../RecordLimit.h"
+#include "support/AsciiText.h"
+#include "support/Messages.h"
+#include "data/records/ProviderError.h"
+#include "data/records/RecordLimit.h"
 
 namespace quorlin {
 

@@ -1,4 +1,4 @@
-#include "ViewEngine.h"
+#include "data/views/ViewEngine.h"
 
 #include <sqlite3.h>
 
@@ -7,12 +7,12 @@
 #include <memory>
 #include <set>
 
-#include "../../statistics/DataSet.h"
-#include "../../support/Calendar.h"
-#include "../../support/Messages.h"
-#include "../ProviderError.h"
-#include "../RecordLimit.h"
-#include "EngineGuard.h"
+#include "values/FieldName.h"
+#include "support/Calendar.h"
+#include "support/Messages.h"
+#include "data/records/ProviderError.h"
+#include "data/records/RecordLimit.h"
+#include "data/views/EngineGuard.h"
 
 namespace quorlin {
 

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "../Wire.h"
-#include "ViewSource.h"
+#include "data/reading/Wire.h"
+#include "data/views/ViewSource.h"
 
 struct sqlite3;
 

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "../Catalog.h"
-#include "../TableData.h"
-#include "AccessSql.h"
+#include "data/records/FileObjects.h"
+#include "data/records/TableData.h"
+#include "data/views/AccessSql.h"
 
 namespace quorlin {
 

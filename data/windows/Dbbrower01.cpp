@@ -1,4 +1,4 @@
-#include "Dbbrower01.h"
+#include "data/windows/Dbbrower01.h"
 
 #include <QAbstractItemDelegate>
 #include <QHeaderView>
@@ -15,8 +15,8 @@
 
 #include <algorithm>
 
-#include "QtUserInterface.h"
-#include "../../support/Messages.h"
+#include "data/windows/QtUserInterface.h"
+#include "support/Messages.h"
 
 namespace quorlin {
 

@@ -13,8 +13,8 @@
 #include <memory>
 #include <string>
 
-#include "../Provider.h"
-#include "UserInterface.h"
+#include "data/provider/Provider.h"
+#include "data/windows/UserInterface.h"
 
 namespace quorlin {
 

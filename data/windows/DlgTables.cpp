@@ -1,4 +1,4 @@
-#include "DlgTables.h"
+#include "data/windows/DlgTables.h"
 
 #include <QFrame>
 #include <QKeyEvent>

@@ -5,8 +5,8 @@
 #include <QDialog>
 #include <string>
 
-#include "../CustomerData.h"
-#include "UserInterface.h"
+#include "data/provider/CustomerData.h"
+#include "data/windows/UserInterface.h"
 
 class QFrame;
 class QLabel;

@@ -1,4 +1,4 @@
-#include "QtUserInterface.h"
+#include "data/windows/QtUserInterface.h"
 
 #include <QDesktopServices>
 #include <QFileDialog>

@@ -3,7 +3,7 @@
 #include <QFont>
 #include <QWidget>
 
-#include "UserInterface.h"
+#include "data/windows/UserInterface.h"
 
 namespace quorlin {
 

@@ -8,8 +8,8 @@
 
 #include <filesystem>
 
-#include "DesktopFixture.h"
-#include "data/jet/Database.h"
+#include "tests/ui/DesktopFixture.h"
+#include "data/format/read/Database.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "DesktopFixture.h"
+#include "tests/ui/DesktopFixture.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

@@ -7,9 +7,9 @@
 #include <QPushButton>
 #include <gtest/gtest.h>
 
-#include "ScriptedUi.h"
-#include "StatisticsTestSupport.h"
-#include "data/CustomerData.h"
+#include "tests/ui/ScriptedUi.h"
+#include "tests/StatisticsTestSupport.h"
+#include "data/provider/CustomerData.h"
 #include "data/windows/Dbbrower01.h"
 #include "data/windows/DlgTables.h"
 #include "ui/EquForm.h"

@@ -17,7 +17,7 @@
 
 #include <fstream>
 
-#include "DesktopFixture.h"
+#include "tests/ui/DesktopFixture.h"
 #include "data/windows/QtUserInterface.h"
 #include "ui/QtTranslations.h"
 

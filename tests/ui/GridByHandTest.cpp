@@ -9,7 +9,7 @@
 
 #include <filesystem>
 
-#include "DesktopFixture.h"
+#include "tests/ui/DesktopFixture.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

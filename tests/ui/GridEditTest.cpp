@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "DesktopFixture.h"
-#include "data/Isolation.h"
+#include "tests/ui/DesktopFixture.h"
+#include "data/reading/Isolation.h"
 #include "support/NumberText.h"
 
 using namespace quorlin;

@@ -16,9 +16,9 @@
 #include <filesystem>
 #include <regex>
 
-#include "DesktopFixture.h"
-#include "ShownTexts.h"
-#include "TestFiles.h"
+#include "tests/ui/DesktopFixture.h"
+#include "tests/ui/ShownTexts.h"
+#include "tests/TestFiles.h"
 #include "data/windows/DlgTables.h"
 #include "support/Messages.h"
 #include "ui/SkillForm.h"

@@ -4,7 +4,7 @@
 #include <QPushButton>
 #include <gmock/gmock.h>
 
-#include "DesktopFixture.h"
+#include "tests/ui/DesktopFixture.h"
 
 using namespace quorlin;
 using namespace quorlin::testing;

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "ScriptedUi.h"
+#include "tests/ui/ScriptedUi.h"
 
 namespace quorlin::testing {
 

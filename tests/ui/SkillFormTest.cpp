@@ -23,8 +23,8 @@
 #include <random>
 #include <regex>
 
-#include "DesktopFixture.h"
-#include "TestFiles.h"
+#include "tests/ui/DesktopFixture.h"
+#include "tests/TestFiles.h"
 #include "statistics/MemoryDataSet.h"
 #include "ui/EquationView.h"
 #include "ui/OddSpinBox.h"

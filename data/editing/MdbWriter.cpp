@@ -1,0 +1,621 @@
+// The commit of one change to a table of an Access 2000 or later file, with the changes its
+// relationships cascade to in other tables. Its invariants:
+//
+//  1. Writers take turns. A change holds the file's advisory lock from before it reads the file
+//     until it has read the table back, on the file it read and on the file it writes, locked
+//     before it takes the name; a second writer waits its turn (up to TurnWait), then refuses.
+//  2. A change is made only on the records the user saw: the table is read afresh, and when it
+//     differs from what was read earlier the change is refused (but for a change that depends
+//     on none of them, a new record). The records read earlier stand in for the fresh reading
+//     only when their fingerprint says they were read, as this table, from exactly the bytes
+//     the writer loaded.
+//  3. Nothing is written before the change has been checked against the relationships of the
+//     table and every rebuilt table has been checked to hold together. A change refused before
+//     then leaves the file byte for byte as it was.
+//  4. The file at the path is at every moment either the old file or the new one, whole: the new
+//     one is written beside it, synced, and renamed over it, keeping owner, group and mode. A
+//     file whose owner could not be kept, or that has other names (hard links), is not replaced.
+//  5. Another program's change wins. No change is made while another program holds the file
+//     open for writing (looked for before the change and again right before the rename): one
+//     that edits in place without a lock would write into the old file after the rename. The
+//     file as read is compared with the file as it is on disk right before the rename and again
+//     after it, once no other program holds it any more; when another program wrote into it, its
+//     version is what stays at the path, and the change is reported as failed.
+//  6. A change counts as made only when the table, and every table its relationships carried it
+//     to, read back through a fresh reading process, hold exactly the records meant. Otherwise
+//     the old file is put back whole, but only while the file at the path is byte for byte what
+//     this writer wrote; the error says which.
+//  7. A writer that dies leaves at most its temporary file, which the next writer removes.
+//  8. A refusal says what stops the change in words the user can act on: the format code's
+//     refusals reach the user as they are, and damage found anywhere in the file is told as the
+//     file being damaged.
+//
+// How the file's pages, rows, maps and indexes are rebuilt is data/format/write's; this file sequences.
+
+#include "data/editing/MdbWriter.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <deque>
+#include <optional>
+#include <set>
+#include <span>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+
+#include "values/FieldName.h"
+#include "support/FileDescriptor.h"
+#include "support/FileWrite.h"
+#include "data/editing/FileHolders.h"
+#include "data/records/Fingerprint.h"
+#include "data/reading/Isolation.h"
+#include "data/editing/WriteTurn.h"
+#include "data/records/ProviderError.h"
+#include "data/format/write/ChangePlan.h"
+#include "data/format/Damage.h"
+#include "data/format/write/TableRebuild.h"
+#include "data/format/write/WritableTable.h"
+#include "support/Messages.h"
+
+namespace quorlin {
+
+namespace {
+
+std::function<void(std::string_view)>& StepHook()
+{
+    static std::function<void(std::string_view)> hook;
+    return hook;
+}
+
+void Step(std::string_view step)
+{
+    if (StepHook()) StepHook()(step);
+}
+
+[[noreturn]] void Refuse(const std::string& why) { throw EProviderError(why); }
+
+std::string DamagedText(const std::string& path)
+{
+    return Format(Tr("The database file '%1$s' is damaged; it cannot be changed."), path);
+}
+
+// Runs a step of the format code, its refusals raised as the provider's (invariant 8).
+template <class TStep>
+decltype(auto) Guarded(const std::string& path, TStep&& step)
+{
+    try {
+        return step();
+    } catch (const jet::ERefused& e) {
+        Refuse(e.what());
+    } catch (const jet::EDamaged&) {
+        Refuse(DamagedText(path));
+    }
+}
+
+std::string_view AsChars(std::span<const std::uint8_t> bytes)
+{
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Taking the turn, and the file as it may be written.
+
+// How long a writer waits for its turn (invariant 1).
+constexpr auto TurnWait = std::chrono::seconds(10);
+// How long a program that opened the file just before the rename may keep it open.
+constexpr auto OthersCloseWait = std::chrono::seconds(5);
+
+// Access's lock file beside the database, whatever the letter case of either name: the file
+// is open in Access while it exists.
+std::optional<std::string> LockFileOf(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path file = fs::absolute(path, ec);
+    const std::string stem = file.stem().string();
+    for (const auto& entry : fs::directory_iterator(file.parent_path(), ec)) {
+        const fs::path name = entry.path().filename();
+        const std::string ext = name.extension().string();
+        if (SameFieldName(name.stem().string(), stem) && (SameFieldName(ext, ".ldb") || SameFieldName(ext, ".laccdb")))
+            return entry.path().string();
+    }
+    return std::nullopt;
+}
+
+bool InGroup(gid_t gid)
+{
+    if (gid == ::getegid()) return true;
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+    const int n = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    return std::find(groups.begin(), groups.begin() + std::max(n, 0), gid) != groups.begin() + std::max(n, 0);
+}
+
+// Replacing the file makes a new one: it must be able to have the old one's owner and group,
+// and no other name may point at the old one (invariant 4).
+void CheckOwnership(const std::string& path, const struct stat& st)
+{
+    const bool root = ::geteuid() == 0;
+    if (!root && st.st_uid != ::geteuid())
+        Refuse(Format(Tr("The database file '%1$s' belongs to another user; replacing it would make it yours, so it "
+                         "is not changed here."),
+                      path));
+    if (!root && !InGroup(st.st_gid))
+        Refuse(Format(Tr("The database file '%1$s' belongs to a group you are not in; replacing it would change its "
+                         "group, so it is not changed here."),
+                      path));
+    if (st.st_nlink > 1)
+        Refuse(Format(Tr("The database file '%1$s' has more than one name (hard links); replacing it would part "
+                         "them, so it is not changed here."),
+                      path));
+}
+
+// A file may be replaced when it is there, Access does not have it open, and both it and its
+// folder may be written. Returns its size.
+std::size_t CheckReplaceable(const std::string& path)
+{
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) Refuse(Format(Tr("Could not find file '%1$s'."), path));
+    if (const auto lock = LockFileOf(path))
+        Refuse(Format(Tr("The database '%1$s' is open in another program (its lock file '%2$s' exists); it cannot "
+                         "be changed now."),
+                      path, *lock));
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0 || ::access(path.c_str(), W_OK) != 0)
+        Refuse(Format(Tr("The database file '%1$s' is read-only."), path));
+    CheckOwnership(path, st);
+    const std::filesystem::path folder = std::filesystem::absolute(path, ec).parent_path();
+    if (::access(folder.c_str(), W_OK) != 0)
+        Refuse(Format(Tr("The folder of the database file '%1$s' is read-only, so the file cannot be replaced safely."),
+                      path));
+    return static_cast<std::size_t>(st.st_size);
+}
+
+// Access 2000 and later files are written; Access 97 files are read-only here.
+const jet::TFormat& WritableFormat(const std::string& path, const jet::TBytes& bytes)
+{
+    // Less than a page cannot hold even the database page.
+    if (bytes.size() < jet::Jet4Format().PageSize || bytes[0] != static_cast<std::uint8_t>(jet::TPageType::Database))
+        Refuse(Format(Tr("The file '%1$s' is not an Access database."), path));
+    const jet::TFormat* format = jet::FormatOf(bytes[jet::database_page::Version]);
+    if (format && format->Version == jet::TVersion::Jet3)
+        Refuse(Format(Tr("The database '%1$s' is in Access 97 format, which is read-only here."), path));
+    if (!format) Refuse(jet::UnknownVersionText(path, bytes[jet::database_page::Version]));
+    if (bytes.size() % format->PageSize != 0) Refuse(DamagedText(path));
+    return *format;
+}
+
+// The file as it is, read through the writer's own handle when it holds the turn (so that it is
+// the very file that is locked).
+jet::TPageImage LoadForWriting(const std::string& path, const TWriteTurn* turn = nullptr)
+{
+    const std::size_t size = CheckReplaceable(path);
+    jet::TBytes bytes = turn ? ReadWhole(turn->File()) : ReadWholeFile(path);
+    if (bytes.size() != size) Refuse(Format(Tr("The database file '%1$s' cannot be read."), path));
+    const jet::TFormat& format = WritableFormat(path, bytes);
+    return jet::TPageImage(path, std::move(bytes), format);
+}
+
+jet::TTableDef WritableTable(const jet::TPageImage& image, const std::string& table)
+{
+    jet::TTableDef def = jet::FindTable(image, table);
+    if (const std::string why = jet::WriteRefusalOf(def, image.Format()); !why.empty()) jet::Refused(why);
+    return def;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The table as read through a fresh reading process, as every other part of the program reads it.
+
+bool SameCell(const TColumnData& a, std::size_t i, const TColumnData& b, std::size_t j)
+{
+    if (a.Kinds[i] != b.Kinds[j]) return false;
+    if (a.Kinds[i] == TCellKind::Text) return a.Texts[i] == b.Texts[j];
+    if (a.Kinds[i] == TCellKind::Null) return true;
+    const double x = a.Numbers[i], y = b.Numbers[j];
+    if (a.Info.Type == TColumnType::Currency) return std::fabs(x - y) <= 1e-15 * std::fabs(x);
+    return x == y || (std::isnan(x) && std::isnan(y));
+}
+
+// Whether count cells of a from i on are, one by one, the same as b's from j on. A table holds
+// millions of cells: cells whose kinds and numbers are the same bytes are the same cells unless
+// they hold text, so a run without text that is equal as memory needs no look at its cells.
+bool SameCells(const TColumnData& a, std::size_t i, const TColumnData& b, std::size_t j, std::size_t count)
+{
+    if (count == 0) return true;
+    const bool sameBytes = std::memcmp(a.Kinds.data() + i, b.Kinds.data() + j, count * sizeof(TCellKind)) == 0 &&
+                           std::memcmp(a.Numbers.data() + i, b.Numbers.data() + j, count * sizeof(double)) == 0;
+    if (sameBytes && a.Texts.empty() && b.Texts.empty()) return true;
+    for (std::size_t k = 0; k < count; ++k)
+        if (!SameCell(a, i + k, b, j + k)) return false;
+    return true;
+}
+
+bool SameTable(const TTableData& a, const TTableData& b)
+{
+    if (a.RecordCount != b.RecordCount || a.Columns.size() != b.Columns.size()) return false;
+    for (std::size_t c = 0; c < a.Columns.size(); ++c) {
+        if (a.Columns[c].Info.Name != b.Columns[c].Info.Name) return false;
+        if (!SameCells(a.Columns[c], 0, b.Columns[c], 0, static_cast<std::size_t>(a.RecordCount))) return false;
+    }
+    return true;
+}
+
+// Invariant 2.
+void CheckUnchangedSince(const TTableData* readEarlier, const TTableData& now, const std::string& table)
+{
+    if (readEarlier && !SameTable(*readEarlier, now))
+        Refuse(Format(Tr("The table '%1$s' was changed by another program since it was read; refresh it and make the "
+                         "change again."),
+                      table));
+}
+
+// Whether the records are what reading the table from the loaded bytes would give: the reading
+// process vouched that it read them, as this table, from bytes that hash alike.
+bool ReadFromLoaded(const TTableData& records, const jet::TPageImage& image, const std::string& table)
+{
+    return records.Fingerprint && *records.Fingerprint == TableFingerprint(FileHash(image.Loaded()), table);
+}
+
+// The records the change is made on (invariant 2): those read earlier when they were read from
+// the very bytes loaded, else the table read afresh into readNow and, when the change depends
+// on them, checked against them.
+const TTableData& RecordsBefore(const jet::TPageImage& image, const std::string& table, const TTableData* readEarlier,
+                                TEarlierRecords use, std::optional<TTableData>& readNow)
+{
+    if (readEarlier && ReadFromLoaded(*readEarlier, image, table)) return *readEarlier;
+    readNow = ReadRecordsIsolated(image.Path(), table, false);
+    if (use == TEarlierRecords::MustHold) CheckUnchangedSince(readEarlier, *readNow, table);
+    return *readNow;
+}
+
+bool SameAsStored(const TColumnData& a, std::size_t r, const jet::TParsedValue& v)
+{
+    if (a.Kinds[r] != v.Kind) return false;
+    if (v.Kind == TCellKind::Text) return a.Texts[r] == v.Text;
+    if (v.Kind == TCellKind::Number) return a.Numbers[r] == v.Number || std::fabs(a.Numbers[r] - v.Number) <= 1e-15 * std::fabs(v.Number);
+    return true;
+}
+
+// A table the write changes: as it read before, what the write does to it, and where each field
+// of the table as read is in its definition.
+struct TMeant {
+    const jet::TTableDef* Def = nullptr;
+    const jet::TTableChanges* Changes = nullptr;
+    const TTableData* Before = nullptr;
+    std::vector<std::size_t> DefColumn;
+};
+
+// A field a new record leaves out reads blank, a Yes/No field No.
+bool LeftOut(const TColumnData& a, std::size_t r)
+{
+    return a.Info.Type == TColumnType::Boolean ? a.Numbers[r] == 0.0 : a.Kinds[r] == TCellKind::Null;
+}
+
+// The first record of a run of count records left as they were whose field differs, if any.
+std::optional<std::size_t> FirstDifference(const TColumnData& before, std::size_t b, const TColumnData& after, std::size_t a,
+                                           std::size_t count)
+{
+    if (SameCells(before, b, after, a, count)) return std::nullopt;
+    for (std::size_t k = 0; k < count; ++k)
+        if (!SameCell(before, b + k, after, a + k)) return k;
+    return std::nullopt;
+}
+
+[[noreturn]] void ReadBackFailed(const TMeant& meant, const std::string& what)
+{
+    throw EProviderError(Format(Tr("The table '%1$s' did not read back as it was written (%2$s)."), meant.Def->Name, what));
+}
+
+[[noreturn]] void ReadBackFailed(const TMeant& meant, const TTableData& after, std::size_t c, std::size_t r)
+{
+    ReadBackFailed(meant, Format(Tr("field '%1$s' of record %2$s"), after.Columns[c].Info.Name, r + 1));
+}
+
+void CheckShape(const TMeant& meant, const TTableData& after)
+{
+    const TTableData& before = *meant.Before;
+    const jet::TTableChanges& changes = *meant.Changes;
+    const std::size_t expected = static_cast<std::size_t>(before.RecordCount) - changes.Deletes.size() + changes.Inserts.size();
+    if (static_cast<std::size_t>(after.RecordCount) != expected || after.Columns.size() != before.Columns.size())
+        ReadBackFailed(meant, Tr("record count"));
+    for (std::size_t c = 0; c < after.Columns.size(); ++c)
+        if (after.Columns[c].Info.Name != before.Columns[c].Info.Name) ReadBackFailed(meant, Tr("columns"));
+}
+
+// Record r after the change holds values, and elsewhere what record old held before (a new
+// record: blanks).
+void CheckChangedRecord(const TMeant& meant, const TTableData& after, std::size_t r, const jet::TFieldValues& values,
+                        std::optional<std::size_t> old)
+{
+    for (std::size_t c = 0; c < after.Columns.size(); ++c) {
+        const TColumnData& a = after.Columns[c];
+        const auto& value = values[meant.DefColumn[c]];
+        const bool same = value ? SameAsStored(a, r, *value) : old ? SameCell(meant.Before->Columns[c], *old, a, r) : LeftOut(a, r);
+        if (!same) ReadBackFailed(meant, after, c, r);
+    }
+}
+
+// Invariant 6: the records as they were, in their order, those deleted left out and the changed
+// ones holding the values stored, then the new ones. The records between changed ones are
+// compared as runs.
+void CheckReadBack(const TMeant& meant, const TTableData& after)
+{
+    CheckShape(meant, after);
+    const TTableData& before = *meant.Before;
+    const jet::TTableChanges& changes = *meant.Changes;
+    const auto records = static_cast<std::size_t>(before.RecordCount);
+    std::set<std::size_t> changed(changes.Deletes.begin(), changes.Deletes.end());
+    for (const auto& update : changes.Updates) changed.insert(update.first);
+    changed.insert(records);
+    std::size_t b = 0, r = 0;  // the next record before, and after
+    for (const std::size_t next : changed) {
+        for (std::size_t c = 0; c < after.Columns.size(); ++c)
+            if (const auto k = FirstDifference(before.Columns[c], b, after.Columns[c], r, next - b)) ReadBackFailed(meant, after, c, r + *k);
+        r += next - b;
+        b = next + 1;
+        if (next == records || changes.Deletes.count(next)) continue;
+        CheckChangedRecord(meant, after, r++, changes.Updates.at(next), next);
+    }
+    for (const jet::TFieldValues& values : changes.Inserts) CheckChangedRecord(meant, after, r++, values, std::nullopt);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The change in the definition's terms.
+
+// Fields are named by their place in the table as read; the definition may list them in another
+// order.
+std::vector<std::size_t> DefinitionColumns(const jet::TTableDef& def, const TTableData& read)
+{
+    std::vector<std::size_t> columns(read.Columns.size());
+    for (std::size_t c = 0; c < read.Columns.size(); ++c) {
+        const auto it = std::find_if(def.Columns.begin(), def.Columns.end(),
+                                     [&](const jet::TColumnDef& col) { return col.Name == read.Columns[c].Info.Name; });
+        if (it == def.Columns.end()) jet::Damaged(Format(Tr("the field '%1$s' has no definition"), read.Columns[c].Info.Name));
+        columns[c] = static_cast<std::size_t>(it - def.Columns.begin());
+    }
+    return columns;
+}
+
+// The values the change stores, by column of the definition.
+jet::TFieldValues FieldValues(const jet::TTableDef& def, const TRecordChange& change, const std::vector<std::size_t>& defColumn)
+{
+    jet::TFieldValues values(def.Columns.size());
+    if (change.Kind == TRecordChange::TKind::Delete) return values;
+    for (const TFieldText& value : change.Values) {
+        if (value.Field < 0 || static_cast<std::size_t>(value.Field) >= defColumn.size()) Refuse(Tr("Field index out of range"));
+        const std::size_t column = defColumn[static_cast<std::size_t>(value.Field)];
+        jet::CheckAssignable(def.Columns[column]);
+        values[column] = jet::TValueParser(def.Columns[column]).Parse(value.Text);
+    }
+    return values;
+}
+
+// The change with the cascades the table's relationships ask for, checked against them.
+jet::TChangePlan Plan(const jet::TPageImage& image, const jet::TTableDef& def, const TRecordChange& change,
+                      const TTableData& before)
+{
+    using K = TRecordChange::TKind;
+    jet::TChangePlan plan(image, def);
+    jet::TFieldValues values = FieldValues(def, change, DefinitionColumns(def, before));
+    if (change.Kind == K::Insert) {
+        plan.Insert(std::move(values));
+    } else {
+        if (change.Record < 0 || change.Record >= before.RecordCount)
+            Refuse(Format(Tr("The table '%1$s' has no record %2$s."), def.Name, change.Record + 1));
+        const auto record = static_cast<std::size_t>(change.Record);
+        if (change.Kind == K::Delete)
+            plan.Delete(record);
+        else
+            plan.Update(record, std::move(values));
+    }
+    plan.Check();
+    return plan;
+}
+
+// Each table the plan changes, the changed one first, with the records it read before: the
+// others are read here, into related.
+std::vector<TMeant> Meant(const std::string& path, const jet::TChangePlan& plan, const TTableData& before,
+                          std::deque<TTableData>& related)
+{
+    std::vector<TMeant> meant;
+    for (const jet::TPlannedTable& t : plan.Tables()) {
+        if (!meant.empty() && t.Changes.Empty()) continue;
+        const TTableData* read = meant.empty() ? &before : &related.emplace_back(ReadRecordsIsolated(path, t.Def.Name, false));
+        meant.push_back({&t.Def, &t.Changes, read, DefinitionColumns(t.Def, *read)});
+    }
+    return meant;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writing, reading back, putting back.
+
+// Raised when the file at the path is no longer what this writer expects there.
+class EChangedMeanwhile : public EProviderError {
+public:
+    using EProviderError::EProviderError;
+};
+
+// more: what became of the file, a sentence of its own.
+[[noreturn]] void ChangedMeanwhile(const std::string& path, const std::string& more)
+{
+    std::string text = Format(Tr("The database '%1$s' was changed by another program meanwhile; refresh and try again."), path);
+    if (!more.empty()) text += " " + more;
+    throw EChangedMeanwhile(text);
+}
+
+// How a replacement meets another program holding the file at the path for writing.
+enum class TOthersWriting : std::uint8_t {
+    Refuse,  // a change: nothing has been written yet, so it is refused
+    Wait,    // putting a file back: it must go in, so it waits for them to close it
+};
+
+// Replaces the file at the path, which must hold expected and be open in no other program for
+// writing right before the rename, with bytes, holding the new file before it takes the name
+// (invariants 1, 4 and 5). Returns the file replaced, kept open so that a write another program
+// makes into it afterwards is seen.
+TFd ReplaceExpecting(const std::string& path, std::span<const std::uint8_t> bytes,
+                     std::span<const std::uint8_t> expected, TWriteTurn& turn,
+                     TOthersWriting others = TOthersWriting::Refuse)
+{
+    TFd replaced;
+    TReplaceOptions options;
+    options.Step = StepHook();
+    options.Judge = [&](const TTargetFile& target) {
+        if (target.Contents.Get() < 0) ChangedMeanwhile(path, "");
+        replaced.Reset(::fcntl(target.Contents.Get(), F_DUPFD_CLOEXEC, 0));
+    };
+    options.BeforeRename = [&](int fd) {
+        if (others == TOthersWriting::Wait) AwaitWritersClosing(replaced.Get(), OthersCloseWait);
+        RefuseWhileWritersHold(path, replaced.Get());
+        if (!FileHolds(replaced.Get(), expected)) ChangedMeanwhile(path, "");
+        Step("checked");
+        turn.Hold(fd);
+    };
+    try {
+        ReplaceFileContents(path, AsChars(bytes), options);
+    } catch (const EFileWriteError& e) {
+        if (e.Error() == EBUSY) ChangedMeanwhile(path, "");
+        Refuse(Format(Tr("The database file '%1$s' cannot be written: %2$s"), path, e.what()));
+    }
+    return replaced;
+}
+
+// Whether the file just replaced still holds expected once no other program holds it for
+// writing: one that opened it in the instant before the rename writes into it afterwards.
+bool StayedAsExpected(int replaced, std::span<const std::uint8_t> expected)
+{
+    return AwaitWritersClosing(replaced, OthersCloseWait) && FileHolds(replaced, expected);
+}
+
+// Another program wrote into the file just replaced: its version takes the place of the one
+// written, which must still be as written (and, should that program write late again, once
+// more). Always raises.
+[[noreturn]] void KeepTheirs(const std::string& path, int theirs, std::span<const std::uint8_t> written,
+                             TWriteTurn& turn, int depth = 0)
+{
+    constexpr int MostRounds = 4;
+    const std::vector<std::uint8_t> version = ReadWhole(theirs);
+    const TFd replaced = ReplaceExpecting(path, version, written, turn, TOthersWriting::Wait);
+    if (!StayedAsExpected(replaced.Get(), written) && depth < MostRounds)
+        KeepTheirs(path, replaced.Get(), version, turn, depth + 1);
+    const std::vector<TFileHolder> holders = WritersHolding(theirs);
+    if (!holders.empty()) Refuse(HeldOpenText(path, holders) + " " + Tr("The change was taken back."));
+    ChangedMeanwhile(path, Tr("The other program's version was kept."));
+}
+
+// Invariant 5: the change goes in only over the file as it was read, and a write into that file
+// during the rename is kept instead of the change.
+void WriteChange(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn)
+{
+    const TFd old = ReplaceExpecting(path, image.Bytes(), image.Loaded(), turn);
+    if (StayedAsExpected(old.Get(), image.Loaded())) return;
+    KeepTheirs(path, old.Get(), image.Bytes(), turn);
+}
+
+// Invariant 6: the old file is put back only over what this writer wrote.
+[[noreturn]] void PutBack(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn,
+                          const std::string& failure)
+{
+    TFd written;
+    try {
+        written = ReplaceExpecting(path, image.Loaded(), image.Bytes(), turn, TOthersWriting::Wait);
+    } catch (const EChangedMeanwhile&) {
+        ChangedMeanwhile(path, Format(Tr("(%1$s The file was left as the other program made it.)"), failure));
+    } catch (const EProviderError& restore) {
+        throw EProviderError(Format(Tr("%1$s The previous file could not be put back: %2$s"), failure, restore.what()));
+    }
+    if (!StayedAsExpected(written.Get(), image.Bytes())) KeepTheirs(path, written.Get(), image.Loaded(), turn);
+    throw EProviderError(Format(Tr("%1$s The file was put back as it was before the change."), failure));
+}
+
+// Returns the changed table as read back.
+TTableData ReadBackOrPutBack(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn,
+                             const std::vector<TMeant>& meant)
+{
+    try {
+        std::vector<TTableData> after;
+        for (const TMeant& m : meant) {
+            after.push_back(ReadRecordsIsolated(path, m.Def->Name, false));
+            CheckReadBack(m, after.back());
+        }
+        Step("verified");
+        return std::move(after.front());
+    } catch (const std::exception& e) {
+        PutBack(path, image, turn, e.what());
+    }
+}
+
+}  // namespace
+
+void SetWriteStepHook(std::function<void(std::string_view step)> hook) { StepHook() = std::move(hook); }
+
+std::string WriteRefusal(const std::string& path, const std::string& table)
+{
+    try {
+        const jet::TPageImage image = LoadForWriting(path);
+        Guarded(path, [&] {
+            const jet::TChangePlan plan(image, WritableTable(image, table));
+            for (const jet::TPlannedTable& t : plan.Tables())
+                jet::CheckKeyable(image.Pages(), t.Def, jet::RecordPlaces(image.Pages(), t.Def));
+        });
+        return {};
+    } catch (const EProviderError& e) {
+        return e.what();
+    }
+}
+
+std::vector<std::string> DeleteEffects(const std::string& path, const std::string& table, std::int32_t record)
+{
+    std::vector<std::string> effects;
+    try {
+        const jet::TPageImage image = LoadForWriting(path);
+        jet::TChangePlan plan(image, WritableTable(image, table));
+        plan.Delete(static_cast<std::size_t>(std::max(record, 0)));
+        plan.Check();
+        for (std::size_t t = 0; t < plan.Tables().size(); ++t) {
+            const jet::TPlannedTable& planned = plan.Tables()[t];
+            const std::size_t deleted = planned.Changes.Deletes.size() - (t == 0 ? 1 : 0);
+            const std::size_t changed = planned.Changes.Updates.size();
+            const auto records = [&](std::size_t n) {
+                return Format(TrPlural("%1$s record of the table '%2$s'", "%1$s records of the table '%2$s'", n), n,
+                              planned.Def.Name);
+            };
+            if (deleted) effects.push_back(Format(Tr("%1$s deleted"), records(deleted)));
+            if (changed)
+                effects.push_back(
+                    Format(Tr("%1$s left referring to nothing (the related fields emptied)"), records(changed)));
+        }
+    } catch (const std::exception&) {
+        effects.clear();
+    }
+    return effects;
+}
+
+TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
+                             const TTableData* readEarlier, TEarlierRecords use)
+{
+    TWriteTurn turn(path, TurnWait);
+    RefuseWhileWritersHold(path, turn.File());
+    RemoveStaleTemporaries(path);
+    jet::TPageImage image = LoadForWriting(path, &turn);
+    const jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, table); });
+    std::optional<TTableData> readNow;
+    const TTableData& before = RecordsBefore(image, def.Name, readEarlier, use, readNow);
+
+    const jet::TChangePlan plan = Guarded(path, [&] { return Plan(image, def, change, before); });
+    std::deque<TTableData> related;
+    const std::vector<TMeant> meant = Guarded(path, [&] { return Meant(path, plan, before, related); });
+    for (const TMeant& m : meant)
+        Guarded(path, [&] { jet::RebuildTable(image, *m.Def, *m.Changes, static_cast<std::size_t>(m.Before->RecordCount)); });
+    Step("built");
+
+    WriteChange(path, image, turn);
+    return ReadBackOrPutBack(path, image, turn, meant);
+}
+
+}  // namespace quorlin

@@ -1,0 +1,23 @@
+#pragma once
+// Writing a table's indexes (Jet 4): each is built anew from the table's records.
+
+#include <vector>
+
+#include "data/format/write/PageImage.h"
+#include "data/format/read/RowCodec.h"
+
+namespace quorlin::jet {
+
+// The key of row in index, its row pointer not yet added. Raises ERefused, naming the field and
+// the index, for a key that cannot be written with certainty.
+TBytes IndexKeyOf(const TTableDef& def, const TRealIndex& index, const TRowFields& row);
+
+// Builds the tree of index from rows, the records of the table stored at places (one for each).
+// The tree keeps its root page, whose number the definition holds, and takes its other pages
+// from those the index had before and then from the end of the file; the pages it adds (for its
+// usage map too) and those it no longer needs go to pages. The definition's count of the index's
+// keys is set. A duplicate key of a unique index raises ERefused.
+void RebuildIndex(TPageImage& image, const TTableDef& def, const TRealIndex& index, const std::vector<TRowFields>& rows,
+                  const std::vector<TRowId>& places, TPageChanges& pages);
+
+}  // namespace quorlin::jet

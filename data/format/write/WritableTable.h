@@ -1,0 +1,27 @@
+#pragma once
+// Which tables of a file, and which of their fields, this program can change, and why not.
+
+#include <string>
+#include <vector>
+
+#include "data/format/write/PageImage.h"
+#include "data/format/read/TableScan.h"
+
+namespace quorlin::jet {
+
+// The definition of the user table of that name (exactly, else ignoring letter case). Access's
+// own tables are refused as not found, as missing ones are.
+TTableDef FindTable(const TPageImage& image, const std::string& name);
+
+// Why the records of the table cannot be changed here, or an empty text when they can. An index
+// whose key count lies beyond the definition's first page, where it is rewritten, is damage.
+std::string WriteRefusalOf(const TTableDef& def, const TFormat& format);
+
+// Refuses, naming the index, the field and the character, a table one of whose records has a
+// key this program cannot write with certainty.
+void CheckKeyable(const TPages& pages, const TTableDef& def, const std::vector<TRecordPlace>& places);
+
+// Refuses a value for a field whose values the database assigns.
+void CheckAssignable(const TColumnDef& column);
+
+}  // namespace quorlin::jet
