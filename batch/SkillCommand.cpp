@@ -1,5 +1,8 @@
 #include "batch/SkillCommand.h"
 
+#include <climits>
+#include <cstdint>
+#include <optional>
 #include <ostream>
 
 #include "numeric/FloatError.h"
@@ -11,6 +14,7 @@
 #include "batch/ForecastCases.h"
 #include "batch/JsonText.h"
 #include "batch/SkillOutput.h"
+#include "batch/OutlookOutput.h"
 #ifdef QUORLIN_HAVE_CHARTS
 #include "charts/SkillChart.h"
 #endif
@@ -62,6 +66,34 @@ void SavePlot(const TSkill& skill, TSource& source, const std::string& path, con
 #endif
 }
 
+std::int32_t WholeNumber(const char* option, const std::string& text)
+{
+    std::size_t used = 0;
+    long long value = 0;
+    try {
+        value = std::stoll(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size() || value < INT32_MIN || value > INT32_MAX)
+        throw EUsage(Format(Tr("%1$s needs a whole number, not '%2$s'"), option, EchoedText(text)));
+    return static_cast<std::int32_t>(value);
+}
+
+std::uint64_t Seed(const std::string& text)
+{
+    std::size_t used = 0;
+    unsigned long long value = 0;
+    try {
+        if (!text.empty() && text[0] != '-' && text[0] != '+') value = std::stoull(text, &used);
+    } catch (const std::exception&) {
+        used = 0;
+    }
+    if (used == 0 || used != text.size())
+        throw EUsage(Format(Tr("--seed needs a whole number from 0 to 18446744073709551615, not '%1$s'"), EchoedText(text)));
+    return value;
+}
+
 double LevelPercent(const std::string& text)
 {
     double level = 0.0;
@@ -80,6 +112,18 @@ TSkillCommands::TSkillCommands(CLI::App& app)
                           "Records left out in each fold, centred on the one forecast (odd; default 1, leave-one-out)");
     FSkillCmd->add_option("--plot", FPlot,
                           "Draw observed, fitted and hindcast Y, and hindcast against observed, to FILE.svg or FILE.png");
+    FSkillCmd->add_flag("--terciles", FTerciles,
+                        "Tercile probabilities (below, near, above normal) of every hindcast, with RPSS, ROC areas, HSS "
+                        "and reliability");
+    FRetroactiveOption = FSkillCmd->add_option("--retroactive", FRetroactive,
+                                               "Forecast each record after the first N0 (default half) from the records "
+                                               "before it only, as in real time")
+                             ->expected(0, 1);
+    auto* null = FSkillCmd->add_option("--null", FNullRuns,
+                                       "Redo the cross-validation on K shuffles of Y: the chance that screening noise "
+                                       "does as well");
+    FSkillCmd->add_option("--seed", FSeed, "The seed of the shuffles of --null (default 1): the same seed, the same result")
+        ->needs(null);
     FSkillCmd->footer(
         "Every fold repeats the whole computation, the stepwise selection included, on the records it keeps,\n"
         "and forecasts the record left out. Exit status: 0 done; 1 the computation failed; 2 bad usage or input.");
@@ -87,6 +131,8 @@ TSkillCommands::TSkillCommands(CLI::App& app)
     FForecastCmd = app.add_subcommand("forecast", "Forecast new cases with the equation, with prediction intervals");
     AddEquationOptions(*FForecastCmd, FForecast);
     FForecastCmd->add_option("--level", FLevel, "The interval's level in percent (default 95)");
+    FForecastCmd->add_flag("--terciles", FForecastTerciles,
+                           "Also the chances of below, near and above normal (the terciles of Y's records)");
     auto* with = FForecastCmd->add_option("--with", FWith, "FACTOR=VALUE for one case; repeat for each factor");
     auto* cases = FForecastCmd->add_option("--cases", FCases, "A CSV file with one case a line, columns named by factor");
     with->excludes(cases);
@@ -108,15 +154,47 @@ int TSkillCommands::RunSkill(std::ostream& out, std::ostream& err) const
     } catch (const ESkillError& e) {
         throw EUsage(std::string("--leave: ") + e.what());
     }
-    const TSkill skill = ComputeSkill(p.Source->DataSet(), p.Factors, p.Y, {p.Method, p.Fa, FLeave});
+    TDataSet& data = p.Source->DataSet();
+    const TSkillOptions options{p.Method, p.Fa, FLeave, FTerciles, RetroactiveStart(data.RecordCount())};
+    const std::optional<TNullOptions> nullOptions = NullOptions();
+    const TSkill skill = ComputeSkill(data, p.Factors, p.Y, options);
+    std::optional<TScreeningNull> null;
+    if (nullOptions) null = ComputeNullTest(data, p.Factors, p.Y, options, *nullOptions);
     if (!FPlot.empty()) SavePlot(skill, *p.Source, FPlot, FSkill.Source);
     const TSkillRun run{FSkill.Method, p.Fa};
     if (FSkill.Json) {
-        out << DumpJson(SkillJson(skill, run)) << '\n';
+        nlohmann::ordered_json json = SkillJson(skill, run);
+        AddOutlookJson(json, skill, null);
+        out << DumpJson(json) << '\n';
     } else {
-        for (const auto& line : SkillText(skill, run)) out << line << '\n';
+        std::vector<std::string> lines = SkillText(skill, run);
+        AddOutlookText(lines, skill, null);
+        for (const auto& line : lines) out << line << '\n';
     }
     return 0;
+}
+
+std::optional<std::int32_t> TSkillCommands::RetroactiveStart(std::int32_t recordCount) const
+{
+    if (FRetroactiveOption->count() == 0) return std::nullopt;
+    std::int32_t start = DefaultRetroactiveStart(recordCount);
+    if (!FRetroactive.empty()) start = WholeNumber("--retroactive", FRetroactive);
+    try {
+        CheckRetroactiveStart(start, recordCount);
+    } catch (const ESkillError& e) {
+        throw EUsage(std::string("--retroactive: ") + e.what());
+    }
+    return start;
+}
+
+std::optional<TNullOptions> TSkillCommands::NullOptions() const
+{
+    if (FNullRuns.empty()) return std::nullopt;
+    TNullOptions options;
+    options.Runs = WholeNumber("--null", FNullRuns);
+    if (options.Runs < 1) throw EUsage(Format(Tr("--null needs at least 1 shuffle, not %1$s"), FNullRuns));
+    options.Seed = Seed(FSeed);
+    return options;
 }
 
 int TSkillCommands::RunForecast(std::ostream& out, std::ostream& err) const
@@ -131,8 +209,23 @@ int TSkillCommands::RunForecast(std::ostream& out, std::ostream& err) const
                        : CasesFromCsv(FCases, factors);
     std::vector<TForecast> forecasts;
     for (const auto& values : cases) forecasts.push_back(equation.Forecast(values, level / 100.0));
-    for (const TForecast& f : forecasts)
-        out << (FForecast.Json ? DumpJson(ForecastJson(f, level)) : ForecastText(p.Y, f, level)) << '\n';
+    std::optional<TTerciles> terciles;
+    if (FForecastTerciles) terciles = Terciles(TSkillSample(p.Source->DataSet(), {}, p.Y).Y());
+    for (std::size_t k = 0; k < forecasts.size(); ++k) {
+        const TForecast& f = forecasts[k];
+        if (!terciles) {
+            out << (FForecast.Json ? DumpJson(ForecastJson(f, level)) : ForecastText(p.Y, f, level)) << '\n';
+            continue;
+        }
+        const TTercileForecast chances = ForecastTerciles(equation, cases[k], *terciles);
+        if (FForecast.Json) {
+            nlohmann::ordered_json json = ForecastJson(f, level);
+            AddForecastTercilesJson(json, chances);
+            out << DumpJson(json) << '\n';
+        } else {
+            out << ForecastText(p.Y, f, level) << "  " << ForecastTercilesText(chances) << '\n';
+        }
+    }
     return 0;
 }
 

@@ -30,6 +30,11 @@ struct TCrossValidation {
     // working precision), a floating-point fault. Their hindcast is the training mean.
     std::vector<bool> Failed;
     std::int32_t FailedFolds = 0;
+    // What the tercile probabilities of each hindcast need: s · sqrt(1 + 1/n' + d'C⁻¹d) of its
+    // fold's equation (empty where the fold failed or left no degrees of freedom) and that
+    // equation's n' - l - 1.
+    std::vector<std::optional<double>> Spread;
+    std::vector<std::int32_t> Dof;
     // Correlation of hindcast and observed Y: empty when either does not vary.
     std::optional<double> Correlation;
     double Rmse = 0.0;

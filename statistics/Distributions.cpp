@@ -33,6 +33,20 @@ double StudentTwoSidedP(double t, double dof)
     return std::min(1.0, 2.0 * boost::math::cdf(boost::math::complement(dist, std::fabs(t))));
 }
 
+double StudentLowerP(double t, double dof)
+{
+    RequireDof(dof);
+    RequireFinite(t, Tr("The t value is not a finite number"));
+    return boost::math::cdf(boost::math::students_t_distribution<double>(dof), t);
+}
+
+double StudentUpperP(double t, double dof)
+{
+    RequireDof(dof);
+    RequireFinite(t, Tr("The t value is not a finite number"));
+    return boost::math::cdf(boost::math::complement(boost::math::students_t_distribution<double>(dof), t));
+}
+
 double FisherUpperP(double f, double dof1, double dof2)
 {
     RequireDof(dof1);

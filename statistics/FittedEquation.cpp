@@ -128,15 +128,28 @@ TForecast TFittedEquation::Forecast(std::span<const double> values, double level
         throw ESkillError(
             Format(Tr("The equation leaves no degrees of freedom (n - l - 1 = %1$s), so a forecast has no interval"),
                    ResidualDof()));
+    const Extended half =
+        StudentCentralQuantile(level, ResidualDof()) * static_cast<Extended>(*FS) * std::sqrt(SpreadFactor(values));
+    return {value, Store(value - half), Store(value + half), level};
+}
+
+std::optional<double> TFittedEquation::PredictionSpread(std::span<const double> values) const
+{
+    if (values.size() != FCoefficients.size())
+        throw std::invalid_argument("a forecast needs one value for each factor of the equation");
+    if (!FS) return std::nullopt;
+    return Store(static_cast<Extended>(*FS) * std::sqrt(SpreadFactor(values)));
+}
+
+Extended TFittedEquation::SpreadFactor(std::span<const double> values) const
+{
     const std::size_t l = FCoefficients.size();
     Extended spread = 0;
     for (std::size_t i = 0; i < l; ++i)
         for (std::size_t j = 0; j < l; ++j)
             spread += (static_cast<Extended>(values[i]) - FMeans[i]) * FInverse[i * l + j] *
                       (static_cast<Extended>(values[j]) - FMeans[j]);
-    const Extended factor = 1.0L + 1.0L / FSampleSize + std::max(0.0L, spread);
-    const Extended half = StudentCentralQuantile(level, ResidualDof()) * static_cast<Extended>(*FS) * std::sqrt(factor);
-    return {value, Store(value - half), Store(value + half), level};
+    return 1.0L + 1.0L / FSampleSize + std::max(0.0L, spread);
 }
 
 }  // namespace quorlin

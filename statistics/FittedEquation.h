@@ -19,6 +19,7 @@
 
 #include "numeric/Equation01.h"
 #include "statistics/DataSet.h"
+#include "numeric/FloatError.h"
 
 namespace quorlin {
 
@@ -75,8 +76,13 @@ public:
     // means and C their sums of squares and products. Raises ESkillError when the equation
     // leaves no degrees of freedom or level is not strictly between 0 and 1.
     TForecast Forecast(std::span<const double> values, double level) const;
+    // s · sqrt(1 + 1/n + d'C⁻¹d), the scale of the interval around ŷ; empty when the equation
+    // leaves no degrees of freedom.
+    std::optional<double> PredictionSpread(std::span<const double> values) const;
 
 private:
+    // 1 + 1/n + d'C⁻¹d for a case.
+    Extended SpreadFactor(std::span<const double> values) const;
     void ComputeFitFigures(double residualShare, double residualVariance);
     void ComputeCoefficientFigures(const TEquation& equation, const std::vector<double>& variances);
 

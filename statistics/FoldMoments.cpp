@@ -6,10 +6,6 @@ namespace quorlin {
 
 namespace {
 
-// The kept share of a column's sum of squares below which its downdate is not trusted: the
-// extended sums carry about 19 digits, so at a millionth some 13 are left.
-constexpr Extended CancellationLimit = 1e-6L;
-
 // Means and centred sums of the records of columns outside first..last, summed directly: the
 // mean is corrected by the mean deviation from it (the second pass), then the products of the
 // deviations are summed.
@@ -49,9 +45,20 @@ TFoldMoments::TFoldMoments(const TSkillSample& sample) : FSample(sample)
     SumDirectly(FColumns, sample.RecordCount(), 0, -1, FFull);
 }
 
-void TFoldMoments::Without(std::int32_t first, std::int32_t last, TMoments& out) const
+bool TFoldMoments::Without(std::int32_t first, std::int32_t last, TMoments& out) const
 {
-    if (Downdate(first, last, out)) Recount(first, last, out);
+    if (!Downdate(first, last, out)) return false;
+    Recount(first, last, out);
+    return true;
+}
+
+double TrainingMean(Extended fullMean, std::int32_t count, std::span<const double> y, std::int32_t first,
+                    std::int32_t last)
+{
+    Extended removed = 0;
+    for (std::int32_t k = first; k <= last; ++k) removed += y[static_cast<std::size_t>(k)] - fullMean;
+    const Extended kept = count - (last - first + 1);
+    return checked::Store(fullMean - removed / kept);
 }
 
 bool TFoldMoments::Downdate(std::int32_t first, std::int32_t last, TMoments& out) const

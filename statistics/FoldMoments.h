@@ -13,6 +13,7 @@
 // uncomputable (EFoldFailed), as its correlations would be 0/0.
 
 #include <cstdint>
+#include <span>
 #include <stdexcept>
 #include <vector>
 
@@ -25,6 +26,10 @@ class EFoldFailed : public std::runtime_error {
 public:
     using std::runtime_error::runtime_error;
 };
+
+// The kept share of a column's sum of squares below which its downdate is not trusted: the
+// extended sums carry about 19 digits, so at a millionth some 13 are left.
+inline constexpr Extended CancellationLimit = 1e-6L;
 
 struct TMoments {
     std::int32_t Count = 0;
@@ -40,8 +45,9 @@ public:
 
     const TMoments& Full() const noexcept { return FFull; }
     // The moments of the records outside first..last (0-based, inclusive) into out, whose
-    // storage is reused from fold to fold. Raises EFoldFailed as said above.
-    void Without(std::int32_t first, std::int32_t last, TMoments& out) const;
+    // storage is reused from fold to fold; true when they had to be summed again. Raises
+    // EFoldFailed as said above.
+    bool Without(std::int32_t first, std::int32_t last, TMoments& out) const;
 
 private:
     // Whether any column lost too many digits to cancellation.
@@ -52,5 +58,10 @@ private:
     std::vector<const double*> FColumns;
     TMoments FFull;
 };
+
+// Y's mean over the records outside first..last, from the mean of all count records so that
+// nothing cancels.
+double TrainingMean(Extended fullMean, std::int32_t count, std::span<const double> y, std::int32_t first,
+                    std::int32_t last);
 
 }  // namespace quorlin

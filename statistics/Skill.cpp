@@ -10,10 +10,14 @@ namespace quorlin {
 TSkill ComputeSkill(TDataSet& data, const std::vector<std::string>& factorNames, const std::string& yName,
                     const TSkillOptions& options, const TFoldProgress& progress)
 {
-    CheckLeave(options.Leave, data.RecordCount());
+    const std::int32_t n = data.RecordCount();
+    CheckLeave(options.Leave, n);
+    if (options.RetroactiveStart) CheckRetroactiveStart(*options.RetroactiveStart, n);
     TFittedEquation equation(data, factorNames, yName, options.Method, options.Fa);
     const TSkillSample sample(data, factorNames, yName);
-    TCrossValidation validation = CrossValidate(sample, options.Method, options.Fa, options.Leave, progress);
+    const std::int32_t steps = options.RetroactiveStart ? n - *options.RetroactiveStart : 0;
+    auto folds = [&](std::int32_t done, std::int32_t) { return !progress || progress(done, n + steps); };
+    TCrossValidation validation = CrossValidate(sample, options.Method, options.Fa, options.Leave, folds);
 
     std::vector<double> fitted;
     std::vector<double> values(equation.Coefficients().size());
@@ -22,7 +26,27 @@ TSkill ComputeSkill(TDataSet& data, const std::vector<std::string>& factorNames,
             values[i] = sample.Factor(equation.Coefficients()[i].Factor)[static_cast<std::size_t>(k)];
         fitted.push_back(equation.Predict(values));
     }
-    return {std::move(equation), std::move(validation), sample.Y(), std::move(fitted)};
+    TSkill skill{std::move(equation), std::move(validation), sample.Y(), std::move(fitted)};
+    if (options.Terciles) {
+        skill.Terciles = Terciles(sample.Y());
+        skill.Outlook = CrossValidatedProbabilities(sample, skill.Validation);
+    }
+    if (options.RetroactiveStart) {
+        auto retroactiveSteps = [&](std::int32_t done, std::int32_t) { return !progress || progress(n + done, n + steps); };
+        skill.Retroactive =
+            ForecastRetroactively(sample, options.Method, options.Fa, *options.RetroactiveStart, retroactiveSteps);
+        if (options.Terciles) skill.RetroactiveOutlook = RetroactiveProbabilities(sample.Y(), *skill.Retroactive);
+    }
+    return skill;
+}
+
+TScreeningNull ComputeNullTest(TDataSet& data, const std::vector<std::string>& factorNames, const std::string& yName,
+                               const TSkillOptions& options, const TNullOptions& null, const TFoldProgress& progress)
+{
+    const TSkillSample sample(data, factorNames, yName);
+    TNullOptions runs = null;
+    runs.Terciles = options.Terciles;
+    return ScreenNoise(sample, options.Method, options.Fa, options.Leave, runs, progress);
 }
 
 std::vector<double> RecordAxis(TDataSet& data, const std::string& firstField, bool& isYears)
