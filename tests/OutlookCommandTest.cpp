@@ -102,7 +102,7 @@ TEST(BatchOutlook, TercilesAddTheirKeysWithTheStatisticsFigures)
         for (std::size_t b = 0; b < 10; ++b) {
             const json& bin = got["reliability"][event][b];
             EXPECT_EQ(Keys(bin), (std::vector<std::string>{"bin", "count", "observed"}));
-            EXPECT_EQ(bin["bin"], (json{b / 10.0, (b + 1) / 10.0}));
+            EXPECT_EQ(bin["bin"], (json{static_cast<double>(b) / 10.0, static_cast<double>(b + 1) / 10.0}));
             EXPECT_EQ(bin["count"], bins[b].Count);
             EXPECT_EQ(bin["observed"], Optional(bins[b].Observed));
             count += bin["count"].get<int>();

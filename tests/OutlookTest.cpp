@@ -376,7 +376,7 @@ TEST_P(OutlookAgainstDirectRefit, EveryRetroactiveStepAndTheirScores)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, OutlookAgainstDirectRefit, ::testing::ValuesIn(OutlookCases),
-                         [](const auto& info) { return info.param.Label; });
+                         [](const auto& tested) { return tested.param.Label; });
 
 TEST(OutlookOfAFailingTable, FailedFoldsAndStepsKnowNoMoreThanClimatology)
 {

@@ -139,7 +139,7 @@ TEST_P(ScreeningNullAgainstCrossValidation, EveryRunIsTheCrossValidationOfItsShu
 }
 
 INSTANTIATE_TEST_SUITE_P(Tables, ScreeningNullAgainstCrossValidation, ::testing::ValuesIn(NullCases),
-                         [](const auto& info) { return info.param.Label; });
+                         [](const auto& tested) { return tested.param.Label; });
 
 TEST(ScreeningNull, PValuesAndPercentilesByTheirDefinitions)
 {
