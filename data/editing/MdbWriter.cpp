@@ -30,6 +30,28 @@
 //     refusals reach the user as they are, and damage found anywhere in the file is told as the
 //     file being damaged.
 //
+// The states of a commit and the function that takes it to the next (TCommitState; a debug build
+// asserts that they come in this order and no other):
+//
+//   TURN      TWriteTurn: the lock taken (1); RefuseWhileWritersHold (5); RemoveStaleTemporaries (7)
+//     │ LoadForWriting: the file's bytes through the locked handle
+//     ▼
+//   LOADED    WritableTable; RecordsBefore: the records the user saw, or refused (2)
+//     │ Plan, Meant: the change, its cascades, and what each table must read back as (3)
+//     ▼
+//   PLANNED   ── a refusal up to here: the file byte for byte as it was (3, 8)
+//     │ RebuildTable for each table the plan changes                      step "built"
+//     ▼
+//   BUILT
+//     │ WriteChange → ReplaceExpecting: "temporary", "synced", "checked", "renamed" (4, 5)
+//     │               another program wrote meanwhile → KeepTheirs → refused (5)
+//     ▼
+//   REPLACED
+//     │ ReadBackOrPutBack: ReadRecordsIsolated, CheckReadBack (ReadBack.h)   step "verified"
+//     │               differs → PutBack, only over our own bytes → failed (6)
+//     ▼
+//   VERIFIED  the change is made
+//
 // How the file's pages, rows, maps and indexes are rebuilt is data/format/write's; this file sequences.
 
 #include "data/editing/MdbWriter.h"
@@ -39,6 +61,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 #include <deque>
 #include <optional>
@@ -53,6 +76,7 @@
 #include "support/FileDescriptor.h"
 #include "support/FileWrite.h"
 #include "data/editing/FileHolders.h"
+#include "data/editing/ReadBack.h"
 #include "data/records/Fingerprint.h"
 #include "data/reading/Isolation.h"
 #include "data/editing/WriteTurn.h"
@@ -102,6 +126,21 @@ std::string_view AsChars(std::span<const std::uint8_t> bytes)
 {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
 }
+
+// The diagram at the top of this file, kept: each state only from the one before it.
+enum class TCommitState : std::uint8_t { Turn, Loaded, Planned, Built, Replaced, Verified };
+
+class TCommitStates {
+public:
+    void Enter(TCommitState next) noexcept
+    {
+        assert(static_cast<int>(next) == static_cast<int>(FState) + 1);
+        FState = next;
+    }
+
+private:
+    TCommitState FState = TCommitState::Turn;
+};
 
 // ---------------------------------------------------------------------------------------------
 // Taking the turn, and the file as it may be written.
@@ -211,40 +250,6 @@ jet::TTableDef WritableTable(const jet::TPageImage& image, const std::string& ta
 // ---------------------------------------------------------------------------------------------
 // The table as read through a fresh reading process, as every other part of the program reads it.
 
-bool SameCell(const TColumnData& a, std::size_t i, const TColumnData& b, std::size_t j)
-{
-    if (a.Kinds[i] != b.Kinds[j]) return false;
-    if (a.Kinds[i] == TCellKind::Text) return a.Texts[i] == b.Texts[j];
-    if (a.Kinds[i] == TCellKind::Null) return true;
-    const double x = a.Numbers[i], y = b.Numbers[j];
-    if (a.Info.Type == TColumnType::Currency) return std::fabs(x - y) <= 1e-15 * std::fabs(x);
-    return x == y || (std::isnan(x) && std::isnan(y));
-}
-
-// Whether count cells of a from i on are, one by one, the same as b's from j on. A table holds
-// millions of cells: cells whose kinds and numbers are the same bytes are the same cells unless
-// they hold text, so a run without text that is equal as memory needs no look at its cells.
-bool SameCells(const TColumnData& a, std::size_t i, const TColumnData& b, std::size_t j, std::size_t count)
-{
-    if (count == 0) return true;
-    const bool sameBytes = std::memcmp(a.Kinds.data() + i, b.Kinds.data() + j, count * sizeof(TCellKind)) == 0 &&
-                           std::memcmp(a.Numbers.data() + i, b.Numbers.data() + j, count * sizeof(double)) == 0;
-    if (sameBytes && a.Texts.empty() && b.Texts.empty()) return true;
-    for (std::size_t k = 0; k < count; ++k)
-        if (!SameCell(a, i + k, b, j + k)) return false;
-    return true;
-}
-
-bool SameTable(const TTableData& a, const TTableData& b)
-{
-    if (a.RecordCount != b.RecordCount || a.Columns.size() != b.Columns.size()) return false;
-    for (std::size_t c = 0; c < a.Columns.size(); ++c) {
-        if (a.Columns[c].Info.Name != b.Columns[c].Info.Name) return false;
-        if (!SameCells(a.Columns[c], 0, b.Columns[c], 0, static_cast<std::size_t>(a.RecordCount))) return false;
-    }
-    return true;
-}
-
 // Invariant 2.
 void CheckUnchangedSince(const TTableData* readEarlier, const TTableData& now, const std::string& table)
 {
@@ -271,97 +276,6 @@ const TTableData& RecordsBefore(const jet::TPageImage& image, const std::string&
     readNow = ReadRecordsIsolated(image.Path(), table, false);
     if (use == TEarlierRecords::MustHold) CheckUnchangedSince(readEarlier, *readNow, table);
     return *readNow;
-}
-
-bool SameAsStored(const TColumnData& a, std::size_t r, const jet::TParsedValue& v)
-{
-    if (a.Kinds[r] != v.Kind) return false;
-    if (v.Kind == TCellKind::Text) return a.Texts[r] == v.Text;
-    if (v.Kind == TCellKind::Number) return a.Numbers[r] == v.Number || std::fabs(a.Numbers[r] - v.Number) <= 1e-15 * std::fabs(v.Number);
-    return true;
-}
-
-// A table the write changes: as it read before, what the write does to it, and where each field
-// of the table as read is in its definition.
-struct TMeant {
-    const jet::TTableDef* Def = nullptr;
-    const jet::TTableChanges* Changes = nullptr;
-    const TTableData* Before = nullptr;
-    std::vector<std::size_t> DefColumn;
-};
-
-// A field a new record leaves out reads blank, a Yes/No field No.
-bool LeftOut(const TColumnData& a, std::size_t r)
-{
-    return a.Info.Type == TColumnType::Boolean ? a.Numbers[r] == 0.0 : a.Kinds[r] == TCellKind::Null;
-}
-
-// The first record of a run of count records left as they were whose field differs, if any.
-std::optional<std::size_t> FirstDifference(const TColumnData& before, std::size_t b, const TColumnData& after, std::size_t a,
-                                           std::size_t count)
-{
-    if (SameCells(before, b, after, a, count)) return std::nullopt;
-    for (std::size_t k = 0; k < count; ++k)
-        if (!SameCell(before, b + k, after, a + k)) return k;
-    return std::nullopt;
-}
-
-[[noreturn]] void ReadBackFailed(const TMeant& meant, const std::string& what)
-{
-    throw EProviderError(Format(Tr("The table '%1$s' did not read back as it was written (%2$s)."), meant.Def->Name, what));
-}
-
-[[noreturn]] void ReadBackFailed(const TMeant& meant, const TTableData& after, std::size_t c, std::size_t r)
-{
-    ReadBackFailed(meant, Format(Tr("field '%1$s' of record %2$s"), after.Columns[c].Info.Name, r + 1));
-}
-
-void CheckShape(const TMeant& meant, const TTableData& after)
-{
-    const TTableData& before = *meant.Before;
-    const jet::TTableChanges& changes = *meant.Changes;
-    const std::size_t expected = static_cast<std::size_t>(before.RecordCount) - changes.Deletes.size() + changes.Inserts.size();
-    if (static_cast<std::size_t>(after.RecordCount) != expected || after.Columns.size() != before.Columns.size())
-        ReadBackFailed(meant, Tr("record count"));
-    for (std::size_t c = 0; c < after.Columns.size(); ++c)
-        if (after.Columns[c].Info.Name != before.Columns[c].Info.Name) ReadBackFailed(meant, Tr("columns"));
-}
-
-// Record r after the change holds values, and elsewhere what record old held before (a new
-// record: blanks).
-void CheckChangedRecord(const TMeant& meant, const TTableData& after, std::size_t r, const jet::TFieldValues& values,
-                        std::optional<std::size_t> old)
-{
-    for (std::size_t c = 0; c < after.Columns.size(); ++c) {
-        const TColumnData& a = after.Columns[c];
-        const auto& value = values[meant.DefColumn[c]];
-        const bool same = value ? SameAsStored(a, r, *value) : old ? SameCell(meant.Before->Columns[c], *old, a, r) : LeftOut(a, r);
-        if (!same) ReadBackFailed(meant, after, c, r);
-    }
-}
-
-// Invariant 6: the records as they were, in their order, those deleted left out and the changed
-// ones holding the values stored, then the new ones. The records between changed ones are
-// compared as runs.
-void CheckReadBack(const TMeant& meant, const TTableData& after)
-{
-    CheckShape(meant, after);
-    const TTableData& before = *meant.Before;
-    const jet::TTableChanges& changes = *meant.Changes;
-    const auto records = static_cast<std::size_t>(before.RecordCount);
-    std::set<std::size_t> changed(changes.Deletes.begin(), changes.Deletes.end());
-    for (const auto& update : changes.Updates) changed.insert(update.first);
-    changed.insert(records);
-    std::size_t b = 0, r = 0;  // the next record before, and after
-    for (const std::size_t next : changed) {
-        for (std::size_t c = 0; c < after.Columns.size(); ++c)
-            if (const auto k = FirstDifference(before.Columns[c], b, after.Columns[c], r, next - b)) ReadBackFailed(meant, after, c, r + *k);
-        r += next - b;
-        b = next + 1;
-        if (next == records || changes.Deletes.count(next)) continue;
-        CheckChangedRecord(meant, after, r++, changes.Updates.at(next), next);
-    }
-    for (const jet::TFieldValues& values : changes.Inserts) CheckChangedRecord(meant, after, r++, values, std::nullopt);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -417,16 +331,41 @@ jet::TChangePlan Plan(const jet::TPageImage& image, const jet::TTableDef& def, c
     return plan;
 }
 
-// Each table the plan changes, the changed one first, with the records it read before: the
-// others are read here, into related.
-std::vector<TMeant> Meant(const std::string& path, const jet::TChangePlan& plan, const TTableData& before,
-                          std::deque<TTableData>& related)
+// The tables the plan rebuilds: the changed one first, then those its relationships reach.
+std::vector<const jet::TPlannedTable*> Rebuilt(const jet::TChangePlan& plan)
+{
+    std::vector<const jet::TPlannedTable*> tables;
+    for (const jet::TPlannedTable& t : plan.Tables())
+        if (tables.empty() || !t.Changes.Empty()) tables.push_back(&t);
+    return tables;
+}
+
+TMeantValues MeantValues(const jet::TFieldValues& values)
+{
+    TMeantValues meant(values.size());
+    for (std::size_t c = 0; c < values.size(); ++c)
+        if (values[c]) meant[c] = TCellValue{values[c]->Kind, values[c]->Number, values[c]->Text};
+    return meant;
+}
+
+TMeantChanges MeantChanges(const jet::TTableChanges& changes)
+{
+    TMeantChanges meant;
+    meant.Deletes = changes.Deletes;
+    for (const auto& [record, values] : changes.Updates) meant.Updates.emplace(record, MeantValues(values));
+    for (const jet::TFieldValues& values : changes.Inserts) meant.Inserts.push_back(MeantValues(values));
+    return meant;
+}
+
+// What each rebuilt table is meant to read back as, with the records it read before: the
+// changed table's are before, the others' are read here, into related.
+std::vector<TMeant> Meant(const std::string& path, const std::vector<const jet::TPlannedTable*>& rebuilt,
+                          const TTableData& before, std::deque<TTableData>& related)
 {
     std::vector<TMeant> meant;
-    for (const jet::TPlannedTable& t : plan.Tables()) {
-        if (!meant.empty() && t.Changes.Empty()) continue;
-        const TTableData* read = meant.empty() ? &before : &related.emplace_back(ReadRecordsIsolated(path, t.Def.Name, false));
-        meant.push_back({&t.Def, &t.Changes, read, DefinitionColumns(t.Def, *read)});
+    for (const jet::TPlannedTable* t : rebuilt) {
+        const TTableData* read = meant.empty() ? &before : &related.emplace_back(ReadRecordsIsolated(path, t->Def.Name, false));
+        meant.push_back({t->Def.Name, MeantChanges(t->Changes), read, DefinitionColumns(t->Def, *read)});
     }
     return meant;
 }
@@ -540,7 +479,7 @@ TTableData ReadBackOrPutBack(const std::string& path, const jet::TPageImage& ima
     try {
         std::vector<TTableData> after;
         for (const TMeant& m : meant) {
-            after.push_back(ReadRecordsIsolated(path, m.Def->Name, false));
+            after.push_back(ReadRecordsIsolated(path, m.Table, false));
             CheckReadBack(m, after.back());
         }
         Step("verified");
@@ -599,23 +538,37 @@ std::vector<std::string> DeleteEffects(const std::string& path, const std::strin
 TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
                              const TTableData* readEarlier, TEarlierRecords use)
 {
+    TCommitStates states;
     TWriteTurn turn(path, TurnWait);
     RefuseWhileWritersHold(path, turn.File());
     RemoveStaleTemporaries(path);
     jet::TPageImage image = LoadForWriting(path, &turn);
+    states.Enter(TCommitState::Loaded);
     const jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, table); });
     std::optional<TTableData> readNow;
     const TTableData& before = RecordsBefore(image, def.Name, readEarlier, use, readNow);
 
     const jet::TChangePlan plan = Guarded(path, [&] { return Plan(image, def, change, before); });
     std::deque<TTableData> related;
-    const std::vector<TMeant> meant = Guarded(path, [&] { return Meant(path, plan, before, related); });
-    for (const TMeant& m : meant)
-        Guarded(path, [&] { jet::RebuildTable(image, *m.Def, *m.Changes, static_cast<std::size_t>(m.Before->RecordCount)); });
+    const std::vector<const jet::TPlannedTable*> rebuilt = Rebuilt(plan);
+    const std::vector<TMeant> meant = Guarded(path, [&] { return Meant(path, rebuilt, before, related); });
+    states.Enter(TCommitState::Planned);
+    // Invariant 3: everything a change is checked against is checked before a byte changes.
+    assert(image.Bytes() == image.Loaded());
+    for (std::size_t t = 0; t < rebuilt.size(); ++t)
+        Guarded(path, [&] {
+            jet::RebuildTable(image, rebuilt[t]->Def, rebuilt[t]->Changes, static_cast<std::size_t>(meant[t].Before->RecordCount));
+        });
     Step("built");
+    states.Enter(TCommitState::Built);
+    // Invariant 4: whole pages only, so that a file read in pages never meets half of one.
+    assert(image.Bytes().size() % image.Format().PageSize == 0);
 
     WriteChange(path, image, turn);
-    return ReadBackOrPutBack(path, image, turn, meant);
+    states.Enter(TCommitState::Replaced);
+    TTableData after = ReadBackOrPutBack(path, image, turn, meant);
+    states.Enter(TCommitState::Verified);
+    return after;
 }
 
 }  // namespace quorlin
