@@ -16,6 +16,7 @@
 #include <random>
 
 #include "tests/Refusals.h"
+#include "tests/ScopedEnvironment.h"
 #include "tests/StatisticsTestSupport.h"
 #include "data/editing/MdbWriter.h"
 #include "data/provider/Provider.h"
@@ -347,6 +348,30 @@ TEST(WriteRefusals, LeaveTheFileByteForByteUnchanged)
         EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, c.Table, c.Change); }), HasSubstr(c.Says)) << c.Says;
         EXPECT_EQ(ReadBytes(db), original) << c.Says;
     }
+    EXPECT_THAT(folder.Entries(), ::testing::ElementsAre("r.mdb"));
+}
+
+// Every byte of the file is parsed in the editing process, which a crafted file may break: when
+// it dies (here on request, as a broken parser would), it dies alone. The post fails as for a
+// damaged file, the table shows as read-only for that reason, the file is byte for byte as it
+// was, no temporary file stays, and this program goes on: with the parser whole, the same post
+// lands.
+TEST(WriteRefusals, AnEditingProcessThatDiesEndsAloneAndChangesNothing)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    const std::string original = ReadBytes(db);
+    const TRecordChange change = Change(K::Update, 3, {{2, "8"}});
+    {
+        const quorlin::testing::TScopedEnvironment crash("QUORLIN_EDITOR_FAULT", "crash");
+        EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, "Plain", change); }), HasSubstr("is damaged"));
+        EXPECT_THAT(WriteRefusal(db, "Plain"), HasSubstr("is damaged"));
+        EXPECT_TRUE(DeleteEffects(db, "Plain", 0).empty());
+        EXPECT_TRUE(ReadBytes(db) == original);
+    }
+    EXPECT_EQ(WriteRefusal(db, "Plain"), "");
+    ApplyRecordChange(db, "Plain", change);
+    EXPECT_FALSE(ReadBytes(db) == original);
     EXPECT_THAT(folder.Entries(), ::testing::ElementsAre("r.mdb"));
 }
 

@@ -36,11 +36,13 @@
 //   TURN      TWriteTurn: the lock taken (1); RefuseWhileWritersHold (5); RemoveStaleTemporaries (7)
 //     │ LoadForWriting: the file's bytes through the locked handle
 //     ▼
-//   LOADED    WritableTable; RecordsBefore: the records the user saw, or refused (2)
-//     │ Plan, Meant: the change, its cascades, and what each table must read back as (3)
+//   LOADED    RecordsBefore: the records the user saw, or refused (2)
+//     │ AskChange: in the editing process (quorlin-editor, confined), the table checked, the
+//     │ change planned with its cascades and checked (3), every table it reaches rebuilt;
+//     │ Meant: what each table must read back as
 //     ▼
 //   PLANNED   ── a refusal up to here: the file byte for byte as it was (3, 8)
-//     │ RebuildTable for each table the plan changes                      step "built"
+//     │                                                                   step "built"
 //     ▼
 //   BUILT
 //     │ WriteChange → ReplaceExpecting: "temporary", "synced", "checked", "renamed" (4, 5)
@@ -52,7 +54,8 @@
 //     ▼
 //   VERIFIED  the change is made
 //
-// How the file's pages, rows, maps and indexes are rebuilt is data/format/write's; this file sequences.
+// How the file's pages, rows, maps and indexes are rebuilt is data/format/write's, run by the
+// editing process (ConfinedEdit.h); this file sequences, and parses nothing of the file.
 
 #include "data/editing/MdbWriter.h"
 
@@ -75,16 +78,13 @@
 #include "values/FieldName.h"
 #include "support/FileDescriptor.h"
 #include "support/FileWrite.h"
+#include "data/editing/Editor.h"
 #include "data/editing/FileHolders.h"
 #include "data/editing/ReadBack.h"
 #include "data/records/Fingerprint.h"
 #include "data/reading/Isolation.h"
 #include "data/editing/WriteTurn.h"
 #include "data/records/ProviderError.h"
-#include "data/format/write/ChangePlan.h"
-#include "data/format/Damage.h"
-#include "data/format/write/TableRebuild.h"
-#include "data/format/write/WritableTable.h"
 #include "support/Messages.h"
 
 namespace quorlin {
@@ -103,24 +103,6 @@ void Step(std::string_view step)
 }
 
 [[noreturn]] void Refuse(const std::string& why) { throw EProviderError(why); }
-
-std::string DamagedText(const std::string& path)
-{
-    return Format(Tr("The database file '%1$s' is damaged; it cannot be changed."), path);
-}
-
-// Runs a step of the format code, its refusals raised as the provider's (invariant 8).
-template <class TStep>
-decltype(auto) Guarded(const std::string& path, TStep&& step)
-{
-    try {
-        return step();
-    } catch (const jet::ERefused& e) {
-        Refuse(e.what());
-    } catch (const jet::EDamaged&) {
-        Refuse(DamagedText(path));
-    }
-}
 
 std::string_view AsChars(std::span<const std::uint8_t> bytes)
 {
@@ -215,36 +197,21 @@ std::size_t CheckReplaceable(const std::string& path)
     return static_cast<std::size_t>(st.st_size);
 }
 
-// Access 2000 and later files are written; Access 97 files are read-only here.
-const jet::TFormat& WritableFormat(const std::string& path, const jet::TBytes& bytes)
-{
-    // Less than a page cannot hold even the database page.
-    if (bytes.size() < jet::Jet4Format().PageSize || bytes[0] != static_cast<std::uint8_t>(jet::TPageType::Database))
-        Refuse(Format(Tr("The file '%1$s' is not an Access database."), path));
-    const jet::TFormat* format = jet::FormatOf(bytes[jet::database_page::Version]);
-    if (format && format->Version == jet::TVersion::Jet3)
-        Refuse(Format(Tr("The database '%1$s' is in Access 97 format, which is read-only here."), path));
-    if (!format) Refuse(jet::UnknownVersionText(path, bytes[jet::database_page::Version]));
-    if (bytes.size() % format->PageSize != 0) Refuse(DamagedText(path));
-    return *format;
-}
+// The two versions of the file a commit knows: as it was loaded under the lock, and with the
+// change made, as the editing process built it.
+struct TVersions {
+    std::vector<std::uint8_t> Loaded;
+    std::vector<std::uint8_t> Bytes;
+};
 
 // The file as it is, read through the writer's own handle when it holds the turn (so that it is
 // the very file that is locked).
-jet::TPageImage LoadForWriting(const std::string& path, const TWriteTurn* turn = nullptr)
+std::vector<std::uint8_t> LoadForWriting(const std::string& path, const TWriteTurn* turn = nullptr)
 {
     const std::size_t size = CheckReplaceable(path);
-    jet::TBytes bytes = turn ? ReadWhole(turn->File()) : ReadWholeFile(path);
+    std::vector<std::uint8_t> bytes = turn ? ReadWhole(turn->File()) : ReadWholeFile(path);
     if (bytes.size() != size) Refuse(Format(Tr("The database file '%1$s' cannot be read."), path));
-    const jet::TFormat& format = WritableFormat(path, bytes);
-    return jet::TPageImage(path, std::move(bytes), format);
-}
-
-jet::TTableDef WritableTable(const jet::TPageImage& image, const std::string& table)
-{
-    jet::TTableDef def = jet::FindTable(image, table);
-    if (const std::string why = jet::WriteRefusalOf(def, image.Format()); !why.empty()) jet::Refused(why);
-    return def;
+    return bytes;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -261,112 +228,55 @@ void CheckUnchangedSince(const TTableData* readEarlier, const TTableData& now, c
 
 // Whether the records are what reading the table from the loaded bytes would give: the reading
 // process vouched that it read them, as this table, from bytes that hash alike.
-bool ReadFromLoaded(const TTableData& records, const jet::TPageImage& image, const std::string& table)
+bool ReadFromLoaded(const TTableData& records, std::span<const std::uint8_t> loaded, const std::string& table)
 {
-    return records.Fingerprint && *records.Fingerprint == TableFingerprint(FileHash(image.Loaded()), table);
+    return records.Fingerprint && *records.Fingerprint == TableFingerprint(FileHash(loaded), table);
 }
 
 // The records the change is made on (invariant 2): those read earlier when they were read from
 // the very bytes loaded, else the table read afresh into readNow and, when the change depends
 // on them, checked against them.
-const TTableData& RecordsBefore(const jet::TPageImage& image, const std::string& table, const TTableData* readEarlier,
+const TTableData& RecordsBefore(const std::string& path, std::span<const std::uint8_t> loaded, const std::string& table,
+                                const TTableData* readEarlier,
                                 TEarlierRecords use, std::optional<TTableData>& readNow)
 {
-    if (readEarlier && ReadFromLoaded(*readEarlier, image, table)) return *readEarlier;
-    readNow = ReadRecordsIsolated(image.Path(), table, false);
+    if (readEarlier && ReadFromLoaded(*readEarlier, loaded, table)) return *readEarlier;
+    readNow = ReadRecordsIsolated(path, table, false);
     if (use == TEarlierRecords::MustHold) CheckUnchangedSince(readEarlier, *readNow, table);
     return *readNow;
 }
 
 // ---------------------------------------------------------------------------------------------
-// The change in the definition's terms.
+// What the editing process built, as the read-back checks it.
 
-// Fields are named by their place in the table as read; the definition may list them in another
-// order.
-std::vector<std::size_t> DefinitionColumns(const jet::TTableDef& def, const TTableData& read)
+// Whether what the editing process says of a table can be checked at all: every record it names
+// is one of the table's, every field one of its definition's. A process a crafted file took over
+// could say anything; what cannot be checked is told as damage.
+bool Checkable(const TMeant& meant)
 {
-    std::vector<std::size_t> columns(read.Columns.size());
-    for (std::size_t c = 0; c < read.Columns.size(); ++c) {
-        const auto it = std::find_if(def.Columns.begin(), def.Columns.end(),
-                                     [&](const jet::TColumnDef& col) { return col.Name == read.Columns[c].Info.Name; });
-        if (it == def.Columns.end()) jet::Damaged(Format(Tr("the field '%1$s' has no definition"), read.Columns[c].Info.Name));
-        columns[c] = static_cast<std::size_t>(it - def.Columns.begin());
-    }
-    return columns;
-}
-
-// The values the change stores, by column of the definition.
-jet::TFieldValues FieldValues(const jet::TTableDef& def, const TRecordChange& change, const std::vector<std::size_t>& defColumn)
-{
-    jet::TFieldValues values(def.Columns.size());
-    if (change.Kind == TRecordChange::TKind::Delete) return values;
-    for (const TFieldText& value : change.Values) {
-        if (value.Field < 0 || static_cast<std::size_t>(value.Field) >= defColumn.size()) Refuse(Tr("Field index out of range"));
-        const std::size_t column = defColumn[static_cast<std::size_t>(value.Field)];
-        jet::CheckAssignable(def.Columns[column]);
-        values[column] = jet::TValueParser(def.Columns[column]).Parse(value.Text);
-    }
-    return values;
-}
-
-// The change with the cascades the table's relationships ask for, checked against them.
-jet::TChangePlan Plan(const jet::TPageImage& image, const jet::TTableDef& def, const TRecordChange& change,
-                      const TTableData& before)
-{
-    using K = TRecordChange::TKind;
-    jet::TChangePlan plan(image, def);
-    jet::TFieldValues values = FieldValues(def, change, DefinitionColumns(def, before));
-    if (change.Kind == K::Insert) {
-        plan.Insert(std::move(values));
-    } else {
-        if (change.Record < 0 || change.Record >= before.RecordCount)
-            Refuse(Format(Tr("The table '%1$s' has no record %2$s."), def.Name, change.Record + 1));
-        const auto record = static_cast<std::size_t>(change.Record);
-        if (change.Kind == K::Delete)
-            plan.Delete(record);
-        else
-            plan.Update(record, std::move(values));
-    }
-    plan.Check();
-    return plan;
-}
-
-// The tables the plan rebuilds: the changed one first, then those its relationships reach.
-std::vector<const jet::TPlannedTable*> Rebuilt(const jet::TChangePlan& plan)
-{
-    std::vector<const jet::TPlannedTable*> tables;
-    for (const jet::TPlannedTable& t : plan.Tables())
-        if (tables.empty() || !t.Changes.Empty()) tables.push_back(&t);
-    return tables;
-}
-
-TMeantValues MeantValues(const jet::TFieldValues& values)
-{
-    TMeantValues meant(values.size());
-    for (std::size_t c = 0; c < values.size(); ++c)
-        if (values[c]) meant[c] = TCellValue{values[c]->Kind, values[c]->Number, values[c]->Text};
-    return meant;
-}
-
-TMeantChanges MeantChanges(const jet::TTableChanges& changes)
-{
-    TMeantChanges meant;
-    meant.Deletes = changes.Deletes;
-    for (const auto& [record, values] : changes.Updates) meant.Updates.emplace(record, MeantValues(values));
-    for (const jet::TFieldValues& values : changes.Inserts) meant.Inserts.push_back(MeantValues(values));
-    return meant;
+    const auto records = static_cast<std::size_t>(meant.Before->RecordCount);
+    if (meant.DefColumn.size() != meant.Before->Columns.size()) return false;
+    const auto fits = [&](const TMeantValues& values) {
+        return std::all_of(meant.DefColumn.begin(), meant.DefColumn.end(), [&](std::size_t c) { return c < values.size(); });
+    };
+    if (!meant.Changes.Deletes.empty() && *meant.Changes.Deletes.rbegin() >= records) return false;
+    for (const auto& [record, values] : meant.Changes.Updates)
+        if (record >= records || meant.Changes.Deletes.count(record) || !fits(values)) return false;
+    return std::all_of(meant.Changes.Inserts.begin(), meant.Changes.Inserts.end(), fits);
 }
 
 // What each rebuilt table is meant to read back as, with the records it read before: the
-// changed table's are before, the others' are read here, into related.
-std::vector<TMeant> Meant(const std::string& path, const std::vector<const jet::TPlannedTable*>& rebuilt,
-                          const TTableData& before, std::deque<TTableData>& related)
+// changed table's are before, the others' came with the change.
+std::vector<TMeant> Meant(const std::string& path, TBuiltChange& built, const TTableData& before)
 {
     std::vector<TMeant> meant;
-    for (const jet::TPlannedTable* t : rebuilt) {
-        const TTableData* read = meant.empty() ? &before : &related.emplace_back(ReadRecordsIsolated(path, t->Def.Name, false));
-        meant.push_back({t->Def.Name, MeantChanges(t->Changes), read, DefinitionColumns(t->Def, *read)});
+    for (TRebuiltTable& t : built.Tables) {
+        const bool changed = meant.empty();
+        if (changed == t.Before.has_value()) Refuse(DamagedForEditingText(path));
+        meant.push_back({t.Name, std::move(t.Changes), changed ? &before : &*t.Before, std::move(t.DefColumn)});
+        if (!Checkable(meant.back())) Refuse(DamagedForEditingText(path));
     }
+    if (meant.empty()) Refuse(DamagedForEditingText(path));
     return meant;
 }
 
@@ -449,31 +359,31 @@ bool StayedAsExpected(int replaced, std::span<const std::uint8_t> expected)
 
 // Invariant 5: the change goes in only over the file as it was read, and a write into that file
 // during the rename is kept instead of the change.
-void WriteChange(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn)
+void WriteChange(const std::string& path, const TVersions& image, TWriteTurn& turn)
 {
-    const TFd old = ReplaceExpecting(path, image.Bytes(), image.Loaded(), turn);
-    if (StayedAsExpected(old.Get(), image.Loaded())) return;
-    KeepTheirs(path, old.Get(), image.Bytes(), turn);
+    const TFd old = ReplaceExpecting(path, image.Bytes, image.Loaded, turn);
+    if (StayedAsExpected(old.Get(), image.Loaded)) return;
+    KeepTheirs(path, old.Get(), image.Bytes, turn);
 }
 
 // Invariant 6: the old file is put back only over what this writer wrote.
-[[noreturn]] void PutBack(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn,
+[[noreturn]] void PutBack(const std::string& path, const TVersions& image, TWriteTurn& turn,
                           const std::string& failure)
 {
     TFd written;
     try {
-        written = ReplaceExpecting(path, image.Loaded(), image.Bytes(), turn, TOthersWriting::Wait);
+        written = ReplaceExpecting(path, image.Loaded, image.Bytes, turn, TOthersWriting::Wait);
     } catch (const EChangedMeanwhile&) {
         ChangedMeanwhile(path, Format(Tr("(%1$s The file was left as the other program made it.)"), failure));
     } catch (const EProviderError& restore) {
         throw EProviderError(Format(Tr("%1$s The previous file could not be put back: %2$s"), failure, restore.what()));
     }
-    if (!StayedAsExpected(written.Get(), image.Bytes())) KeepTheirs(path, written.Get(), image.Loaded(), turn);
+    if (!StayedAsExpected(written.Get(), image.Bytes)) KeepTheirs(path, written.Get(), image.Loaded, turn);
     throw EProviderError(Format(Tr("%1$s The file was put back as it was before the change."), failure));
 }
 
 // Returns the changed table as read back.
-TTableData ReadBackOrPutBack(const std::string& path, const jet::TPageImage& image, TWriteTurn& turn,
+TTableData ReadBackOrPutBack(const std::string& path, const TVersions& image, TWriteTurn& turn,
                              const std::vector<TMeant>& meant)
 {
     try {
@@ -496,13 +406,7 @@ void SetWriteStepHook(std::function<void(std::string_view step)> hook) { StepHoo
 std::string WriteRefusal(const std::string& path, const std::string& table)
 {
     try {
-        const jet::TPageImage image = LoadForWriting(path);
-        Guarded(path, [&] {
-            const jet::TChangePlan plan(image, WritableTable(image, table));
-            for (const jet::TPlannedTable& t : plan.Tables())
-                jet::CheckKeyable(image.Pages(), t.Def, jet::RecordPlaces(image.Pages(), t.Def));
-        });
-        return {};
+        return AskRefusal(path, table, LoadForWriting(path));
     } catch (const EProviderError& e) {
         return e.what();
     }
@@ -510,29 +414,11 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
 
 std::vector<std::string> DeleteEffects(const std::string& path, const std::string& table, std::int32_t record)
 {
-    std::vector<std::string> effects;
     try {
-        const jet::TPageImage image = LoadForWriting(path);
-        jet::TChangePlan plan(image, WritableTable(image, table));
-        plan.Delete(static_cast<std::size_t>(std::max(record, 0)));
-        plan.Check();
-        for (std::size_t t = 0; t < plan.Tables().size(); ++t) {
-            const jet::TPlannedTable& planned = plan.Tables()[t];
-            const std::size_t deleted = planned.Changes.Deletes.size() - (t == 0 ? 1 : 0);
-            const std::size_t changed = planned.Changes.Updates.size();
-            const auto records = [&](std::size_t n) {
-                return Format(TrPlural("%1$s record of the table '%2$s'", "%1$s records of the table '%2$s'", n), n,
-                              planned.Def.Name);
-            };
-            if (deleted) effects.push_back(Format(Tr("%1$s deleted"), records(deleted)));
-            if (changed)
-                effects.push_back(
-                    Format(Tr("%1$s left referring to nothing (the related fields emptied)"), records(changed)));
-        }
+        return AskEffects(path, table, record, LoadForWriting(path));
     } catch (const std::exception&) {
-        effects.clear();
+        return {};
     }
-    return effects;
 }
 
 TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
@@ -542,27 +428,30 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     TWriteTurn turn(path, TurnWait);
     RefuseWhileWritersHold(path, turn.File());
     RemoveStaleTemporaries(path);
-    jet::TPageImage image = LoadForWriting(path, &turn);
+    TVersions image{LoadForWriting(path, &turn), {}};
     states.Enter(TCommitState::Loaded);
-    const jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, table); });
     std::optional<TTableData> readNow;
-    const TTableData& before = RecordsBefore(image, def.Name, readEarlier, use, readNow);
+    const TTableData& before = [&]() -> const TTableData& {
+        try {
+            return RecordsBefore(path, image.Loaded, table, readEarlier, use, readNow);
+        } catch (const EProviderError&) {
+            // A view or a table that is not there: why it cannot be changed says more than why
+            // it cannot be read.
+            if (std::string why = AskRefusal(path, table, image.Loaded); !why.empty()) Refuse(why);
+            throw;
+        }
+    }();
 
-    const jet::TChangePlan plan = Guarded(path, [&] { return Plan(image, def, change, before); });
-    std::deque<TTableData> related;
-    const std::vector<const jet::TPlannedTable*> rebuilt = Rebuilt(plan);
-    const std::vector<TMeant> meant = Guarded(path, [&] { return Meant(path, rebuilt, before, related); });
+    // Everything that parses the file runs in the editing process; nothing is written before it
+    // has planned, checked and built the change (invariant 3).
+    TBuiltChange built = AskChange(path, table, change, before, image.Loaded);
+    image.Bytes = std::move(built.Bytes);
+    const std::vector<TMeant> meant = Meant(path, built, before);
     states.Enter(TCommitState::Planned);
-    // Invariant 3: everything a change is checked against is checked before a byte changes.
-    assert(image.Bytes() == image.Loaded());
-    for (std::size_t t = 0; t < rebuilt.size(); ++t)
-        Guarded(path, [&] {
-            jet::RebuildTable(image, rebuilt[t]->Def, rebuilt[t]->Changes, static_cast<std::size_t>(meant[t].Before->RecordCount));
-        });
     Step("built");
     states.Enter(TCommitState::Built);
-    // Invariant 4: whole pages only, so that a file read in pages never meets half of one.
-    assert(image.Bytes().size() % image.Format().PageSize == 0);
+    // Invariant 4: a file of whole pages, as the one loaded; a page is at least 2 KiB.
+    assert(image.Bytes.size() % 2048 == 0 && image.Loaded.size() % 2048 == 0);
 
     WriteChange(path, image, turn);
     states.Enter(TCommitState::Replaced);

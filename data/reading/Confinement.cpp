@@ -65,7 +65,7 @@ bool RestrictFiles(int database)
     if (abi >= 3) attr.handled_access_fs |= LANDLOCK_ACCESS_FS_TRUNCATE;
     const TFd ruleset(static_cast<int>(::syscall(SYS_landlock_create_ruleset, &attr, sizeof attr, 0)));
     if (ruleset.Get() < 0) return false;
-    if (database < 0 || !Allow(ruleset.Get(), database, LANDLOCK_ACCESS_FS_READ_FILE)) return false;
+    if (database >= 0 && !Allow(ruleset.Get(), database, LANDLOCK_ACCESS_FS_READ_FILE)) return false;
     for (const char* folder : ConverterFolders)
         AllowBeneath(ruleset.Get(), folder, LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR);
     return ::syscall(SYS_landlock_restrict_self, ruleset.Get(), 0) == 0;

@@ -14,7 +14,8 @@ struct TConfinement {
     bool SystemCalls = false;  // seccomp: a list of the calls reading needs
 };
 
-// Confines the calling process for good; database is the open file it may go on reading.
+// Confines the calling process for good; database is the open file it may go on reading, or -1
+// for a process that has read all it needs and may open no file at all (but the text converters).
 TConfinement Confine(int database);
 
 }  // namespace quorlin

@@ -25,18 +25,9 @@ namespace quorlin {
 namespace {
 
 constexpr int PipeBytes = 1 << 20;
+constexpr int HandedFd = 3;
 
-// The reading program: beside the running program once installed, else where the build put it.
-std::string ReaderProgram()
-{
-    char self[4096];
-    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-        const std::filesystem::path beside = std::filesystem::path(std::string(self, static_cast<std::size_t>(n))).parent_path() / "quorlin-reader";
-        if (::access(beside.c_str(), X_OK) == 0) return beside.string();
-    }
-    return QUORLIN_READER_BUILD_PATH;
-}
+std::string ReaderProgram() { return ProgramBeside("quorlin-reader", QUORLIN_READER_BUILD_PATH); }
 
 // This program's environment, with the language spoken and where its catalogs are in place of
 // any such variables it had.
@@ -54,11 +45,11 @@ std::vector<std::string> ReaderEnvironment()
     return variables;
 }
 
-// Starts the reading program with its standard output on the pipe's writing end and its
-// error output discarded; its environment is this program's but for nothing it needs.
-pid_t StartReader(const std::vector<std::string>& request, int out)
+// Starts the program with its standard output on the pipe's writing end, its standard input on
+// input when it is handed one, and its error output discarded; its environment is this
+// program's but for nothing it needs.
+pid_t StartConfined(const std::string& program, const std::vector<std::string>& request, int input, int handed, int out)
 {
-    const std::string program = ReaderProgram();
     std::vector<std::string> words{program};
     words.insert(words.end(), request.begin(), request.end());
     std::vector<char*> argv;
@@ -71,6 +62,8 @@ pid_t StartReader(const std::vector<std::string>& request, int out)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
+    if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    if (handed >= 0) posix_spawn_file_actions_adddup2(&actions, handed, HandedFd);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = -1;
     const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
@@ -169,8 +162,26 @@ std::uint64_t IsolatedReadByteLimit()
     return 2 * RecordMemoryLimit() + (std::uint64_t{1} << 20);
 }
 
+std::string ProgramBeside(const std::string& name, const std::string& buildPath)
+{
+    char self[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n > 0) {
+        const std::filesystem::path beside =
+            std::filesystem::path(std::string(self, static_cast<std::size_t>(n))).parent_path() / name;
+        if (::access(beside.c_str(), X_OK) == 0) return beside.string();
+    }
+    return buildPath;
+}
+
 void RunReader(const std::vector<std::string>& request, const std::function<void(TWireReader&)>& consume,
                const std::string& failureMessage, const std::function<std::string(const std::string&)>& tooLarge)
+{
+    RunConfined({ReaderProgram(), request, -1, -1}, consume, failureMessage, tooLarge);
+}
+
+void RunConfined(const TConfinedRun& run, const std::function<void(TWireReader&)>& consume,
+                 const std::string& failureMessage, const std::function<std::string(const std::string&)>& tooLarge)
 {
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC) != 0) throw EProviderError(failureMessage);
@@ -179,11 +190,11 @@ void RunReader(const std::vector<std::string>& request, const std::function<void
     // then reads a third slower. A pipe that may not grow (a user's pipe memory is capped)
     // still works, only slower.
     ::fcntl(fds[1], F_SETPIPE_SZ, PipeBytes);
-    const pid_t pid = StartReader(request, fds[1]);
+    const pid_t pid = StartConfined(run.Program, run.Arguments, run.Input, run.Handed, fds[1]);
     ::close(fds[1]);
     if (pid < 0) {
         ::close(fds[0]);
-        throw EProviderError(Format(Tr("%1$s (the reading program %2$s cannot be started)"), failureMessage, ReaderProgram()));
+        throw EProviderError(Format(Tr("%1$s (the reading program %2$s cannot be started)"), failureMessage, run.Program));
     }
     TChild child(pid, fds[0], IsolatedReadByteLimit());
     TWireReader reader([&](char* p, std::size_t n) { return child.Read(p, n); });

@@ -24,6 +24,23 @@ void RunReader(const std::vector<std::string>& request, const std::function<void
                const std::string& failureMessage,
                const std::function<std::string(const std::string&)>& tooLarge = {});
 
+// A confined program of this one's, started for one request: its path, its arguments, and the
+// descriptor it takes as its standard input (none: -1).
+struct TConfinedRun {
+    std::string Program;
+    std::vector<std::string> Arguments;
+    int Input = -1;
+    int Handed = -1;  // handed on as the program's descriptor 3 (none: -1)
+};
+
+// RunReader for any confined program that answers as the reading program does.
+void RunConfined(const TConfinedRun& run, const std::function<void(TWireReader&)>& consume,
+                 const std::string& failureMessage,
+                 const std::function<std::string(const std::string&)>& tooLarge = {});
+
+// The program name beside the running program once installed, else where the build put it.
+std::string ProgramBeside(const std::string& name, const std::string& buildPath);
+
 // Every record of a table or view, read in a reading process of its own.
 TTableData ReadRecordsIsolated(const std::string& path, const std::string& name, bool view);
 

@@ -9,4 +9,9 @@ namespace quorlin {
 constexpr const char* ReaderLanguageVariable = "QUORLIN_LANGUAGE";    // "zh_CN" or "en"
 constexpr const char* ReaderCatalogsVariable = "QUORLIN_CATALOGS";    // the folder of the catalogs
 
+// Speaks as the program that started this process asks. The C library reads a catalog at the
+// first text looked up in it, and once confined the process can read none: warmUp, a text of
+// the catalog, is looked up at once.
+void SpeakAsTheProgramDoes(const char* warmUp);
+
 }  // namespace quorlin

@@ -96,18 +96,6 @@ bool Refused(const std::string& act, const std::string& path)
     return false;
 }
 
-// The language of the program that started the reader (ReaderLanguage.h), else of the locale.
-// The C library reads a catalog at the first text looked up in it, and once confined the reader
-// may open no such file: one text is looked up here, before confinement, so that the damage
-// found later is told in that language.
-void SpeakAsTheProgramDoes()
-{
-    const char* tag = std::getenv(ReaderLanguageVariable);
-    const char* folder = std::getenv(ReaderCatalogsVariable);
-    Speak(tag ? LanguageOfTag(tag) : LanguageAsked(), folder && *folder ? folder : CatalogFolder());
-    (void)Tr(DamagedTableText);
-}
-
 // The file is opened before the process is confined, and only through this handle is it read:
 // a writer may rename another file over the path meanwhile, which the confinement would not let
 // the reader open.
@@ -160,7 +148,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "quorlin-reader: this program is started by Quorlin for each read of a file\n");
         return 2;
     }
-    SpeakAsTheProgramDoes();
+    // The damage found later is told in the program's language.
+    SpeakAsTheProgramDoes(DamagedTableText);
     bool written = true;
     TWireWriter w([&](const char* p, std::size_t n) { written = WriteAll(STDOUT_FILENO, p, n) && written; });
     try {

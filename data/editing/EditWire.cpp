@@ -1,0 +1,180 @@
+#include "data/editing/EditWire.h"
+
+namespace quorlin {
+
+namespace {
+
+// An Access file holds at most 2 GiB; anything claiming more is no answer of ours.
+constexpr std::uint64_t MostFileBytes = std::uint64_t{1} << 32;
+constexpr std::size_t MostNameBytes = 4096;
+constexpr std::int32_t MostFields = 4096;
+
+void WriteValue(TWireWriter& w, const std::optional<TCellValue>& value)
+{
+    if (!value) return w.U8(0);
+    w.U8(1);
+    WriteCell(w, value->Kind, value->Number, value->Text);
+}
+
+std::optional<TCellValue> ReadValue(TWireReader& r)
+{
+    if (r.U8() == 0) return std::nullopt;
+    TCellValue v;
+    const auto kind = r.U8();
+    if (kind > static_cast<std::uint8_t>(TCellKind::Text)) throw EWireError();
+    v.Kind = static_cast<TCellKind>(kind);
+    if (v.Kind == TCellKind::Number) v.Number = r.F64();
+    if (v.Kind == TCellKind::Text) v.Text = r.Str();
+    return v;
+}
+
+void WriteValues(TWireWriter& w, const TMeantValues& values)
+{
+    w.I32(static_cast<std::int32_t>(values.size()));
+    for (const auto& v : values) WriteValue(w, v);
+}
+
+TMeantValues ReadValues(TWireReader& r)
+{
+    const std::int32_t count = r.I32();
+    if (count < 0 || count > MostFields) throw EWireError();
+    TMeantValues values(static_cast<std::size_t>(count));
+    for (auto& v : values) v = ReadValue(r);
+    return values;
+}
+
+std::int32_t ReadCount(TWireReader& r, std::int32_t most)
+{
+    const std::int32_t count = r.I32();
+    if (count < 0 || count > most) throw EWireError();
+    return count;
+}
+
+void WriteTable(TWireWriter& w, const TTableData& table)
+{
+    std::vector<TColumnInfo> columns;
+    for (const auto& c : table.Columns) columns.push_back(c.Info);
+    WriteColumns(w, columns, table.RecordCount);
+    for (std::size_t r = 0; r < static_cast<std::size_t>(table.RecordCount); ++r) {
+        w.U8(static_cast<std::uint8_t>(TWireMark::Record));
+        for (const auto& c : table.Columns) {
+            const std::string_view text = c.Texts.empty() ? std::string_view() : std::string_view(c.Texts[r]);
+            WriteCell(w, TCellValue{c.Kinds[r], c.Numbers[r], std::string(text)});
+        }
+    }
+    w.U8(static_cast<std::uint8_t>(TWireMark::End));
+}
+
+void WriteChanges(TWireWriter& w, const TMeantChanges& changes)
+{
+    w.I32(static_cast<std::int32_t>(changes.Deletes.size()));
+    for (std::size_t d : changes.Deletes) w.U64(d);
+    w.I32(static_cast<std::int32_t>(changes.Updates.size()));
+    for (const auto& [record, values] : changes.Updates) {
+        w.U64(record);
+        WriteValues(w, values);
+    }
+    w.I32(static_cast<std::int32_t>(changes.Inserts.size()));
+    for (const auto& values : changes.Inserts) WriteValues(w, values);
+}
+
+TMeantChanges ReadChanges(TWireReader& r)
+{
+    TMeantChanges changes;
+    for (std::int32_t n = ReadCount(r, INT32_MAX); n > 0; --n) changes.Deletes.insert(r.U64());
+    for (std::int32_t n = ReadCount(r, INT32_MAX); n > 0; --n) {
+        const std::uint64_t record = r.U64();
+        changes.Updates.emplace(record, ReadValues(r));
+    }
+    for (std::int32_t n = ReadCount(r, INT32_MAX); n > 0; --n) changes.Inserts.push_back(ReadValues(r));
+    return changes;
+}
+
+}  // namespace
+
+void WriteEditRequest(TWireWriter& w, const TEditRequest& request)
+{
+    w.U8(static_cast<std::uint8_t>(request.Ask));
+    w.Str(request.Path);
+    w.Str(request.Table);
+    w.U8(static_cast<std::uint8_t>(request.Change.Kind));
+    w.I32(request.Change.Record);
+    w.I32(static_cast<std::int32_t>(request.Change.Values.size()));
+    for (const TFieldText& v : request.Change.Values) {
+        w.I32(v.Field);
+        w.U8(v.Text ? 1 : 0);
+        if (v.Text) w.Str(*v.Text);
+    }
+    WriteTexts(w, request.ReadColumns);
+    w.I32(request.ReadRecords);
+}
+
+TEditRequest ReadEditRequest(TWireReader& r)
+{
+    TEditRequest request;
+    const auto ask = r.U8();
+    if (ask != 'r' && ask != 'e' && ask != 'c') throw EWireError();
+    request.Ask = static_cast<TEditAsk>(ask);
+    request.Path = r.Str(MostNameBytes);
+    request.Table = r.Str(MostNameBytes);
+    const auto kind = r.U8();
+    if (kind > static_cast<std::uint8_t>(TRecordChange::TKind::Delete)) throw EWireError();
+    request.Change.Kind = static_cast<TRecordChange::TKind>(kind);
+    request.Change.Record = r.I32();
+    request.Change.Values.resize(static_cast<std::size_t>(ReadCount(r, MostFields)));
+    for (TFieldText& v : request.Change.Values) {
+        v.Field = r.I32();
+        if (r.U8() != 0) v.Text = r.Str();
+    }
+    request.ReadColumns = ReadTexts(r);
+    request.ReadRecords = r.I32();
+    return request;
+}
+
+void WriteTexts(TWireWriter& w, const std::vector<std::string>& texts)
+{
+    w.I32(static_cast<std::int32_t>(texts.size()));
+    for (const auto& t : texts) w.Str(t);
+}
+
+std::vector<std::string> ReadTexts(TWireReader& r)
+{
+    std::vector<std::string> texts(static_cast<std::size_t>(ReadCount(r, MostFields)));
+    for (auto& t : texts) t = r.Str(std::size_t{1} << 20);
+    return texts;
+}
+
+void WriteBuiltChange(TWireWriter& w, const TBuiltChange& built)
+{
+    w.U64(built.Bytes.size());
+    w.Raw(built.Bytes.data(), built.Bytes.size());
+    w.I32(static_cast<std::int32_t>(built.Tables.size()));
+    for (const TRebuiltTable& t : built.Tables) {
+        w.Str(t.Name);
+        WriteChanges(w, t.Changes);
+        w.I32(static_cast<std::int32_t>(t.DefColumn.size()));
+        for (std::size_t c : t.DefColumn) w.U64(c);
+        w.U8(t.Before ? 1 : 0);
+        if (t.Before) WriteTable(w, *t.Before);
+    }
+}
+
+TBuiltChange ReadBuiltChange(TWireReader& r)
+{
+    TBuiltChange built;
+    const std::uint64_t size = r.U64();
+    if (size > MostFileBytes) throw EWireError();
+    built.Bytes.resize(static_cast<std::size_t>(size));
+    r.Read(built.Bytes.data(), built.Bytes.size());
+    built.Tables.resize(static_cast<std::size_t>(ReadCount(r, 1 << 16)));
+    for (TRebuiltTable& t : built.Tables) {
+        t.Name = r.Str(MostNameBytes);
+        t.Changes = ReadChanges(r);
+        t.DefColumn.resize(static_cast<std::size_t>(ReadCount(r, MostFields)));
+        for (std::size_t& c : t.DefColumn) c = static_cast<std::size_t>(r.U64());
+        if (r.U8() != 0) t.Before = ReadTableStream(r);
+    }
+    return built;
+}
+
+}  // namespace quorlin

@@ -1,0 +1,29 @@
+#pragma once
+// The program's side of the editing process: hands it the request and the database's bytes, and
+// takes its answer. A process that crashes, falls silent or answers what no editor sends makes
+// the change fail as for a damaged file; the program's own state is untouched.
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "data/editing/EditWire.h"
+
+namespace quorlin {
+
+// Why the table cannot be changed; empty when it can.
+std::string AskRefusal(const std::string& path, const std::string& table, std::span<const std::uint8_t> bytes);
+
+// What deleting the record would do to other tables.
+std::vector<std::string> AskEffects(const std::string& path, const std::string& table, std::int32_t record,
+                                    std::span<const std::uint8_t> bytes);
+
+// The file with the change made, on the records before as read (their fields and count).
+TBuiltChange AskChange(const std::string& path, const std::string& table, const TRecordChange& change,
+                       const TTableData& before, std::span<const std::uint8_t> bytes);
+
+// The text of a change that failed in the editing process or met a damaged file.
+std::string DamagedForEditingText(const std::string& path);
+
+}  // namespace quorlin
