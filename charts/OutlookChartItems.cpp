@@ -1,0 +1,187 @@
+#include "charts/OutlookChartItems.h"
+
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QBarCategoryAxis>
+#include <QtCharts/QBarSeries>
+#include <QtCharts/QBarSet>
+#include <QtCharts/QLineSeries>
+#include <QtCharts/QValueAxis>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "charts/SkillChartItems.h"
+
+namespace quorlin {
+
+namespace {
+
+// Blue for cold and dry, red for warm and wet, as the outlook maps colour them; grey between.
+const QColor BelowColour(0x1f, 0x77, 0xb4);
+const QColor NearColour(0x9a, 0x9a, 0x9a);
+const QColor AboveColour(0xd6, 0x27, 0x28);
+
+QValueAxis* Axis(const QString& title, double low, double high, const char* format)
+{
+    auto* axis = new QValueAxis;
+    axis->setTitleText(title);
+    axis->setRange(low, high);
+    axis->setLabelFormat(format);
+    return axis;
+}
+
+void Attach(QChart& chart, QAbstractSeries* series, QAbstractAxis* x, QAbstractAxis* y)
+{
+    chart.addSeries(series);
+    series->attachAxis(x);
+    series->attachAxis(y);
+}
+
+QLineSeries* Line(const QString& name, QColor colour, Qt::PenStyle style, qreal width = 2.0)
+{
+    auto* series = new QLineSeries;
+    series->setName(name);
+    QPen pen(colour);
+    pen.setWidthF(width);
+    pen.setStyle(style);
+    series->setPen(pen);
+    return series;
+}
+
+QString Figure(double value) { return QString::number(value, 'g', 3); }
+
+// As many bins as the square root of the runs suggests, never so few that the shape is lost nor
+// so many that each holds a run or two.
+int BinCount(std::size_t values) { return std::clamp(static_cast<int>(std::ceil(std::sqrt(double(values)))), 5, 30); }
+
+}  // namespace
+
+QString PercentText(double probability) { return QString::number(100.0 * probability, 'f', 0) + QStringLiteral("%"); }
+
+std::unique_ptr<QChart> MakeTercileChart(const std::optional<TTercileProbabilities>& chances)
+{
+    auto chart = NewChart(QStringLiteral("新个例的三分类概率"));
+    auto* bars = new QBarSeries;
+    const std::pair<QString, QColor> kinds[] = {
+        {QStringLiteral("偏低"), BelowColour}, {QStringLiteral("正常"), NearColour}, {QStringLiteral("偏高"), AboveColour}};
+    const double values[] = {chances ? chances->Below : 0.0, chances ? chances->Near : 0.0,
+                             chances ? chances->Above : 0.0};
+    for (int k = 0; k < 3; ++k) {
+        auto* set = new QBarSet(kinds[k].first);
+        set->setColor(kinds[k].second);
+        set->setBorderColor(kinds[k].second);
+        set->append(100.0 * values[k]);
+        bars->append(set);
+    }
+    // The rounded percent over each bar: what a forecast is issued as.
+    bars->setLabelsVisible(chances.has_value());
+    bars->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
+    bars->setLabelsFormat(QStringLiteral("@value%"));
+    bars->setLabelsPrecision(2);
+    bars->setBarWidth(0.9);
+    auto* x = new QBarCategoryAxis;
+    x->append(QStringLiteral(" "));
+    x->setGridLineVisible(false);
+    // Room above the tallest bar for its label.
+    auto* y = Axis(QStringLiteral("概率 (%)"), 0.0, 110.0, "%.0f");
+    y->setTickType(QValueAxis::TicksDynamic);
+    y->setTickAnchor(0.0);
+    y->setTickInterval(25.0);
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    Attach(*chart, bars, x, y);
+    return chart;
+}
+
+std::unique_ptr<QChart> MakeReliabilityChart(const TProbabilityScores& scores)
+{
+    auto chart = NewChart(QStringLiteral("可靠性图（交叉检验）"));
+    auto* x = Axis(QStringLiteral("预报概率"), 0.0, 1.0, "%.1f");
+    auto* y = Axis(QStringLiteral("实况出现频率"), 0.0, 1.0, "%.1f");
+    x->setTickCount(6);
+    y->setTickCount(6);
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+    auto* diagonal = Line(QStringLiteral("完全可靠"), QColor(0x80, 0x80, 0x80), Qt::DotLine, 1.5);
+    diagonal->append(0.0, 0.0);
+    diagonal->append(1.0, 1.0);
+    Attach(*chart, diagonal, x, y);
+    const std::pair<const std::vector<TReliabilityBin>*, std::pair<QString, QColor>> events[] = {
+        {&scores.ReliabilityBelow, {QStringLiteral("偏低"), BelowColour}},
+        {&scores.ReliabilityAbove, {QStringLiteral("偏高"), AboveColour}}};
+    for (const auto& [bins, kind] : events) {
+        auto* series = Line(kind.first, kind.second, Qt::SolidLine);
+        series->setPointsVisible(true);
+        series->setMarkerSize(7.0);
+        // An empty bin has no frequency: the line goes on to the next bin that has one.
+        for (const TReliabilityBin& bin : *bins)
+            if (bin.Observed) series->append((bin.Lower + bin.Upper) / 2.0, *bin.Observed);
+        Attach(*chart, series, x, y);
+    }
+    return chart;
+}
+
+std::unique_ptr<QChart> MakeNullChart(const TNullFigure& figure, const QString& name)
+{
+    auto chart = NewChart(name + QStringLiteral("：打乱 Y 后筛选所得的分布"));
+    std::vector<double> values;
+    for (const std::optional<double>& v : figure.Null)
+        if (v) values.push_back(*v);
+    double low = values.empty() ? 0.0 : *std::min_element(values.begin(), values.end());
+    double high = values.empty() ? 1.0 : *std::max_element(values.begin(), values.end());
+    if (!(high > low)) {
+        const double pad = std::max(0.05, 0.1 * std::fabs(low));
+        low -= pad;
+        high += pad;
+    }
+    const int binCount = BinCount(values.size());
+    const double width = (high - low) / binCount;
+    std::vector<int> counts(static_cast<std::size_t>(binCount), 0);
+    for (double v : values)
+        ++counts[static_cast<std::size_t>(std::clamp(static_cast<int>((v - low) / width), 0, binCount - 1))];
+    const int tallest = std::max(1, *std::max_element(counts.begin(), counts.end()));
+
+    // The actual figure may lie far out in the tail: the axis reaches it.
+    double axisLow = low, axisHigh = high;
+    for (const std::optional<double>& mark : {figure.Actual, figure.Q95})
+        if (mark) {
+            axisLow = std::min(axisLow, *mark);
+            axisHigh = std::max(axisHigh, *mark);
+        }
+    const double pad = 0.04 * (axisHigh - axisLow);
+    auto* x = Axis(name, axisLow - pad, axisHigh + pad, "%.2g");
+    auto* y = Axis(QStringLiteral("次数"), 0.0, std::ceil(tallest * 1.15), "%.0f");
+    x->applyNiceNumbers();
+    chart->addAxis(x, Qt::AlignBottom);
+    chart->addAxis(y, Qt::AlignLeft);
+
+    // The histogram as one outline of steps, filled down to zero.
+    auto* outline = new QLineSeries;
+    outline->append(low, 0.0);
+    for (int b = 0; b < binCount; ++b) {
+        outline->append(low + b * width, counts[static_cast<std::size_t>(b)]);
+        outline->append(low + (b + 1) * width, counts[static_cast<std::size_t>(b)]);
+    }
+    outline->append(high, 0.0);
+    auto* area = new QAreaSeries(outline);
+    area->setName(QStringLiteral("打乱后（%1 次）").arg(values.size()));
+    area->setColor(QColor(0xa6, 0xc8, 0xe6));
+    area->setBorderColor(QColor(0x4a, 0x7a, 0xa6));
+    Attach(*chart, area, x, y);
+
+    auto vertical = [&](const QString& label, double at, QColor colour, Qt::PenStyle style) {
+        auto* line = Line(label, colour, style, 2.5);
+        line->append(at, 0.0);
+        line->append(at, y->max());
+        Attach(*chart, line, x, y);
+    };
+    if (figure.Q95) vertical(QStringLiteral("95% 分位 %1").arg(Figure(*figure.Q95)), *figure.Q95, QColor(0x50, 0x50, 0x50), Qt::DashLine);
+    if (figure.Actual) {
+        const QString p = figure.P ? Figure(*figure.P) : QStringLiteral("—");
+        vertical(QStringLiteral("实际 %1（p = %2）").arg(Figure(*figure.Actual), p), *figure.Actual, AboveColour, Qt::SolidLine);
+    }
+    return chart;
+}
+
+}  // namespace quorlin
