@@ -51,6 +51,15 @@ QLineSeries* Line(const QString& name, QColor colour, Qt::PenStyle style, qreal 
 
 QString Figure(double value) { return QString::number(value, 'g', 3); }
 
+// A round step (1, 2 or 5 times a power of ten) that makes at most `most` ticks over the span.
+double RoundTickStep(double span, int most)
+{
+    const double base = std::pow(10.0, std::floor(std::log10(span / most)));
+    for (double factor : {1.0, 2.0, 5.0})
+        if (span / (base * factor) <= most) return base * factor;
+    return base * 10.0;
+}
+
 // As many bins as the square root of the runs suggests, never so few that the shape is lost nor
 // so many that each holds a run or two.
 int BinCount(std::size_t values) { return std::clamp(static_cast<int>(std::ceil(std::sqrt(double(values)))), 5, 30); }
@@ -124,7 +133,9 @@ std::unique_ptr<QChart> MakeReliabilityChart(const TProbabilityScores& scores)
 
 std::unique_ptr<QChart> MakeNullChart(const TNullFigure& figure, const QString& name)
 {
-    auto chart = NewChart(name + QStringLiteral("：打乱 Y 后筛选所得的分布"));
+    // The title says how the actual figure fared; the legend only which mark is which, so that
+    // it fits a narrow chart.
+    auto chart = NewChart(name + QStringLiteral("  p = ") + (figure.P ? Figure(*figure.P) : QStringLiteral("—")));
     std::vector<double> values;
     for (const std::optional<double>& v : figure.Null)
         if (v) values.push_back(*v);
@@ -151,8 +162,11 @@ std::unique_ptr<QChart> MakeNullChart(const TNullFigure& figure, const QString& 
         }
     const double pad = 0.04 * (axisHigh - axisLow);
     auto* x = Axis(name, axisLow - pad, axisHigh + pad, "%.2g");
+    x->setTickType(QValueAxis::TicksDynamic);
+    x->setTickAnchor(0.0);
+    x->setTickInterval(RoundTickStep(x->max() - x->min(), 5));
     auto* y = Axis(QStringLiteral("次数"), 0.0, std::ceil(tallest * 1.15), "%.0f");
-    x->applyNiceNumbers();
+    y->applyNiceNumbers();
     chart->addAxis(x, Qt::AlignBottom);
     chart->addAxis(y, Qt::AlignLeft);
 
@@ -165,7 +179,7 @@ std::unique_ptr<QChart> MakeNullChart(const TNullFigure& figure, const QString& 
     }
     outline->append(high, 0.0);
     auto* area = new QAreaSeries(outline);
-    area->setName(QStringLiteral("打乱后（%1 次）").arg(values.size()));
+    area->setName(QStringLiteral("打乱"));
     area->setColor(QColor(0xa6, 0xc8, 0xe6));
     area->setBorderColor(QColor(0x4a, 0x7a, 0xa6));
     Attach(*chart, area, x, y);
@@ -176,11 +190,8 @@ std::unique_ptr<QChart> MakeNullChart(const TNullFigure& figure, const QString& 
         line->append(at, y->max());
         Attach(*chart, line, x, y);
     };
-    if (figure.Q95) vertical(QStringLiteral("95% 分位 %1").arg(Figure(*figure.Q95)), *figure.Q95, QColor(0x50, 0x50, 0x50), Qt::DashLine);
-    if (figure.Actual) {
-        const QString p = figure.P ? Figure(*figure.P) : QStringLiteral("—");
-        vertical(QStringLiteral("实际 %1（p = %2）").arg(Figure(*figure.Actual), p), *figure.Actual, AboveColour, Qt::SolidLine);
-    }
+    if (figure.Q95) vertical(QStringLiteral("95% 分位"), *figure.Q95, QColor(0x50, 0x50, 0x50), Qt::DashLine);
+    if (figure.Actual) vertical(QStringLiteral("实际 ") + Figure(*figure.Actual), *figure.Actual, AboveColour, Qt::SolidLine);
     return chart;
 }
 

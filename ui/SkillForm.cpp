@@ -661,6 +661,10 @@ void TSkillForm::FillOutlook()
     OutlookTable->setRowCount(static_cast<int>(rows.size()));
     for (std::size_t i = 0; i < rows.size(); ++i) SetRow(OutlookTable, static_cast<int>(i), rows[i]);
     OutlookTable->resizeColumnsToContents();
+    // Every row in sight: ten figures read side by side are no list to scroll through.
+    OutlookTable->setMinimumHeight(OutlookTable->horizontalHeader()->sizeHint().height() +
+                                   OutlookTable->verticalHeader()->defaultSectionSize() * OutlookTable->rowCount() +
+                                   2 * OutlookTable->frameWidth());
     OutlookTable->horizontalHeaderItem(2)->setToolTip(
         r ? QStringLiteral("第 %1 条记录以后的每条记录，只用它之前的记录重新筛选因子、建立方程并预报，"
                            "如同当年实时预报（记录须按时间顺序排列）")
