@@ -2,9 +2,9 @@
 
 #include <QtCharts/QAreaSeries>
 #include <QtCharts/QBarCategoryAxis>
-#include <QtCharts/QBarSeries>
 #include <QtCharts/QBarSet>
 #include <QtCharts/QLineSeries>
+#include <QtCharts/QStackedBarSeries>
 #include <QtCharts/QValueAxis>
 
 #include <algorithm>
@@ -70,30 +70,27 @@ QString PercentText(double probability) { return QString::number(100.0 * probabi
 
 std::unique_ptr<QChart> MakeTercileChart(const std::optional<TTercileProbabilities>& chances)
 {
-    auto chart = NewChart(QStringLiteral("新个例的三分类概率"));
-    auto* bars = new QBarSeries;
+    // No title and no legend: the categories name the bars, and what room there is goes to them.
+    auto chart = NewChart({});
+    chart->legend()->hide();
+    // Each category's bar in its own colour: a set per category, holding nothing in the others.
+    auto* bars = new QStackedBarSeries;
     const std::pair<QString, QColor> kinds[] = {
         {QStringLiteral("偏低"), BelowColour}, {QStringLiteral("正常"), NearColour}, {QStringLiteral("偏高"), AboveColour}};
     const double values[] = {chances ? chances->Below : 0.0, chances ? chances->Near : 0.0,
                              chances ? chances->Above : 0.0};
+    auto* x = new QBarCategoryAxis;
     for (int k = 0; k < 3; ++k) {
         auto* set = new QBarSet(kinds[k].first);
         set->setColor(kinds[k].second);
         set->setBorderColor(kinds[k].second);
-        set->append(100.0 * values[k]);
+        for (int c = 0; c < 3; ++c) set->append(c == k ? 100.0 * values[k] : 0.0);
         bars->append(set);
+        x->append(kinds[k].first);
     }
-    // The rounded percent over each bar: what a forecast is issued as.
-    bars->setLabelsVisible(chances.has_value());
-    bars->setLabelsPosition(QAbstractBarSeries::LabelsOutsideEnd);
-    bars->setLabelsFormat(QStringLiteral("@value%"));
-    bars->setLabelsPrecision(2);
-    bars->setBarWidth(0.9);
-    auto* x = new QBarCategoryAxis;
-    x->append(QStringLiteral(" "));
+    bars->setBarWidth(0.7);
     x->setGridLineVisible(false);
-    // Room above the tallest bar for its label.
-    auto* y = Axis(QStringLiteral("概率 (%)"), 0.0, 110.0, "%.0f");
+    auto* y = Axis({}, 0.0, 100.0, "%.0f%%");
     y->setTickType(QValueAxis::TicksDynamic);
     y->setTickAnchor(0.0);
     y->setTickInterval(25.0);

@@ -14,8 +14,8 @@
 
 namespace quorlin {
 
-// The three chances as bars in percent, 偏低, 正常 and 偏高 in their own colours; without a
-// case, the bars are empty.
+// The three chances as bars in percent over the categories 偏低, 正常 and 偏高, each in its own
+// colour; without a case, the bars are empty.
 std::unique_ptr<QChart> MakeTercileChart(const std::optional<TTercileProbabilities>& chances);
 // Observed frequency against forecast probability for below and for above, one point per
 // bin that holds forecasts, beside the diagonal of perfect reliability.

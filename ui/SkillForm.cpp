@@ -279,8 +279,9 @@ QWidget* TSkillForm::BuildOutlook()
     chanceLayout->addWidget(NormalLabel);
 
     OutlookTable = MakeTable("OutlookTable", {QStringLiteral("指标"), QStringLiteral("交叉检验"),
-                                              QStringLiteral("回溯预报"), QStringLiteral("零假设检验 p")});
-    OutlookTable->setMinimumWidth(SmallChartMinimumWidth);
+                                              QStringLiteral("回溯预报"), QStringLiteral("p 值")});
+    // Its columns as wide as their figures, all of them in sight (below); none stretched wider.
+    OutlookTable->horizontalHeader()->setStretchLastSection(false);
     OutlookTable->horizontalHeaderItem(1)->setToolTip(
         QStringLiteral("每折用留下的记录重新筛选因子、建立方程，预报留出的记录；概率的三分位数也取自留下的记录"));
     OutlookTable->horizontalHeaderItem(3)->setToolTip(
@@ -295,12 +296,15 @@ QWidget* TSkillForm::BuildOutlook()
     top->addWidget(chances);
     top->addWidget(OutlookTable);
     top->setChildrenCollapsible(false);
-    top->setStretchFactor(0, 2);
-    top->setStretchFactor(1, 3);
+    top->setStretchFactor(0, 1);
+    top->setStretchFactor(1, 0);
     auto* bottom = new QSplitter(Qt::Horizontal);
     bottom->addWidget(ReliabilityView);
     bottom->addWidget(BuildNullTest());
     bottom->setChildrenCollapsible(false);
+    bottom->setStretchFactor(0, 1);
+    bottom->setStretchFactor(1, 1);
+    bottom->setSizes({500, 500});
     auto* outlook = new QSplitter(Qt::Vertical);
     outlook->setObjectName("Outlook");
     outlook->addWidget(top);
@@ -332,7 +336,7 @@ QWidget* TSkillForm::BuildNullTest()
     NullSeedEdit->setRange(0, INT_MAX);
     NullSeedEdit->setValue(1);
     NullSeedEdit->setToolTip(QStringLiteral("同一种子给出同样的打乱和同样的结果，与批处理的 --seed 相同"));
-    NullRunButton = new QPushButton(QStringLiteral("开始检验"));
+    NullRunButton = new QPushButton(QStringLiteral("开始检验(&R)"));
     NullRunButton->setObjectName("NullRunButton");
     connect(NullRunButton, &QPushButton::clicked, this, [this] { RunNullTest(); });
     NullCancelButton = new QPushButton(QStringLiteral("取消"));
@@ -341,6 +345,7 @@ QWidget* TSkillForm::BuildNullTest()
     NullProgress = new QProgressBar;
     NullProgress->setObjectName("NullProgress");
     NullProgress->setFormat(QStringLiteral("%v / %m"));
+    NullProgress->setTextVisible(false);
     NullProgress->setMinimumWidth(60);
     NullStatusLabel = new QLabel;
     NullStatusLabel->setObjectName("NullStatusLabel");
@@ -353,7 +358,9 @@ QWidget* TSkillForm::BuildNullTest()
     NullView->setMinimumSize(SmallChartMinimumWidth, SmallChartMinimumHeight - 40);
 
     auto* counts = new QHBoxLayout;
-    counts->addWidget(new QLabel(QStringLiteral("打乱次数")));
+    auto* runsLabel = new QLabel(QStringLiteral("打乱次数(&N)"));
+    runsLabel->setBuddy(NullRunsEdit);
+    counts->addWidget(runsLabel);
     counts->addWidget(NullRunsEdit);
     counts->addWidget(new QLabel(QStringLiteral("随机种子")));
     counts->addWidget(NullSeedEdit, 1);
@@ -465,6 +472,8 @@ void TSkillForm::Clear(const QString& reason)
     ShowChances({}, {});
     NormalLabel->clear();
     NullStatusLabel->clear();
+    NullProgress->reset();
+    NullProgress->setTextVisible(false);
     FillCaseEntry();
     ForecastLabel->clear();
     SavePictureButton->setEnabled(false);
@@ -491,6 +500,8 @@ void TSkillForm::Fill()
     SavePictureButton->setEnabled(true);
     LeaveEdit->setEnabled(true);
     NullStatusLabel->clear();
+    NullProgress->reset();
+    NullProgress->setTextVisible(false);
     EnableNullTest();
 }
 
@@ -643,28 +654,33 @@ void TSkillForm::FillOutlook()
          retroactive([](const TRetroactive& x) { return QString::number(x.Hindcast.size()); }), {}},
         {QStringLiteral("相关系数"), Number(v.Correlation, 4),
          retroactive([](const TRetroactive& x) { return Number(x.Correlation, 4); }), p(null ? &null->Correlation : nullptr)},
-        {QStringLiteral("均方根误差 RMSE"), Number(v.Rmse), retroactive([](const TRetroactive& x) { return Number(x.Rmse); }), {}},
-        {QStringLiteral("平均绝对误差 MAE"), Number(v.Mae), retroactive([](const TRetroactive& x) { return Number(x.Mae); }), {}},
-        {QStringLiteral("技巧评分 MSSS"), Number(v.Msss, 4),
+        {QStringLiteral("RMSE"), Number(v.Rmse, 4), retroactive([](const TRetroactive& x) { return Number(x.Rmse, 4); }), {}},
+        {QStringLiteral("MAE"), Number(v.Mae, 4), retroactive([](const TRetroactive& x) { return Number(x.Mae, 4); }), {}},
+        {QStringLiteral("MSSS"), Number(v.Msss, 4),
          retroactive([](const TRetroactive& x) { return Number(x.Msss, 4); }), p(null ? &null->Msss : nullptr)},
         {QStringLiteral("RPSS"), Number(scores.Rpss, 4),
          retroactiveScore([](const TProbabilityScores& x) { return Number(x.Rpss, 4); }), p(pRpss)},
-        {QStringLiteral("ROC 面积（偏低）"), Number(scores.RocBelow, 4),
+        {QStringLiteral("ROC 面积 偏低"), Number(scores.RocBelow, 4),
          retroactiveScore([](const TProbabilityScores& x) { return Number(x.RocBelow, 4); }), {}},
-        {QStringLiteral("ROC 面积（偏高）"), Number(scores.RocAbove, 4),
+        {QStringLiteral("ROC 面积 偏高"), Number(scores.RocAbove, 4),
          retroactiveScore([](const TProbabilityScores& x) { return Number(x.RocAbove, 4); }), {}},
         {QStringLiteral("HSS"), Number(scores.Hss, 4),
          retroactiveScore([](const TProbabilityScores& x) { return Number(x.Hss, 4); }), {}},
-        {QStringLiteral("无法计算的次数"), QString::number(v.FailedFolds),
+        {QStringLiteral("无法计算"), QString::number(v.FailedFolds),
          retroactive([](const TRetroactive& x) { return QString::number(x.FailedSteps); }), {}},
     };
     OutlookTable->setRowCount(static_cast<int>(rows.size()));
     for (std::size_t i = 0; i < rows.size(); ++i) SetRow(OutlookTable, static_cast<int>(i), rows[i]);
     OutlookTable->resizeColumnsToContents();
     // Every row in sight: ten figures read side by side are no list to scroll through.
+    // The header's own line and the frame take a pixel or two more than their hints say. Every
+    // column in sight as well: the retroactive figures and the p beside the cross-validated ones
+    // are what the table is for.
     OutlookTable->setMinimumHeight(OutlookTable->horizontalHeader()->sizeHint().height() +
-                                   OutlookTable->verticalHeader()->defaultSectionSize() * OutlookTable->rowCount() +
-                                   2 * OutlookTable->frameWidth());
+                                   OutlookTable->verticalHeader()->length() + 2 * OutlookTable->frameWidth() + 2);
+    int width = 2 * OutlookTable->frameWidth() + 2;
+    for (int c = 0; c < OutlookTable->columnCount(); ++c) width += OutlookTable->columnWidth(c);
+    OutlookTable->setMinimumWidth(width);
     OutlookTable->horizontalHeaderItem(2)->setToolTip(
         r ? QStringLiteral("第 %1 条记录以后的每条记录，只用它之前的记录重新筛选因子、建立方程并预报，"
                            "如同当年实时预报（记录须按时间顺序排列）")
@@ -718,6 +734,7 @@ void TSkillForm::RunNullTest()
     EnableNullTest();
     NullProgress->setRange(0, null.Runs);
     NullProgress->setValue(0);
+    NullProgress->setTextVisible(true);
     NullStatusLabel->setText(QStringLiteral("正在计算…"));
     // The computation runs here, as the window's others do; between runs the window answers the
     // user often enough to show the progress and to take a cancel, a new K or a new check.
@@ -742,9 +759,12 @@ void TSkillForm::RunNullTest()
     FNullRunning = false;
     const TNullStop stop = FNullStop;
     FNullStop = TNullStop::None;
-    NullProgress->setRange(0, 1);
-    NullProgress->setValue(0);
     EnableNullTest();
+    // A stopped test leaves no count behind; a finished one shows all its runs done.
+    if (stop != TNullStop::None || !result) {
+        NullProgress->setTextVisible(false);
+        NullProgress->setValue(0);
+    }
     // A check that replaced this one has emptied the null test's figures itself.
     if (stop == TNullStop::Replaced) {
         NullStatusLabel->setText(QStringLiteral("已中断：预报检验已重新计算或清除"));

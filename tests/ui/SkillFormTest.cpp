@@ -4,6 +4,7 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
@@ -20,7 +21,7 @@
 #include <QTest>
 #include <QTimer>
 #include <QtCharts/QAreaSeries>
-#include <QtCharts/QBarSeries>
+#include <QtCharts/QAbstractBarSeries>
 #include <QtCharts/QBarSet>
 #include <QtCharts/QChartView>
 #include <QtCharts/QLineSeries>
@@ -606,15 +607,15 @@ protected:
     {
         std::vector<double> heights;
         for (QAbstractSeries* series : w.ChanceView->chart()->series())
-            if (auto* bars = qobject_cast<QBarSeries*>(series))
-                for (QBarSet* set : bars->barSets()) heights.push_back(set->at(0));
+            if (auto* bars = qobject_cast<QAbstractBarSeries*>(series))
+                for (QBarSet* set : bars->barSets()) heights.push_back(set->sum());
         return heights;
     }
     static QStringList BarNames(TSkillForm& w)
     {
         QStringList names;
         for (QAbstractSeries* series : w.ChanceView->chart()->series())
-            if (auto* bars = qobject_cast<QBarSeries*>(series))
+            if (auto* bars = qobject_cast<QAbstractBarSeries*>(series))
                 for (QBarSet* set : bars->barSets()) names << set->label();
         return names;
     }
@@ -658,13 +659,13 @@ protected:
     static void ExpectPValues(TSkillForm& w, const TScreeningNull& null)
     {
         ExpectFigure(w, "相关系数", 3, null.Correlation.P);
-        ExpectFigure(w, "技巧评分 MSSS", 3, null.Msss.P);
+        ExpectFigure(w, "MSSS", 3, null.Msss.P);
         ASSERT_TRUE(null.Rpss.has_value());
         ExpectFigure(w, "RPSS", 3, null.Rpss->P);
     }
     static void ExpectNoPValues(TSkillForm& w)
     {
-        for (const char* row : {"相关系数", "技巧评分 MSSS", "RPSS"}) EXPECT_EQ(Cell(w, row, 3), "—") << row;
+        for (const char* row : {"相关系数", "MSSS", "RPSS"}) EXPECT_EQ(Cell(w, row, 3), "—") << row;
     }
     // The histogram's bins, summed, and where the actual figure is marked.
     static double HistogramRuns(QChart* chart)
@@ -757,22 +758,22 @@ TEST_F(OutlookTab, ScoresAreTheStatisticsFiguresCrossValidatedAndRetroactive)
     EXPECT_EQ(Cell(w, "预报次数", 2), "30");
     ExpectFigure(w, "相关系数", 1, s.Validation.Correlation);
     ExpectFigure(w, "相关系数", 2, r.Correlation);
-    ExpectFigure(w, "均方根误差 RMSE", 1, s.Validation.Rmse);
-    ExpectFigure(w, "均方根误差 RMSE", 2, r.Rmse);
-    ExpectFigure(w, "平均绝对误差 MAE", 1, s.Validation.Mae);
-    ExpectFigure(w, "平均绝对误差 MAE", 2, r.Mae);
-    ExpectFigure(w, "技巧评分 MSSS", 1, s.Validation.Msss);
-    ExpectFigure(w, "技巧评分 MSSS", 2, r.Msss);
+    ExpectFigure(w, "RMSE", 1, s.Validation.Rmse);
+    ExpectFigure(w, "RMSE", 2, r.Rmse);
+    ExpectFigure(w, "MAE", 1, s.Validation.Mae);
+    ExpectFigure(w, "MAE", 2, r.Mae);
+    ExpectFigure(w, "MSSS", 1, s.Validation.Msss);
+    ExpectFigure(w, "MSSS", 2, r.Msss);
     ExpectFigure(w, "RPSS", 1, cv.Rpss);
     ExpectFigure(w, "RPSS", 2, rs.Rpss);
-    ExpectFigure(w, "ROC 面积（偏低）", 1, cv.RocBelow);
-    ExpectFigure(w, "ROC 面积（偏低）", 2, rs.RocBelow);
-    ExpectFigure(w, "ROC 面积（偏高）", 1, cv.RocAbove);
-    ExpectFigure(w, "ROC 面积（偏高）", 2, rs.RocAbove);
+    ExpectFigure(w, "ROC 面积 偏低", 1, cv.RocBelow);
+    ExpectFigure(w, "ROC 面积 偏低", 2, rs.RocBelow);
+    ExpectFigure(w, "ROC 面积 偏高", 1, cv.RocAbove);
+    ExpectFigure(w, "ROC 面积 偏高", 2, rs.RocAbove);
     ExpectFigure(w, "HSS", 1, cv.Hss);
     ExpectFigure(w, "HSS", 2, rs.Hss);
-    EXPECT_EQ(Cell(w, "无法计算的次数", 1), QString::number(s.Validation.FailedFolds));
-    EXPECT_EQ(Cell(w, "无法计算的次数", 2), QString::number(r.FailedSteps));
+    EXPECT_EQ(Cell(w, "无法计算", 1), QString::number(s.Validation.FailedFolds));
+    EXPECT_EQ(Cell(w, "无法计算", 2), QString::number(r.FailedSteps));
     ExpectNoPValues(w);
     EXPECT_THAT(w.OutlookTable->horizontalHeaderItem(2)->toolTip().toStdString(), ::testing::HasSubstr("第 31 条"));
 
