@@ -48,7 +48,7 @@ case_entry() {  # WIDTHxHEIGHT: where the first factor's entry of 预报检验 l
   case "$1" in
     1024x768) echo "120 478" ;;
     1366x768) echo "120 478" ;;
-    *) echo "120 700" ;;
+    1920x1080) echo "120 570" ;;
   esac
 }
 
