@@ -24,7 +24,7 @@ std::unique_ptr<QChart> MakeReliabilityChart(const TProbabilityScores& scores);
 // percentile marked on it; name is how the figure is called (相关系数, MSSS, RPSS).
 std::unique_ptr<QChart> MakeNullChart(const TNullFigure& figure, const QString& name);
 
-// A percentage as the window and the legend print it: whole percents, as a forecast is issued.
+// A percentage as the window prints it: whole percents, as an outlook gives its chances.
 QString PercentText(double probability);
 
 }  // namespace quorlin
