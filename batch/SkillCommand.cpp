@@ -50,7 +50,8 @@ void CheckPlotPath(const std::string& path)
         throw EUsage(Format(Tr("--plot writes a .svg or a .png file, not '%1$s'"), EchoedText(path)));
 }
 
-void SavePlot(const TSkill& skill, TSource& source, const std::string& path, const std::string& sourcePath)
+void SavePlot(const TSkill& skill, const std::optional<TScreeningNull>& null, TSource& source, const std::string& path,
+              const std::string& sourcePath)
 {
 #ifdef QUORLIN_HAVE_CHARTS
     TSkillChartData data;
@@ -60,9 +61,11 @@ void SavePlot(const TSkill& skill, TSource& source, const std::string& path, con
     data.Fitted = skill.Fitted;
     data.Hindcast = skill.Validation.Hindcast;
     data.Leave = skill.Validation.Leave;
+    if (skill.Outlook) data.Outlook = skill.Outlook->Scores;
+    data.Null = null;
     SaveSkillChart(data, path, sourcePath);
 #else
-    (void)skill, (void)source, (void)path, (void)sourcePath;
+    (void)skill, (void)null, (void)source, (void)path, (void)sourcePath;
 #endif
 }
 
@@ -111,7 +114,8 @@ TSkillCommands::TSkillCommands(CLI::App& app)
     FSkillCmd->add_option("--leave", FLeave,
                           "Records left out in each fold, centred on the one forecast (odd; default 1, leave-one-out)");
     FSkillCmd->add_option("--plot", FPlot,
-                          "Draw observed, fitted and hindcast Y, and hindcast against observed, to FILE.svg or FILE.png");
+                          "Draw observed, fitted and hindcast Y, and hindcast against observed, to FILE.svg or FILE.png; "
+                          "with --terciles also the reliability diagram, with --null the null distributions");
     FSkillCmd->add_flag("--terciles", FTerciles,
                         "Tercile probabilities (below, near, above normal) of every hindcast, with RPSS, ROC areas, HSS "
                         "and reliability");
@@ -160,7 +164,7 @@ int TSkillCommands::RunSkill(std::ostream& out, std::ostream& err) const
     const TSkill skill = ComputeSkill(data, p.Factors, p.Y, options);
     std::optional<TScreeningNull> null;
     if (nullOptions) null = ComputeNullTest(data, p.Factors, p.Y, options, *nullOptions);
-    if (!FPlot.empty()) SavePlot(skill, *p.Source, FPlot, FSkill.Source);
+    if (!FPlot.empty()) SavePlot(skill, null, *p.Source, FPlot, FSkill.Source);
     const TSkillRun run{FSkill.Method, p.Fa};
     if (FSkill.Json) {
         nlohmann::ordered_json json = SkillJson(skill, run);

@@ -8,11 +8,13 @@
 #include <QtWidgets/QGraphicsScene>
 
 #include <memory>
+#include <vector>
 
 #include "support/AsciiText.h"
 #include "support/FileWrite.h"
 #include "support/Messages.h"
 #include "support/ReportTarget.h"
+#include "charts/OutlookChartItems.h"
 #include "charts/SkillChartItems.h"
 
 namespace quorlin {
@@ -21,7 +23,12 @@ namespace {
 
 constexpr int SeriesWidth = 900;
 constexpr int ScatterWidth = 520;
+constexpr int Width = SeriesWidth + ScatterWidth;
 constexpr int Height = 520;
+// The outlook's row: the reliability diagram square as the scatter, the null distributions
+// sharing the rest of the width (all of it without the diagram).
+constexpr int ReliabilityWidth = ScatterWidth;
+constexpr int OutlookHeight = 460;
 
 // Charts are graphics widgets and need an application object. A program without one (the
 // batch command) gets one for the drawing, on the offscreen platform: the picture goes to a
@@ -79,28 +86,60 @@ TFormat FormatOf(const std::string& path)
     throw EChartError(Format(Tr("A plot is written as .svg or .png, not as '%1$s'"), path));
 }
 
-void Draw(QGraphicsScene& scene, QPaintDevice& device)
+void Draw(QGraphicsScene& scene, QPaintDevice& device, int height)
 {
     QPainter painter;
     if (!painter.begin(&device)) throw EChartError(Tr("Cannot draw the charts"));
     painter.setRenderHint(QPainter::Antialiasing);
-    scene.render(&painter, QRectF(0, 0, SeriesWidth + ScatterWidth, Height), scene.sceneRect());
+    scene.render(&painter, QRectF(0, 0, Width, height), scene.sceneRect());
     painter.end();
+}
+
+struct TPlaced {
+    std::unique_ptr<QChart> Chart;
+    QRectF Place;
+};
+
+// Every chart the data has, where it goes in the picture; the first row as it always was.
+std::vector<TPlaced> Layout(const TSkillChartData& data, int& height)
+{
+    std::vector<TPlaced> charts;
+    charts.push_back({MakeHindcastSeriesChart(data), QRectF(0, 0, SeriesWidth, Height)});
+    charts.push_back({MakeHindcastScatterChart(data), QRectF(SeriesWidth, 0, ScatterWidth, Height)});
+    height = Height;
+    std::vector<std::pair<const TNullFigure*, QString>> figures;
+    if (data.Null) {
+        figures.emplace_back(&data.Null->Correlation, QStringLiteral("相关系数"));
+        figures.emplace_back(&data.Null->Msss, QStringLiteral("MSSS"));
+        if (data.Null->Rpss) figures.emplace_back(&*data.Null->Rpss, QStringLiteral("RPSS"));
+    }
+    if (!data.Outlook && figures.empty()) return charts;
+    int x = 0;
+    if (data.Outlook) {
+        charts.push_back({MakeReliabilityChart(*data.Outlook), QRectF(0, Height, ReliabilityWidth, OutlookHeight)});
+        x = ReliabilityWidth;
+    }
+    const double share = figures.empty() ? 0.0 : double(Width - x) / double(figures.size());
+    for (std::size_t k = 0; k < figures.size(); ++k)
+        charts.push_back({MakeNullChart(*figures[k].first, figures[k].second),
+                          QRectF(x + share * double(k), Height, share, OutlookHeight)});
+    height = Height + OutlookHeight;
+    return charts;
 }
 
 QByteArray Render(const TSkillChartData& data, TFormat format)
 {
-    QGraphicsScene scene(0, 0, SeriesWidth + ScatterWidth, Height);
+    int height = Height;
+    std::vector<TPlaced> charts = Layout(data, height);
+    QGraphicsScene scene(0, 0, Width, height);
     scene.setBackgroundBrush(Qt::white);
-    // The scene owns the charts once they are added.
-    QChart* series = MakeHindcastSeriesChart(data).release();
-    QChart* scatter = MakeHindcastScatterChart(data).release();
-    for (QChart* chart : {series, scatter}) {
+    for (TPlaced& placed : charts) {
+        // The scene owns the charts once they are added.
+        QChart* chart = placed.Chart.release();
         SetChartFont(*chart, DrawingFont());
         scene.addItem(chart);
+        chart->setGeometry(placed.Place);
     }
-    series->setGeometry(0, 0, SeriesWidth, Height);
-    scatter->setGeometry(SeriesWidth, 0, ScatterWidth, Height);
     // Lets the charts lay out their plot areas and axes before they are drawn.
     QCoreApplication::processEvents();
 
@@ -109,14 +148,14 @@ QByteArray Render(const TSkillChartData& data, TFormat format)
     if (format == TFormat::Svg) {
         QSvgGenerator svg;
         svg.setOutputDevice(&buffer);
-        svg.setSize(QSize(SeriesWidth + ScatterWidth, Height));
-        svg.setViewBox(QRect(0, 0, SeriesWidth + ScatterWidth, Height));
+        svg.setSize(QSize(Width, height));
+        svg.setViewBox(QRect(0, 0, Width, height));
         svg.setTitle(QString::fromStdString(data.YName) + QStringLiteral(" 交叉检验预报"));
-        Draw(scene, svg);
+        Draw(scene, svg, height);
     } else {
-        QImage image(SeriesWidth + ScatterWidth, Height, QImage::Format_ARGB32);
+        QImage image(Width, height, QImage::Format_ARGB32);
         image.fill(Qt::white);
-        Draw(scene, image);
+        Draw(scene, image, height);
         buffer.open(QIODevice::WriteOnly);
         if (!image.save(&buffer, "PNG")) throw EChartError(Tr("Cannot encode the charts as PNG"));
     }

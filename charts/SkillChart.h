@@ -5,9 +5,13 @@
 // include it without knowing how the drawing is done.
 
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "statistics/ProbabilityScores.h"
+#include "statistics/ScreeningNull.h"
 
 namespace quorlin {
 
@@ -24,9 +28,14 @@ struct TSkillChartData {
     std::vector<double> Fitted;
     std::vector<double> Hindcast;
     std::int32_t Leave = 1;
+    // With the tercile outlook, the reliability of the hindcasts' chances is drawn too; with the
+    // screening null test, each figure's null distribution with the actual figure marked.
+    std::optional<TProbabilityScores> Outlook{};
+    std::optional<TScreeningNull> Null{};
 };
 
-// Draws both charts side by side and writes them to path as SVG or PNG, chosen by the
+// Draws both charts side by side (and, below them, the reliability diagram and the null
+// distributions when the data has them) and writes them to path as SVG or PNG, chosen by the
 // extension (.svg or .png, any letter case), replacing the file whole. A path a report may not
 // replace (a database, sourcePath, anything but a regular file) is refused
 // (EReportTargetRefused); another extension, a failed drawing or write raise EChartError.

@@ -74,6 +74,15 @@ void SpaceTicks(QValueAxis& x, qreal width)
     if (step != x.tickInterval()) x.setTickInterval(step);
 }
 
+void Attach(QChart& chart, QAbstractSeries* series, QValueAxis* x, QValueAxis* y)
+{
+    chart.addSeries(series);
+    series->attachAxis(x);
+    series->attachAxis(y);
+}
+
+}  // namespace
+
 // Little room around the plot: in a small window every pixel of height goes to the data.
 std::unique_ptr<QChart> NewChart(const QString& title)
 {
@@ -84,15 +93,6 @@ std::unique_ptr<QChart> NewChart(const QString& title)
     chart->legend()->setAlignment(Qt::AlignBottom);
     return chart;
 }
-
-void Attach(QChart& chart, QAbstractSeries* series, QValueAxis* x, QValueAxis* y)
-{
-    chart.addSeries(series);
-    series->attachAxis(x);
-    series->attachAxis(y);
-}
-
-}  // namespace
 
 std::unique_ptr<QChart> MakeHindcastSeriesChart(const TSkillChartData& data)
 {

@@ -9,6 +9,9 @@
 
 namespace quorlin {
 
+// A chart with the title, its legend below the plot, and little room around: every chart of the
+// check is drawn from one.
+std::unique_ptr<QChart> NewChart(const QString& title);
 // Observed, fitted and hindcast Y against the record axis.
 std::unique_ptr<QChart> MakeHindcastSeriesChart(const TSkillChartData& data);
 // Hindcast against observed, with the line on which they would be equal.

@@ -1,12 +1,16 @@
 // The outlook options of the skill and forecast subcommands as a script uses them: exactly the
 // keys they add, each holding what the statistics compute from the same records, the lines a
-// forecaster reads, and nothing changed for a run without them.
+// forecaster reads, nothing changed for a run without them, and the charts they add to a plot.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <cctype>
+#include <cstdint>
+#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/BatchRun.h"
@@ -207,3 +211,111 @@ TEST(BatchOutlook, BadRequestsExitWithStatusTwoNamingTheOption)
     EXPECT_THAT(failure({"--null", "5", "--seed", "-3"}), HasSubstr("--seed"));
     EXPECT_THAT(failure({"--seed", "3"}), HasSubstr("--null"));
 }
+
+#ifdef QUORLIN_HAVE_CHARTS
+namespace {
+
+// What an XML parser makes of a file: the root element's name and its view box, or its complaint.
+std::string SvgRoot(const std::string& path)
+{
+    const std::string command =
+        "python3 -c \"import sys, xml.etree.ElementTree as E; r = E.parse(sys.argv[1]).getroot(); "
+        "print(r.tag.split('}')[-1], r.get('viewBox'))\" '" + path + "' 2>&1";
+    std::string out;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return "popen failed";
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe)) out += buffer;
+    ::pclose(pipe);
+    return out;
+}
+
+// A PNG's width and height, from its header chunk; zero when the file is no PNG.
+std::pair<std::uint32_t, std::uint32_t> PngSize(const std::string& bytes)
+{
+    if (bytes.size() < 24 || bytes.compare(0, 8, std::string("\x89PNG\r\n\x1a\n", 8)) != 0 || bytes.compare(12, 4, "IHDR") != 0)
+        return {0, 0};
+    auto word = [&](std::size_t at) {
+        std::uint32_t v = 0;
+        for (std::size_t k = 0; k < 4; ++k) v = (v << 8) | static_cast<unsigned char>(bytes[at + k]);
+        return v;
+    };
+    return {word(16), word(20)};
+}
+
+std::string ThreeDigits(double v)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.3g", v);
+    return text;
+}
+
+// The words an SVG draws, without its markup or any blank: a label drawn in runs of one font
+// each reads as one piece.
+std::string DrawnText(const std::string& svg)
+{
+    std::string text;
+    bool inTag = false;
+    for (char c : svg) {
+        if (c == '<') inTag = true;
+        else if (c == '>') inTag = false;
+        else if (!inTag && !std::isspace(static_cast<unsigned char>(c))) text += c;
+    }
+    return text;
+}
+
+}  // namespace
+
+// --plot draws the outlook's charts in a row below the two it always draws: the reliability
+// diagram with --terciles, each figure's null distribution with --null, the actual figure and
+// its p in the legend as the statistics compute them.
+TEST(BatchOutlookPlot, TheReliabilityDiagramAndTheNullDistributionsGoBelowTheCharts)
+{
+    TempFolder folder;
+    auto plot = [&](const std::string& name, std::vector<std::string> more) {
+        const std::string path = (folder / name).string();
+        more.insert(more.end(), {"--plot", path});
+        const RunResult r = RunCommand(Args({"skill", ElNinoCsv, "--y", "DEC"}, more));
+        EXPECT_EQ(r.Status, 0) << r.Err;
+        EXPECT_EQ(r.Err, "");
+        return ReadBytes(path);
+    };
+    const std::string classic = DrawnText(plot("classic.svg", {}));
+    const std::string terciles = DrawnText(plot("terciles.svg", {"--terciles"}));
+    const std::string noise = DrawnText(plot("null.svg", {"--null", "20"}));
+    const std::string both = DrawnText(plot("both.svg", {"--terciles", "--null", "20", "--seed", "3"}));
+
+    EXPECT_EQ(SvgRoot((folder / "classic.svg").string()), "svg 0 0 1420 520\n");
+    for (const char* name : {"terciles.svg", "null.svg", "both.svg"})
+        EXPECT_EQ(SvgRoot((folder / name).string()), "svg 0 0 1420 980\n") << name;
+
+    const std::string reliability = "可靠性图", correlation = "相关系数p=", msss = "MSSSp=", rpss = "RPSSp=";
+    for (const std::string& text : {reliability, correlation, msss, rpss}) EXPECT_EQ(classic.find(text), std::string::npos);
+    EXPECT_THAT(terciles, HasSubstr(reliability));
+    EXPECT_EQ(terciles.find(correlation), std::string::npos);
+    EXPECT_THAT(noise, HasSubstr(correlation));
+    EXPECT_THAT(noise, HasSubstr(msss));
+    EXPECT_EQ(noise.find(rpss), std::string::npos) << "no RPSS without --terciles";
+    EXPECT_EQ(noise.find(reliability), std::string::npos);
+    for (const std::string& text : {reliability, correlation, msss, rpss}) EXPECT_THAT(both, HasSubstr(text));
+
+    TMemoryDataSet table = NumberTableFile(ElNinoCsv);
+    TSkillOptions options;
+    options.Terciles = true;
+    TNullOptions runs;
+    runs.Runs = 20;
+    runs.Seed = 3;
+    const TScreeningNull null = ComputeNullTest(table, {"SEP", "OCT", "NOV"}, "DEC", options, runs);
+    const std::pair<std::string, const TNullFigure*> figures[] = {
+        {correlation, &null.Correlation}, {msss, &null.Msss}, {rpss, &*null.Rpss}};
+    for (const auto& [title, figure] : figures) {
+        EXPECT_THAT(both, HasSubstr(title + ThreeDigits(*figure->P)));
+        EXPECT_THAT(both, HasSubstr("实际" + ThreeDigits(*figure->Actual)));
+    }
+
+    plot("classic.png", {});
+    plot("both.png", {"--terciles", "--null", "20"});
+    EXPECT_EQ(PngSize(ReadBytes(folder / "classic.png")), std::make_pair(1420u, 520u));
+    EXPECT_EQ(PngSize(ReadBytes(folder / "both.png")), std::make_pair(1420u, 980u));
+}
+#endif

@@ -1,8 +1,13 @@
-// The forecast check window, driven as a user drives it from the main window.
+// The forecast check window, driven as a user drives it from the main window, its 概率预报 tab
+// included.
 
+#include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollArea>
@@ -11,15 +16,22 @@
 #include <QSplitter>
 #include <QStyleOptionSpinBox>
 #include <QTabWidget>
+#include <QTabBar>
 #include <QTableWidget>
 #include <QTest>
+#include <QTimer>
+#include <QtCharts/QAreaSeries>
+#include <QtCharts/QAbstractBarSeries>
+#include <QtCharts/QBarSet>
 #include <QtCharts/QChartView>
+#include <QtCharts/QLineSeries>
 #include <QtCharts/QLegendMarker>
 #include <QtCharts/QValueAxis>
 #include <gmock/gmock.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <numeric>
 #include <random>
 #include <regex>
 
@@ -557,6 +569,379 @@ TEST_F(SkillCheck, TypedForecastValuesSurviveARecompute)
     Form.Button7->click();
     expectTyped(12);
     EXPECT_EQ(w.ForecastLabel->text(), forecast);
+    Close();
+}
+
+}  // namespace
+
+// The 概率预报 tab, used as a forecaster uses it: a click on its tab, the case typed on the left,
+// the null test started and stopped with its buttons. What it shows is set against the
+// statistics computed apart from the window on the same records and choice.
+namespace {
+
+class OutlookTab : public SkillCheck {
+protected:
+    static void ClickTab(QTabWidget* tabs, const QString& title)
+    {
+        for (int i = 0; i < tabs->count(); ++i)
+            if (tabs->tabText(i) == title) {
+                QTest::mouseClick(tabs->tabBar(), Qt::LeftButton, {}, tabs->tabBar()->tabRect(i).center());
+                ASSERT_EQ(tabs->currentIndex(), i);
+                return;
+            }
+        FAIL() << "no tab " << title.toStdString();
+    }
+    // ElNino's check as the main window asks for it, with the 概率预报 tab open.
+    TSkillForm& OpenOutlook(int method)
+    {
+        ChooseElNino(method);
+        Form.Button7->click();
+        EXPECT_THAT(Ui.Errors, ::testing::IsEmpty());
+        TSkillForm& w = Window();
+        ClickTab(w.ChartTabs, "概率预报");
+        EXPECT_TRUE(w.OutlookArea->isVisible());
+        return w;
+    }
+    // The bars' heights, in percent, 偏低, 正常, 偏高.
+    static std::vector<double> Bars(TSkillForm& w)
+    {
+        std::vector<double> heights;
+        for (QAbstractSeries* series : w.ChanceView->chart()->series())
+            if (auto* bars = qobject_cast<QAbstractBarSeries*>(series))
+                for (QBarSet* set : bars->barSets()) heights.push_back(set->sum());
+        return heights;
+    }
+    static QStringList BarNames(TSkillForm& w)
+    {
+        QStringList names;
+        for (QAbstractSeries* series : w.ChanceView->chart()->series())
+            if (auto* bars = qobject_cast<QAbstractBarSeries*>(series))
+                for (QBarSet* set : bars->barSets()) names << set->label();
+        return names;
+    }
+    static void ExpectChances(TSkillForm& w, const TTercileProbabilities& p)
+    {
+        const std::vector<double> bars = Bars(w);
+        ASSERT_EQ(bars.size(), 3u);
+        EXPECT_NEAR(bars[0], 100.0 * p.Below, 1e-9);
+        EXPECT_NEAR(bars[1], 100.0 * p.Near, 1e-9);
+        EXPECT_NEAR(bars[2], 100.0 * p.Above, 1e-9);
+        // The words under the bars, in whole percents.
+        const QStringList words = w.ChanceLabel->text().split(
+            QRegularExpression(R"(\s+)", QRegularExpression::UseUnicodePropertiesOption), Qt::SkipEmptyParts);
+        ASSERT_EQ(words.size(), 6) << w.ChanceLabel->text().toStdString();
+        const double shown[] = {p.Below, p.Near, p.Above};
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(words[2 * k], BarNames(w)[k]);
+            EXPECT_NEAR(words[2 * k + 1].chopped(1).toDouble(), 100.0 * shown[k], 0.5 + 1e-9) << words.join(' ').toStdString();
+        }
+    }
+    static QString Cell(TSkillForm& w, const QString& row, int column)
+    {
+        const int r = RowOf(w.OutlookTable, row);
+        EXPECT_GE(r, 0) << row.toStdString();
+        return r < 0 ? QString() : Text(w.OutlookTable, r, column);
+    }
+    // A figure as the table shows it, to the digits it shows: a dash where there is none.
+    static void ExpectFigure(TSkillForm& w, const QString& row, int column, const std::optional<double>& figure)
+    {
+        const QString text = Cell(w, row, column);
+        if (!figure) {
+            EXPECT_EQ(text, "—") << row.toStdString() << " " << column;
+            return;
+        }
+        bool ok = false;
+        const double shown = text.toDouble(&ok);
+        ASSERT_TRUE(ok) << row.toStdString() << " " << column << ": " << text.toStdString();
+        EXPECT_NEAR(shown, *figure, 5e-4 * std::fabs(*figure) + 1e-12) << row.toStdString() << " " << column;
+    }
+    // The p of each figure the null test judges, as the table shows it.
+    static void ExpectPValues(TSkillForm& w, const TScreeningNull& null)
+    {
+        ExpectFigure(w, "相关系数", 3, null.Correlation.P);
+        ExpectFigure(w, "MSSS", 3, null.Msss.P);
+        ASSERT_TRUE(null.Rpss.has_value());
+        ExpectFigure(w, "RPSS", 3, null.Rpss->P);
+    }
+    static void ExpectNoPValues(TSkillForm& w)
+    {
+        for (const char* row : {"相关系数", "MSSS", "RPSS"}) EXPECT_EQ(Cell(w, row, 3), "—") << row;
+    }
+    // The histogram's bins, summed, and where the actual figure is marked.
+    static double HistogramRuns(QChart* chart)
+    {
+        for (QAbstractSeries* series : chart->series())
+            if (auto* area = qobject_cast<QAreaSeries*>(series)) {
+                const QList<QPointF> outline = area->upperSeries()->points();
+                double runs = 0.0;
+                // The outline climbs to each bin's count at its left edge and leaves it at its right.
+                for (qsizetype k = 1; k + 1 < outline.size(); k += 2) runs += outline[k].y();
+                return runs;
+            }
+        return -1.0;
+    }
+    static std::optional<double> MarkedActual(QChart* chart)
+    {
+        for (QAbstractSeries* series : chart->series())
+            if (series->name().startsWith("实际")) return static_cast<QLineSeries*>(series)->at(0).x();
+        return std::nullopt;
+    }
+    static std::size_t Determined(const TNullFigure& figure)
+    {
+        return static_cast<std::size_t>(std::count_if(figure.Null.begin(), figure.Null.end(), [](auto& v) { return v.has_value(); }));
+    }
+    std::vector<std::string> TickedFactors() const { return Ticked(); }
+};
+
+TEST_F(OutlookTab, TheChancesOfATypedCaseAreItsTercileForecast)
+{
+    TSkillForm& w = OpenOutlook(1);
+    const TSkill& skill = *w.Shown();
+    EXPECT_EQ(BarNames(w), QStringList({"偏低", "正常", "偏高"}));
+    EXPECT_EQ(w.ChanceLabel->text(), "请在左侧输入各因子的值");
+    // The terciles of every record's Y, read from the table.
+    std::vector<double> y;
+    for (Data.DataQuery.First(); !Data.DataQuery.Eof(); Data.DataQuery.Next())
+        y.push_back(Data.DataQuery.AsFloat(Data.DataQuery.FieldByName("DEC")));
+    const TTerciles terciles = Terciles(y);
+    EXPECT_THAT(w.NormalLabel->text().toStdString(),
+                ::testing::HasSubstr(QString::number(terciles.Lower, 'g', 6).toStdString()));
+
+    // Record 20's values typed in, key by key.
+    Data.DataQuery.First();
+    Data.DataQuery.MoveBy(20);
+    std::vector<double> values;
+    for (std::size_t i = 0; i < w.CaseEdits.size(); ++i) {
+        const auto& name = skill.Equation.Coefficients()[i].Name;
+        values.push_back(Data.DataQuery.AsFloat(Data.DataQuery.FieldByName(name)));
+        TypeInto(w.CaseEdits[i], QString::number(values.back(), 'g', 17));
+    }
+    ExpectChances(w, ForecastTerciles(skill.Equation, values, terciles).Probabilities);
+
+    // Each key that changes the case changes the chances with it: NOV a degree warmer, then two.
+    const auto nov = std::find_if(skill.Equation.Coefficients().begin(), skill.Equation.Coefficients().end(),
+                                  [](const TCoefficient& c) { return c.Name == "NOV"; });
+    ASSERT_NE(nov, skill.Equation.Coefficients().end());
+    const std::size_t k = static_cast<std::size_t>(nov - skill.Equation.Coefficients().begin());
+    const std::vector<double> before = Bars(w);
+    for (double warmer : {1.0, 2.0}) {
+        values[k] = std::round(Data.DataQuery.AsFloat(Data.DataQuery.FieldByName("NOV"))) + warmer;
+        TypeInto(w.CaseEdits[k], QString::number(values[k]));
+        ExpectChances(w, ForecastTerciles(skill.Equation, values, terciles).Probabilities);
+    }
+    EXPECT_NE(Bars(w), before);
+    // Half a case has no chances.
+    QTest::keyClick(w.CaseEdits[k], Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(w.CaseEdits[k], Qt::Key_Delete);
+    EXPECT_EQ(w.ChanceLabel->text(), "请在左侧输入各因子的值");
+    EXPECT_THAT(Bars(w), ::testing::Each(0.0));
+    Close();
+}
+
+TEST_F(OutlookTab, ScoresAreTheStatisticsFiguresCrossValidatedAndRetroactive)
+{
+    TSkillForm& w = OpenOutlook(0);
+    QTest::keyClick(w.LeaveEdit, Qt::Key_Up);
+    ASSERT_EQ(w.Shown()->Validation.Leave, 3);
+    const std::int32_t n = Data.DataQuery.RecordCount();
+    TSkillOptions options;
+    options.Leave = 3;
+    options.Terciles = true;
+    options.RetroactiveStart = DefaultRetroactiveStart(n);
+    EXPECT_EQ(*options.RetroactiveStart, 31);
+    const TSkill s = ComputeSkill(Data.DataQuery, TickedFactors(), "DEC", options);
+    const TProbabilityScores& cv = s.Outlook->Scores;
+    const TProbabilityScores& rs = s.RetroactiveOutlook->Scores;
+    const TRetroactive& r = *s.Retroactive;
+
+    EXPECT_EQ(Cell(w, "预报次数", 1), "61");
+    EXPECT_EQ(Cell(w, "预报次数", 2), "30");
+    ExpectFigure(w, "相关系数", 1, s.Validation.Correlation);
+    ExpectFigure(w, "相关系数", 2, r.Correlation);
+    ExpectFigure(w, "RMSE", 1, s.Validation.Rmse);
+    ExpectFigure(w, "RMSE", 2, r.Rmse);
+    ExpectFigure(w, "MAE", 1, s.Validation.Mae);
+    ExpectFigure(w, "MAE", 2, r.Mae);
+    ExpectFigure(w, "MSSS", 1, s.Validation.Msss);
+    ExpectFigure(w, "MSSS", 2, r.Msss);
+    ExpectFigure(w, "RPSS", 1, cv.Rpss);
+    ExpectFigure(w, "RPSS", 2, rs.Rpss);
+    ExpectFigure(w, "ROC 面积 偏低", 1, cv.RocBelow);
+    ExpectFigure(w, "ROC 面积 偏低", 2, rs.RocBelow);
+    ExpectFigure(w, "ROC 面积 偏高", 1, cv.RocAbove);
+    ExpectFigure(w, "ROC 面积 偏高", 2, rs.RocAbove);
+    ExpectFigure(w, "HSS", 1, cv.Hss);
+    ExpectFigure(w, "HSS", 2, rs.Hss);
+    EXPECT_EQ(Cell(w, "无法计算", 1), QString::number(s.Validation.FailedFolds));
+    EXPECT_EQ(Cell(w, "无法计算", 2), QString::number(r.FailedSteps));
+    ExpectNoPValues(w);
+    EXPECT_THAT(w.OutlookTable->horizontalHeaderItem(2)->toolTip().toStdString(), ::testing::HasSubstr("第 31 条"));
+
+    // The reliability diagram: a point at the middle of every bin that holds forecasts, at the
+    // share of them that came true.
+    std::map<QString, QList<QPointF>> lines;
+    for (QAbstractSeries* series : w.ReliabilityView->chart()->series())
+        lines[series->name()] = static_cast<QLineSeries*>(series)->points();
+    for (const auto& [name, bins] : {std::pair{QString("偏低"), &cv.ReliabilityBelow}, std::pair{QString("偏高"), &cv.ReliabilityAbove}}) {
+        QList<QPointF> expected;
+        for (const TReliabilityBin& bin : *bins)
+            if (bin.Count > 0) expected.append(QPointF((bin.Lower + bin.Upper) / 2, *bin.Observed));
+        ASSERT_FALSE(expected.isEmpty());
+        EXPECT_EQ(lines[name], expected) << name.toStdString();
+    }
+    Close();
+}
+
+// Four records are too few to forecast any of them from the records before it: that column has
+// dashes, the rest of the check stands, and no figure reads as a number that is not one.
+TEST_F(OutlookTab, FiguresThatCannotBeMadeAreDashes)
+{
+    TMemoryDataSet table({"YEAR", "X", "Y"});
+    for (const auto& [year, x, y] : {std::tuple{2001.0, 1.0, 2.0}, {2002.0, 2.0, 2.5}, {2003.0, 3.0, 5.0}, {2004.0, 4.0, 4.0}})
+        table.AppendRecord({year, x, y});
+    TSkillForm w(Ui);
+    TSkillRequest request;
+    request.Data = &table;
+    request.FactorNames = {"X"};
+    request.YName = "Y";
+    request.FirstFieldName = "YEAR";
+    request.Method = MethodFull;
+    w.Check(request);
+    ASSERT_NE(w.Shown(), nullptr) << Reason(w).toStdString();
+    ClickTab(w.ChartTabs, "概率预报");
+    EXPECT_EQ(Cell(w, "预报次数", 1), "4");
+    for (int r = 0; r < w.OutlookTable->rowCount(); ++r) {
+        EXPECT_EQ(Text(w.OutlookTable, r, 2), "—") << r;
+        for (int c = 0; c < w.OutlookTable->columnCount(); ++c)
+            EXPECT_FALSE(Text(w.OutlookTable, r, c).contains(QRegularExpression("nan|inf", QRegularExpression::CaseInsensitiveOption)));
+    }
+    EXPECT_FALSE(w.OutlookTable->horizontalHeaderItem(2)->toolTip().isEmpty());
+    TypeInto(w.CaseEdits.front(), "2.5");
+    const std::vector<double> bars = Bars(w);
+    ASSERT_EQ(bars.size(), 3u);
+    EXPECT_NEAR(std::accumulate(bars.begin(), bars.end(), 0.0), 100.0, 1e-9);
+}
+
+TEST_F(OutlookTab, TheNullTestShowsThePValuesOfTheStatisticsAndItsHistogram)
+{
+    TSkillForm& w = OpenOutlook(0);
+    EXPECT_EQ(w.NullRunsEdit->value(), 200);
+    EXPECT_FALSE(w.NullCancelButton->isEnabled());
+    TypeInto(w.NullRunsEdit, "30");
+    TypeInto(w.NullSeedEdit, "7");
+    QTest::mouseClick(w.NullRunButton, Qt::LeftButton);
+    ASSERT_FALSE(w.NullTestRunning());
+    ASSERT_TRUE(w.ShownNull().has_value()) << w.NullStatusLabel->text().toStdString();
+
+    TSkillOptions options;
+    options.Terciles = true;
+    TNullOptions runs;
+    runs.Runs = 30;
+    runs.Seed = 7;
+    const TScreeningNull null = ComputeNullTest(Data.DataQuery, TickedFactors(), "DEC", options, runs);
+    ExpectPValues(w, null);
+    EXPECT_TRUE(w.NullRunButton->isEnabled());
+    EXPECT_FALSE(w.NullCancelButton->isEnabled());
+
+    // Each figure's histogram holds its determined runs, and marks the actual figure.
+    const std::pair<const char*, const TNullFigure*> figures[] = {
+        {"相关系数", &null.Correlation}, {"MSSS", &null.Msss}, {"RPSS", &*null.Rpss}};
+    for (const auto& [name, figure] : figures) {
+        // The list starts at the first; the arrow key takes the next.
+        if (figure != &null.Correlation) QTest::keyClick(w.NullFigureBox, Qt::Key_Down);
+        EXPECT_EQ(w.NullFigureBox->currentText(), name);
+        QChart* chart = w.NullView->chart();
+        EXPECT_TRUE(chart->title().contains(name)) << chart->title().toStdString();
+        EXPECT_EQ(HistogramRuns(chart), double(Determined(*figure))) << name;
+        ASSERT_TRUE(figure->Actual.has_value());
+        EXPECT_EQ(MarkedActual(chart), figure->Actual) << name;
+    }
+
+    // A new K is another check: its null test is still to be run.
+    QTest::keyClick(w.LeaveEdit, Qt::Key_Up);
+    EXPECT_FALSE(w.ShownNull().has_value());
+    ExpectNoPValues(w);
+    EXPECT_TRUE(w.NullView->chart()->series().isEmpty());
+    Close();
+}
+
+// The user stops a long null test: it ends at once, shows nothing of it, and the window goes on
+// answering as before. A new K or a closed window stops it too.
+TEST_F(OutlookTab, CancelStopsTheNullTestAndLeavesTheWindowUsable)
+{
+    TSkillForm& w = OpenOutlook(0);
+    TypeInto(w.NullRunsEdit, "100000");
+    bool sawItRun = false;
+    QTimer::singleShot(0, &w, [&] {
+        sawItRun = w.NullTestRunning() && w.NullCancelButton->isEnabled() && !w.NullRunButton->isEnabled() &&
+                   w.NullProgress->maximum() == 100000 && w.NullProgress->value() < 100000;
+        QTest::mouseClick(w.NullCancelButton, Qt::LeftButton);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    QTest::mouseClick(w.NullRunButton, Qt::LeftButton);
+    EXPECT_TRUE(sawItRun);
+    EXPECT_LT(clock.elapsed(), 20000) << "a hundred thousand runs were not stopped";
+    EXPECT_FALSE(w.NullTestRunning());
+    EXPECT_FALSE(w.ShownNull().has_value());
+    EXPECT_EQ(w.NullStatusLabel->text(), "已取消");
+    ExpectNoPValues(w);
+    EXPECT_TRUE(w.NullRunButton->isEnabled());
+    EXPECT_FALSE(w.NullCancelButton->isEnabled());
+    EXPECT_TRUE(w.NullRunsEdit->isEnabled());
+
+    // Still usable: a case typed in has its chances, and a short test runs to its end.
+    for (QLineEdit* edit : w.CaseEdits) TypeInto(edit, "24");
+    EXPECT_EQ(Bars(w).size(), 3u);
+    EXPECT_NE(w.ChanceLabel->text(), "请在左侧输入各因子的值");
+    TypeInto(w.NullRunsEdit, "5");
+    QTest::mouseClick(w.NullRunButton, Qt::LeftButton);
+    ASSERT_TRUE(w.ShownNull().has_value());
+    EXPECT_EQ(w.ShownNull()->Runs, 5);
+
+    // A K changed while it runs recomputes the check and drops the test.
+    TypeInto(w.NullRunsEdit, "100000");
+    QTimer::singleShot(0, &w, [&] { QTest::keyClick(w.LeaveEdit, Qt::Key_Up); });
+    QTest::mouseClick(w.NullRunButton, Qt::LeftButton);
+    EXPECT_FALSE(w.NullTestRunning());
+    EXPECT_EQ(w.Shown()->Validation.Leave, 3);
+    EXPECT_FALSE(w.ShownNull().has_value());
+    ExpectNoPValues(w);
+    EXPECT_TRUE(w.NullRunButton->isEnabled());
+
+    // Closing the window stops it as well.
+    QTimer::singleShot(0, &w, [&] { w.close(); });
+    clock.restart();
+    QTest::mouseClick(w.NullRunButton, Qt::LeftButton);
+    EXPECT_LT(clock.elapsed(), 20000);
+    EXPECT_FALSE(w.NullTestRunning());
+    EXPECT_FALSE(w.ShownNull().has_value());
+    EXPECT_THAT(Ui.Errors, ::testing::IsEmpty());
+}
+
+// On a 1024×768 screen the tab shows its parts without scrolling: the chances, every row of the
+// figures, the reliability diagram and the null test's buttons.
+TEST_F(OutlookTab, FitsASmallScreen)
+{
+    TSkillForm& w = OpenOutlook(0);
+    SizeFor(w, QSize(1024, 768));
+    const QSize least = w.minimumSizeHint().expandedTo(w.minimumSize());
+    EXPECT_LE(least.width(), 1024 - FrameAllowance.width());
+    EXPECT_LE(least.height(), 768 - FrameAllowance.height());
+    QWidget* content = w.OutlookArea->widget();
+    EXPECT_LE(content->width(), w.OutlookArea->viewport()->width());
+    EXPECT_LE(content->height(), w.OutlookArea->viewport()->height());
+    const QRect shown = w.OutlookArea->viewport()->rect();
+    for (QWidget* part : std::initializer_list<QWidget*>{w.ChanceView, w.OutlookTable, w.ReliabilityView, w.NullRunButton,
+                                                         w.NullCancelButton, w.NullProgress, w.NullView}) {
+        const QRect at(part->mapTo(w.OutlookArea->viewport(), QPoint(0, 0)), part->size());
+        EXPECT_TRUE(shown.contains(at)) << part->objectName().toStdString();
+    }
+    // Every row of figures in sight, none behind a scroll bar.
+    const int rows = w.OutlookTable->rowCount();
+    EXPECT_GE(w.OutlookTable->viewport()->height(), w.OutlookTable->rowViewportPosition(rows - 1) +
+                                                        w.OutlookTable->rowHeight(rows - 1));
+    EXPECT_GE(w.ReliabilityView->chart()->plotArea().height(), 100);
     Close();
 }
 
