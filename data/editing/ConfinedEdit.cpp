@@ -239,7 +239,7 @@ TBuiltChange BuildChange(const TEditRequest& request, std::vector<std::uint8_t> 
             jet::RebuildTable(image, t->Def, t->Changes, recordsRead);
         });
     }
-    built.Bytes = image.Bytes();
+    built.Changed = ChangedPages(image.Loaded(), image.Bytes(), static_cast<std::uint32_t>(image.Format().PageSize));
     return built;
 }
 

@@ -1,5 +1,7 @@
 #include "data/editing/EditWire.h"
 
+#include <algorithm>
+
 namespace quorlin {
 
 namespace {
@@ -7,6 +9,7 @@ namespace {
 // An Access file holds at most 2 GiB; anything claiming more is no answer of ours.
 constexpr std::uint64_t MostFileBytes = std::uint64_t{1} << 32;
 constexpr std::size_t MostNameBytes = 4096;
+constexpr std::int32_t MostPageBytes = 1 << 16;
 constexpr std::int32_t MostFields = 4096;
 
 void WriteValue(TWireWriter& w, const std::optional<TCellValue>& value)
@@ -144,10 +147,43 @@ std::vector<std::string> ReadTexts(TWireReader& r)
     return texts;
 }
 
+TChangedPages ChangedPages(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
+                           std::uint32_t pageSize)
+{
+    TChangedPages changed{pageSize, after.size(), {}};
+    for (std::size_t at = 0; at < after.size(); at += pageSize) {
+        const std::size_t length = std::min<std::size_t>(pageSize, after.size() - at);
+        const auto page = after.subspan(at, length);
+        if (at + length <= before.size() && std::equal(page.begin(), page.end(), before.begin() + static_cast<std::ptrdiff_t>(at)))
+            continue;
+        changed.Pages.emplace_back(static_cast<std::uint32_t>(at / pageSize), std::vector<std::uint8_t>(page.begin(), page.end()));
+    }
+    return changed;
+}
+
+std::vector<std::uint8_t> WithPages(std::span<const std::uint8_t> before, const TChangedPages& changed)
+{
+    if (changed.PageSize == 0 || changed.FileSize > MostFileBytes || changed.FileSize % changed.PageSize != 0)
+        throw EWireError();
+    std::vector<std::uint8_t> after(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(before.size(), changed.FileSize)));
+    after.resize(static_cast<std::size_t>(changed.FileSize));
+    for (const auto& [page, bytes] : changed.Pages) {
+        const std::uint64_t at = std::uint64_t{page} * changed.PageSize;
+        if (bytes.size() != changed.PageSize || at + bytes.size() > after.size()) throw EWireError();
+        std::copy(bytes.begin(), bytes.end(), after.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+    return after;
+}
+
 void WriteBuiltChange(TWireWriter& w, const TBuiltChange& built)
 {
-    w.U64(built.Bytes.size());
-    w.Raw(built.Bytes.data(), built.Bytes.size());
+    w.I32(static_cast<std::int32_t>(built.Changed.PageSize));
+    w.U64(built.Changed.FileSize);
+    w.I32(static_cast<std::int32_t>(built.Changed.Pages.size()));
+    for (const auto& [page, bytes] : built.Changed.Pages) {
+        w.I32(static_cast<std::int32_t>(page));
+        w.Raw(bytes.data(), bytes.size());
+    }
     w.I32(static_cast<std::int32_t>(built.Tables.size()));
     for (const TRebuiltTable& t : built.Tables) {
         w.Str(t.Name);
@@ -162,10 +198,19 @@ void WriteBuiltChange(TWireWriter& w, const TBuiltChange& built)
 TBuiltChange ReadBuiltChange(TWireReader& r)
 {
     TBuiltChange built;
-    const std::uint64_t size = r.U64();
-    if (size > MostFileBytes) throw EWireError();
-    built.Bytes.resize(static_cast<std::size_t>(size));
-    r.Read(built.Bytes.data(), built.Bytes.size());
+    const std::int32_t pageSize = r.I32();
+    if (pageSize <= 0 || pageSize > MostPageBytes) throw EWireError();
+    built.Changed.PageSize = static_cast<std::uint32_t>(pageSize);
+    built.Changed.FileSize = r.U64();
+    if (built.Changed.FileSize > MostFileBytes) throw EWireError();
+    const auto pages = static_cast<std::size_t>(ReadCount(r, INT32_MAX));
+    if (pages > built.Changed.FileSize / built.Changed.PageSize) throw EWireError();
+    built.Changed.Pages.resize(pages);
+    for (auto& [page, bytes] : built.Changed.Pages) {
+        page = static_cast<std::uint32_t>(r.I32());
+        bytes.resize(built.Changed.PageSize);
+        r.Read(bytes.data(), bytes.size());
+    }
     built.Tables.resize(static_cast<std::size_t>(ReadCount(r, 1 << 16)));
     for (TRebuiltTable& t : built.Tables) {
         t.Name = r.Str(MostNameBytes);

@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -51,8 +53,22 @@ struct TRebuiltTable {
     std::optional<TTableData> Before;
 };
 
+// The file with the change made, as the pages that differ from the file the process was handed:
+// a change touches a few pages of a file of thousands, and only those cross between processes.
+struct TChangedPages {
+    std::uint32_t PageSize = 0;
+    std::uint64_t FileSize = 0;  // of the new file: pages added at its end are among the changed
+    std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> Pages;
+};
+
+// The pages of after that differ from before, page by page.
+TChangedPages ChangedPages(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
+                           std::uint32_t pageSize);
+// before with the pages put in; raises EWireError for pages that do not fit the file.
+std::vector<std::uint8_t> WithPages(std::span<const std::uint8_t> before, const TChangedPages& changed);
+
 struct TBuiltChange {
-    std::vector<std::uint8_t> Bytes;  // the whole file with the change made
+    TChangedPages Changed;
     std::vector<TRebuiltTable> Tables;
 };
 

@@ -445,7 +445,11 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     // Everything that parses the file runs in the editing process; nothing is written before it
     // has planned, checked and built the change (invariant 3).
     TBuiltChange built = AskChange(path, table, change, before, image.Loaded);
-    image.Bytes = std::move(built.Bytes);
+    try {
+        image.Bytes = WithPages(image.Loaded, built.Changed);
+    } catch (const EWireError&) {
+        Refuse(DamagedForEditingText(path));
+    }
     const std::vector<TMeant> meant = Meant(path, built, before);
     states.Enter(TCommitState::Planned);
     Step("built");
