@@ -43,6 +43,8 @@ const std::vector<std::regex>& FixedTexts()
         std::regex(R"(Cannot access field '[^']*' as type Float)"),
         std::regex(R"(Invalid input value\.  Use escape key to abandon changes)"),
         std::regex(R"(Delete record\?)"),
+        // The batch command's options, named as they are typed.
+        std::regex(R"(--[a-z]+)"),
         std::regex(R"(Access Files\(\*\.mdb\))"),
         std::regex(R"(Txt Files\(\*\.Txt\))"),
         std::regex(R"(DataBase files\(\*\.DB\))"),
@@ -60,7 +62,8 @@ const std::vector<std::regex>& FixedTexts()
 bool IsSymbol(const std::string& word)
 {
     static const std::vector<std::string> symbols = {"Quorlin", "Access", "OLE", "ID", "Fa", "Xi",
-                                                     "VIF", "RMSE", "MAE", "MSSS", "PNG", "png"};
+                                                     "VIF", "RMSE", "MAE", "MSSS", "RPSS", "ROC", "HSS",
+                                                     "PNG", "png"};
     return std::find(symbols.begin(), symbols.end(), word) != symbols.end();
 }
 
