@@ -5,6 +5,8 @@
 // hostile file does to the format's writer ends with this process; the program keeps the lock,
 // the comparisons, the rename and the read-back.
 
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -48,13 +50,20 @@ std::size_t ReadSome(int fd, char* p, std::size_t n) noexcept
     }
 }
 
+// The whole of a memory file, copied once from its mapping into storage of its size: the
+// database may be large, and storage zeroed first and then read into, or grown as it comes,
+// touches every page of it more than once.
 std::vector<std::uint8_t> ReadAll(int fd)
 {
-    std::vector<std::uint8_t> bytes;
-    ::lseek(fd, 0, SEEK_SET);
-    char buffer[1 << 16];
-    for (std::size_t got; (got = ReadSome(fd, buffer, sizeof buffer)) > 0;) bytes.insert(bytes.end(), buffer, buffer + got);
-    return bytes;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || st.st_size <= 0) return {};
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* mapped = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (mapped == MAP_FAILED) return {};
+    const auto* bytes = static_cast<const std::uint8_t*>(mapped);
+    std::vector<std::uint8_t> copy(bytes, bytes + size);
+    ::munmap(mapped, size);
+    return copy;
 }
 
 // Tests make the editing process die of a fault, confined, as one whose parser a crafted file
