@@ -3,7 +3,33 @@
 
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstddef>
+
 namespace quorlin {
+
+// Writes all n bytes, whatever a signal interrupts; false when the descriptor takes no more.
+inline bool WriteWhole(int fd, const char* p, std::size_t n) noexcept
+{
+    while (n > 0) {
+        const ssize_t w = ::write(fd, p, n);
+        if (w < 0 && errno == EINTR) continue;
+        if (w <= 0) return false;
+        p += w;
+        n -= static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// Up to n bytes, whatever a signal interrupts; 0 at the end or on a failure.
+inline std::size_t ReadSome(int fd, char* p, std::size_t n) noexcept
+{
+    for (;;) {
+        const ssize_t got = ::read(fd, p, n);
+        if (got < 0 && errno == EINTR) continue;
+        return got < 0 ? 0 : static_cast<std::size_t>(got);
+    }
+}
 
 class TFd {
 public:

@@ -85,17 +85,8 @@ TFd CreateTemporary(const TTargetFile& target, std::string& name)
 
 void WriteAll(int fd, std::string_view bytes)
 {
-    const char* p = bytes.data();
-    std::size_t left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            Fail(errno);
-        }
-        p += n;
-        left -= static_cast<std::size_t>(n);
-    }
+    errno = 0;
+    if (!WriteWhole(fd, bytes.data(), bytes.size())) Fail(errno ? errno : EIO);
 }
 
 // The replaced file's owner and permissions go to the new one. Owner first: changing it may

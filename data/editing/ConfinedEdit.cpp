@@ -17,11 +17,6 @@ namespace {
 
 [[noreturn]] void Refuse(const std::string& why) { throw EProviderError(why); }
 
-std::string DamagedText(const std::string& path)
-{
-    return Format(Tr("The database file '%1$s' is damaged; it cannot be changed."), path);
-}
-
 // Runs the work on the format code, its refusals raised as the provider's, damage anywhere told
 // as the file being damaged (invariant 8 of the commit).
 template <class TStep>
@@ -32,7 +27,7 @@ decltype(auto) Guarded(const std::string& path, TStep&& step)
     } catch (const jet::ERefused& e) {
         Refuse(e.what());
     } catch (const jet::EDamaged&) {
-        Refuse(DamagedText(path));
+        Refuse(DamagedForEditingText(path));
     }
 }
 
@@ -46,7 +41,7 @@ const jet::TFormat& WritableFormat(const std::string& path, const std::vector<st
     if (format && format->Version == jet::TVersion::Jet3)
         Refuse(Format(Tr("The database '%1$s' is in Access 97 format, which is read-only here."), path));
     if (!format) Refuse(jet::UnknownVersionText(path, bytes[jet::database_page::Version]));
-    if (bytes.size() % format->PageSize != 0) Refuse(DamagedText(path));
+    if (bytes.size() % format->PageSize != 0) Refuse(DamagedForEditingText(path));
     return *format;
 }
 

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "support/Messages.h"
+
 namespace quorlin {
 
 namespace {
@@ -94,6 +96,11 @@ TMeantChanges ReadChanges(TWireReader& r)
 }
 
 }  // namespace
+
+std::string DamagedForEditingText(const std::string& path)
+{
+    return Format(Tr("The database file '%1$s' is damaged; it cannot be changed."), path);
+}
 
 void WriteEditRequest(TWireWriter& w, const TEditRequest& request)
 {

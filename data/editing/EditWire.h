@@ -40,6 +40,10 @@ struct TEditRequest {
     std::int32_t ReadRecords = 0;
 };
 
+// What a change says when it met a damaged file, in the editing process or in what came back
+// from it (a process that died or answered what none sends).
+std::string DamagedForEditingText(const std::string& path);
+
 void WriteEditRequest(TWireWriter& w, const TEditRequest& request);
 TEditRequest ReadEditRequest(TWireReader& r);
 

@@ -15,24 +15,12 @@ namespace {
 
 std::string EditorProgram() { return ProgramBeside("quorlin-editor", QUORLIN_EDITOR_BUILD_PATH); }
 
-bool WriteAll(int fd, const char* p, std::size_t n) noexcept
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0 && errno == EINTR) continue;
-        if (w <= 0) return false;
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
-
 // A memory file holding bytes, read from its start, and sealed: the editing process cannot change
 // what it is handed, nor can anything else once it has it.
 TFd SealedFile(const char* name, std::span<const char> bytes, const std::string& path)
 {
     TFd fd(::memfd_create(name, MFD_CLOEXEC | MFD_ALLOW_SEALING));
-    if (fd.Get() < 0 || !WriteAll(fd.Get(), bytes.data(), bytes.size()) || ::lseek(fd.Get(), 0, SEEK_SET) != 0 ||
+    if (fd.Get() < 0 || !WriteWhole(fd.Get(), bytes.data(), bytes.size()) || ::lseek(fd.Get(), 0, SEEK_SET) != 0 ||
         ::fcntl(fd.Get(), F_ADD_SEALS, F_SEAL_SHRINK | F_SEAL_GROW | F_SEAL_WRITE | F_SEAL_SEAL) != 0)
         throw EProviderError(Format(Tr("The database file '%1$s' cannot be changed: %2$s"), path, std::strerror(errno)));
     return fd;
@@ -61,11 +49,6 @@ TEditRequest Request(TEditAsk ask, const std::string& path, const std::string& t
 }
 
 }  // namespace
-
-std::string DamagedForEditingText(const std::string& path)
-{
-    return Format(Tr("The database file '%1$s' is damaged; it cannot be changed."), path);
-}
 
 std::string AskRefusal(const std::string& path, const std::string& table, std::span<const std::uint8_t> bytes)
 {

@@ -23,7 +23,4 @@ std::vector<std::string> AskEffects(const std::string& path, const std::string& 
 TBuiltChange AskChange(const std::string& path, const std::string& table, const TRecordChange& change,
                        const TTableData& before, std::span<const std::uint8_t> bytes);
 
-// The text of a change that failed in the editing process or met a damaged file.
-std::string DamagedForEditingText(const std::string& path);
-
 }  // namespace quorlin

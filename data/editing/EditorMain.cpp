@@ -21,34 +21,12 @@
 #include "data/editing/EditWire.h"
 #include "data/reading/Confinement.h"
 #include "data/reading/ReaderLanguage.h"
+#include "support/FileDescriptor.h"
 #include "support/Messages.h"
 
 namespace {
 
 using namespace quorlin;
-
-bool WriteAll(int fd, const char* p, std::size_t n) noexcept
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
-
-std::size_t ReadSome(int fd, char* p, std::size_t n) noexcept
-{
-    for (;;) {
-        const ssize_t got = ::read(fd, p, n);
-        if (got < 0 && errno == EINTR) continue;
-        return got < 0 ? 0 : static_cast<std::size_t>(got);
-    }
-}
 
 // The whole of a memory file, copied once from its mapping into storage of its size: the
 // database may be large, and storage zeroed first and then read into, or grown as it comes,
@@ -111,7 +89,7 @@ int main(int argc, char**)
     }
     SpeakAsTheProgramDoes("The database file '%1$s' is damaged; it cannot be changed.");
     bool written = true;
-    TWireWriter w([&](const char* p, std::size_t n) { written = WriteAll(STDOUT_FILENO, p, n) && written; });
+    TWireWriter w([&](const char* p, std::size_t n) { written = WriteWhole(STDOUT_FILENO, p, n) && written; });
     try {
         TWireReader r([](char* p, std::size_t n) { return ReadSome(STDIN_FILENO, p, n); });
         const TEditRequest request = ReadEditRequest(r);

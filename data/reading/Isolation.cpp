@@ -16,6 +16,7 @@
 
 #include "data/reading/ReaderLanguage.h"
 #include "data/records/RecordLimit.h"
+#include "support/EnvironmentSetting.h"
 #include "support/Messages.h"
 
 extern char** environ;
@@ -144,14 +145,7 @@ private:
 
 }  // namespace
 
-int IsolatedReadTimeout()
-{
-    if (const char* text = std::getenv("QUORLIN_READ_TIMEOUT")) {
-        const int seconds = std::atoi(text);
-        if (seconds > 0) return seconds;
-    }
-    return 30;
-}
+int IsolatedReadTimeout() { return PositiveSetting("QUORLIN_READ_TIMEOUT", 30); }
 
 int IsolatedReadTimeLimit() { return 10 * IsolatedReadTimeout(); }
 

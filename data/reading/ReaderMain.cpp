@@ -30,6 +30,7 @@
 #include "data/views/ViewEngine.h"
 #include "data/reading/Confinement.h"
 #include "data/reading/MdbAccess.h"
+#include "support/FileDescriptor.h"
 #include "support/Messages.h"
 
 extern char** environ;
@@ -37,20 +38,6 @@ extern char** environ;
 namespace {
 
 using namespace quorlin;
-
-bool WriteAll(int fd, const char* p, std::size_t n) noexcept
-{
-    while (n > 0) {
-        const ssize_t w = ::write(fd, p, n);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        p += w;
-        n -= static_cast<std::size_t>(w);
-    }
-    return true;
-}
 
 // What one request writes: the start mark once the file is open, then what was asked for; fd is
 // the file, opened before confinement. A file that cannot be opened as a database is told
@@ -115,7 +102,7 @@ int Probe(const std::string& act, const std::string& path)
 int StreamWithoutEnd(const std::string& act, const std::string& path)
 {
     bool written = true;
-    TWireWriter w([&](const char* p, std::size_t n) { written = WriteAll(STDOUT_FILENO, p, n) && written; });
+    TWireWriter w([&](const char* p, std::size_t n) { written = WriteWhole(STDOUT_FILENO, p, n) && written; });
     // Confinement leaves no call to sleep with; the slow one need not be confined to be slow.
     if (act != "babble") Confine(OpenDatabase(path));
     w.U8(static_cast<std::uint8_t>(TWireMark::Start));
@@ -151,7 +138,7 @@ int main(int argc, char** argv)
     // The damage found later is told in the program's language.
     SpeakAsTheProgramDoes(DamagedTableText);
     bool written = true;
-    TWireWriter w([&](const char* p, std::size_t n) { written = WriteAll(STDOUT_FILENO, p, n) && written; });
+    TWireWriter w([&](const char* p, std::size_t n) { written = WriteWhole(STDOUT_FILENO, p, n) && written; });
     try {
         const int fd = OpenDatabase(args[1]);
         if (fd < 0) throw std::runtime_error(Format(Tr("Cannot open the database file '%1$s'"), args[1]));

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "support/AsciiText.h"
+#include "support/EnvironmentSetting.h"
 #include "support/Messages.h"
 #include "data/records/ProviderError.h"
 #include "data/records/RecordLimit.h"
@@ -54,14 +55,7 @@ std::string Quoted(const char* name) { return "'" + EchoedText(name ? name : "")
 
 }  // namespace
 
-int ViewSeconds()
-{
-    if (const char* text = std::getenv("QUORLIN_VIEW_SECONDS")) {
-        const int seconds = std::atoi(text);
-        if (seconds > 0) return seconds;
-    }
-    return 5;
-}
+int ViewSeconds() { return PositiveSetting("QUORLIN_VIEW_SECONDS", 5); }
 
 // The whole engine, the loaded tables included, takes at most what the view's records may take
 // in the program. The bound is the process's; the reading process evaluates one view.
