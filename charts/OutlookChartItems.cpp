@@ -176,6 +176,8 @@ std::unique_ptr<QChart> MakeNullChart(const TNullFigure& figure, const QString& 
     }
     outline->append(high, 0.0);
     auto* area = new QAreaSeries(outline);
+    // An area series draws its outline but does not own it.
+    outline->setParent(area);
     area->setName(QStringLiteral("打乱"));
     area->setColor(QColor(0xa6, 0xc8, 0xe6));
     area->setBorderColor(QColor(0x4a, 0x7a, 0xa6));
