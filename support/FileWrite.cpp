@@ -188,6 +188,12 @@ void ReplaceFileContents(const std::string& path, std::string_view bytes,
 
 void ReplaceFileContents(const std::string& path, std::string_view bytes, const TReplaceOptions& options)
 {
+    ReplaceFileContents(path, std::span<const std::string_view>(&bytes, 1), options);
+}
+
+void ReplaceFileContents(const std::string& path, std::span<const std::string_view> pieces,
+                         const TReplaceOptions& options)
+{
     auto reached = [&](std::string_view stage) {
         if (options.Step) options.Step(stage);
     };
@@ -199,7 +205,7 @@ void ReplaceFileContents(const std::string& path, std::string_view bytes, const 
     TFd fd = CreateTemporary(target, tempName);
     TTempFile temp(target.Folder.Get(), tempName);
     reached("temporary");
-    WriteAll(fd.Get(), bytes);
+    for (std::string_view piece : pieces) WriteAll(fd.Get(), piece);
     reached("written");
     KeepOwnerAndMode(fd.Get(), target);
     if (::fsync(fd.Get()) != 0) Fail(errno);

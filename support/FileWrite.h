@@ -8,6 +8,7 @@
 #include <functional>
 #include <stdexcept>
 #include <string>
+#include <span>
 #include <string_view>
 
 #include "support/FileDescriptor.h"
@@ -67,6 +68,10 @@ struct TReplaceOptions {
     std::function<void(const TTargetFile&)> Judge;
 };
 void ReplaceFileContents(const std::string& path, std::string_view bytes, const TReplaceOptions& options);
+// The same, with the new contents in pieces written one after another: a large file that
+// differs from one at hand in a few places need not be put together in memory first.
+void ReplaceFileContents(const std::string& path, std::span<const std::string_view> pieces,
+                         const TReplaceOptions& options);
 
 // The temporary files ReplaceFileContents makes for path begin with this.
 std::string TemporaryFilePrefix(const std::string& path);

@@ -32,6 +32,14 @@ TWireReader ReaderOf(const std::string& bytes)
     });
 }
 
+// The new file the pieces make.
+std::vector<std::uint8_t> Joined(const std::vector<std::string_view>& pieces)
+{
+    std::vector<std::uint8_t> bytes;
+    for (std::string_view piece : pieces) bytes.insert(bytes.end(), piece.begin(), piece.end());
+    return bytes;
+}
+
 std::vector<std::uint8_t> Pages(std::initializer_list<std::uint8_t> fills, std::size_t pageSize)
 {
     std::vector<std::uint8_t> bytes;
@@ -63,6 +71,7 @@ TEST(EditWire, ARequestAndAChangeCrossWhole)
     TBuiltChange built;
     const auto before = Pages({1, 2, 3}, 8), after = Pages({1, 9, 3, 4}, 8);
     built.Changed = ChangedPages(before, after, 8);
+    built.BuiltOn = 0x0123456789abcdefULL;
     TRebuiltTable& table = built.Tables.emplace_back();
     table.Name = "Obs";
     table.Changes.Updates[7] = {std::nullopt, TCellValue{TCellKind::Number, 25.5, {}}, TCellValue{TCellKind::Text, 0, "x"}};
@@ -72,7 +81,8 @@ TEST(EditWire, ARequestAndAChangeCrossWhole)
     TWireReader a = ReaderOf(answer);
     const TBuiltChange back = ReadBuiltChange(a);
     EXPECT_EQ(back.Changed.Pages.size(), 2u);  // the changed page and the added one, no more
-    EXPECT_EQ(WithPages(before, back.Changed), after);
+    EXPECT_EQ(Joined(WithPages(before, back.Changed)), after);
+    EXPECT_EQ(back.BuiltOn, built.BuiltOn);
     ASSERT_EQ(back.Tables.size(), 1u);
     EXPECT_EQ(back.Tables[0].DefColumn, table.DefColumn);
     EXPECT_EQ(back.Tables[0].Changes.Deletes, table.Changes.Deletes);
@@ -84,7 +94,10 @@ TEST(EditWire, ARequestAndAChangeCrossWhole)
 TEST(EditWire, PagesThatDoNotFitTheFileAreRefused)
 {
     const auto before = Pages({1, 2}, 8);
-    EXPECT_EQ(WithPages(before, ChangedPages(before, Pages({1}, 8), 8)), Pages({1}, 8));  // a shorter file
+    EXPECT_EQ(Joined(WithPages(before, ChangedPages(before, Pages({1}, 8), 8))), Pages({1}, 8));  // a shorter file
+    // Pages added past the end and not sent are zeros; only the pages named may differ.
+    EXPECT_EQ(Joined(WithPages(before, {8, 32, {{3, std::vector<std::uint8_t>(8, 7)}}})), Pages({1, 2, 0, 7}, 8));
+    EXPECT_EQ(ChangedPages(before, Pages({9, 9}, 8), 8, {1}).Pages.size(), 1u);
     const auto refused = [&](TChangedPages changed) {
         try {
             WithPages(before, changed);
@@ -95,6 +108,7 @@ TEST(EditWire, PagesThatDoNotFitTheFileAreRefused)
     };
     EXPECT_TRUE(refused({8, 16, {{2, std::vector<std::uint8_t>(8, 5)}}}));   // beyond the end
     EXPECT_TRUE(refused({8, 16, {{0, std::vector<std::uint8_t>(7, 5)}}}));   // not a whole page
+    EXPECT_TRUE(refused({8, 16, {{1, std::vector<std::uint8_t>(8, 5)}, {0, std::vector<std::uint8_t>(8, 5)}}}));  // out of order
     EXPECT_TRUE(refused({8, 12, {}}));                                       // not whole pages
     EXPECT_TRUE(refused({0, 0, {}}));                                        // no page size
     EXPECT_TRUE(refused({8, std::uint64_t{1} << 40, {}}));                   // more than a file holds

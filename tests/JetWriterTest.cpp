@@ -32,6 +32,8 @@ namespace {
 
 using L = jet::TIndexPageLayout;
 
+jet::TBytes Copy(jet::TView bytes) { return jet::TBytes(bytes.begin(), bytes.end()); }
+
 jet::TPageImage Image(const std::string& path)
 {
     const std::string bytes = ReadBytes(path);
@@ -162,7 +164,7 @@ TEST(JetIndexPages, TreesWrittenByAccessReadThroughTheNamedFields)
 TEST(JetIndexPages, AKeyOutgrowingItsRootBecomesLinkedLeavesInKeyOrder)
 {
     const std::string path = DataFile("regression.mdb");
-    jet::TBytes bytes = Image(path).Bytes();
+    jet::TBytes bytes = Copy(Image(path).Bytes());
     std::size_t records = 0;
     {
         const jet::TPageImage image(path, bytes, jet::Jet4Format());
@@ -173,7 +175,7 @@ TEST(JetIndexPages, AKeyOutgrowingItsRootBecomesLinkedLeavesInKeyOrder)
         jet::TTableDef def = jet::FindTable(image, "Keyed");
         jet::TTableChange change{jet::TChangeKind::Insert, 0, std::vector<std::optional<jet::TParsedValue>>(def.Columns.size())};
         jet::RebuildTable(image, def, change, records++);
-        bytes = image.Bytes();
+        bytes = Copy(image.Bytes());
     }
     const jet::TPageImage image(path, bytes, jet::Jet4Format());
     const jet::TTableDef def = jet::FindTable(image, "Keyed");
@@ -316,7 +318,7 @@ TEST(JetFreePages, AReferenceMapOfFreePagesTakesTheFirstPageAdded)
 {
     const std::string path = ExternalFixtures() + "/testRefGlobalV2000.mdb";
     if (!std::filesystem::exists(path)) GTEST_SKIP() << "external fixtures absent";
-    jet::TBytes bytes = Image(path).Bytes();
+    jet::TBytes bytes = Copy(Image(path).Bytes());
     const std::size_t pagesBefore = Image(path).PageCount();
     const std::size_t lastSlot = GlobalMapSlots(Image(path).Pages()) - 1;
     const std::uint32_t leftByAccess = GlobalMapPointer(Image(path).Pages(), lastSlot);
@@ -334,7 +336,7 @@ TEST(JetFreePages, AReferenceMapOfFreePagesTakesTheFirstPageAdded)
         } catch (const jet::EDamaged& e) {
             FAIL() << "insert " << records << " taken for damage: " << e.what();
         }
-        bytes = image.Bytes();
+        bytes = Copy(image.Bytes());
     }
     const jet::TPageImage image(path, bytes, jet::Jet4Format());
     const std::uint32_t mapPage = GlobalMapPointer(image.Pages(), 0);
@@ -363,7 +365,7 @@ std::string Note(std::size_t n)
 }
 
 struct TNoteTable {
-    explicit TNoteTable(const std::string& path) : Bytes(Image(path).Bytes()), Path(path) {}
+    explicit TNoteTable(const std::string& path) : Bytes(Copy(Image(path).Bytes())), Path(path) {}
 
     jet::TPageImage Current() const { return jet::TPageImage(Path, Bytes, jet::Jet4Format()); }
 
@@ -384,7 +386,7 @@ struct TNoteTable {
         jet::TTableChange change{kind, record, std::vector<std::optional<jet::TParsedValue>>(def.Columns.size())};
         if (kind != jet::TChangeKind::Delete) change.Values[Column(def)] = jet::TValueParser(def.Columns[Column(def)]).Parse(note);
         jet::RebuildTable(image, def, change, records);
-        Bytes = image.Bytes();
+        Bytes = Copy(image.Bytes());
     }
 
     // The stored field (reference, and the value when inline) of the record's note.

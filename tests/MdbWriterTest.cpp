@@ -375,6 +375,23 @@ TEST(WriteRefusals, AnEditingProcessThatDiesEndsAloneAndChangesNothing)
     EXPECT_THAT(folder.Entries(), ::testing::ElementsAre("r.mdb"));
 }
 
+// The editing process is handed the database to read only: one a crafted file took over can write
+// nothing into it, cut nothing off, map nothing of it to write.
+TEST(WriteRefusals, AnEditingProcessTakenOverCannotWriteTheDatabase)
+{
+    TempFolder folder;
+    const std::string db = WritableCopy(folder);
+    const std::string original = ReadBytes(db);
+    const quorlin::testing::TScopedEnvironment attack("QUORLIN_EDITOR_FAULT", "write");
+    EXPECT_EQ(WriteRefusal(db, "Plain"), "");
+    EXPECT_TRUE(ReadBytes(db) == original);
+    const TTableData after = ApplyRecordChange(db, "Plain", Change(K::Update, 3, {{2, "8"}}));
+    const std::string changed = ReadBytes(db);
+    EXPECT_EQ(changed.size(), original.size());
+    EXPECT_NE(changed.substr(0, 10), "taken over");
+    EXPECT_EQ(after.Columns[2].Numbers[3], 8.0);
+}
+
 // Keyed with its ID no longer an AutoNumber: a plain Long primary key that edits can break.
 TEST(WriteRefusals, PrimaryKeysStayUniqueAndFilledWhileKeyChangesKeepTheIndexInOrder)
 {

@@ -5,9 +5,11 @@
 
 #include "data/format/Damage.h"
 #include "data/format/read/Database.h"
+#include "data/format/read/FileMapping.h"
 #include "data/format/write/ChangePlan.h"
 #include "data/format/write/TableRebuild.h"
 #include "data/format/write/WritableTable.h"
+#include "data/records/Fingerprint.h"
 #include "data/records/ProviderError.h"
 #include "support/Messages.h"
 
@@ -32,7 +34,7 @@ decltype(auto) Guarded(const std::string& path, TStep&& step)
 }
 
 // Access 2000 and later files are written; Access 97 files are read-only here.
-const jet::TFormat& WritableFormat(const std::string& path, const std::vector<std::uint8_t>& bytes)
+const jet::TFormat& WritableFormat(const std::string& path, jet::TView bytes)
 {
     // Less than a page cannot hold even the database page.
     if (bytes.size() < jet::Jet4Format().PageSize || bytes[0] != static_cast<std::uint8_t>(jet::TPageType::Database))
@@ -45,11 +47,18 @@ const jet::TFormat& WritableFormat(const std::string& path, const std::vector<st
     return *format;
 }
 
-jet::TPageImage Image(const TEditRequest& request, std::vector<std::uint8_t> bytes)
-{
-    const jet::TFormat& format = WritableFormat(request.Path, bytes);
-    return jet::TPageImage(request.Path, std::move(bytes), format);
-}
+// The database handed: the file as loaded, mapped read-only, and the image a change rewrites,
+// which copies only the pages it writes.
+struct TEditedFile {
+    TEditedFile(const std::string& path, int database)
+        : Loaded(path, database),
+          Image(path, Loaded.Bytes(), jet::TWorkingCopy(database, Loaded.Bytes().size()),
+                WritableFormat(path, Loaded.Bytes()))
+    {
+    }
+    jet::TFileMapping Loaded;
+    jet::TPageImage Image;
+};
 
 jet::TTableDef WritableTable(const jet::TPageImage& image, const std::string& table)
 {
@@ -167,10 +176,11 @@ std::vector<std::string> ColumnNames(const TTableData& table)
 
 }  // namespace
 
-std::string EditRefusal(const TEditRequest& request, std::vector<std::uint8_t> bytes)
+std::string EditRefusal(const TEditRequest& request, int database)
 {
     try {
-        const jet::TPageImage image = Image(request, std::move(bytes));
+        const TEditedFile file(request.Path, database);
+        const jet::TPageImage& image = file.Image;
         Guarded(request.Path, [&] {
             const jet::TChangePlan plan(image, WritableTable(image, request.Table));
             for (const jet::TPlannedTable& t : plan.Tables())
@@ -182,11 +192,12 @@ std::string EditRefusal(const TEditRequest& request, std::vector<std::uint8_t> b
     }
 }
 
-std::vector<std::string> EditEffects(const TEditRequest& request, std::vector<std::uint8_t> bytes)
+std::vector<std::string> EditEffects(const TEditRequest& request, int database)
 {
     std::vector<std::string> effects;
     try {
-        const jet::TPageImage image = Image(request, std::move(bytes));
+        const TEditedFile file(request.Path, database);
+        const jet::TPageImage& image = file.Image;
         jet::TChangePlan plan(image, WritableTable(image, request.Table));
         plan.Delete(static_cast<std::size_t>(std::max(request.Change.Record, 0)));
         plan.Check();
@@ -209,11 +220,12 @@ std::vector<std::string> EditEffects(const TEditRequest& request, std::vector<st
     return effects;
 }
 
-TBuiltChange BuildChange(const TEditRequest& request, std::vector<std::uint8_t> bytes, int database)
+TBuiltChange BuildChange(const TEditRequest& request, int database)
 {
     std::unique_ptr<jet::TDatabase> db;  // opened when a related table is to be read
     const std::string& path = request.Path;
-    jet::TPageImage image = Image(request, std::move(bytes));
+    TEditedFile file(path, database);
+    jet::TPageImage& image = file.Image;
     const jet::TTableDef def = Guarded(path, [&] { return WritableTable(image, request.Table); });
     const jet::TChangePlan plan = Guarded(path, [&] { return Plan(image, def, request); });
     TBuiltChange built;
@@ -234,7 +246,10 @@ TBuiltChange BuildChange(const TEditRequest& request, std::vector<std::uint8_t> 
             jet::RebuildTable(image, t->Def, t->Changes, recordsRead);
         });
     }
-    built.Changed = ChangedPages(image.Loaded(), image.Bytes(), static_cast<std::uint32_t>(image.Format().PageSize));
+    built.Changed = ChangedPages(image.Loaded(), image.Bytes(), static_cast<std::uint32_t>(image.Format().PageSize),
+                                 image.Written());
+    // Last, so that a write another program made into the file while the change was built shows.
+    built.BuiltOn = FileHash(image.Loaded());
     return built;
 }
 

@@ -1,6 +1,7 @@
 #include "data/editing/EditWire.h"
 
 #include <algorithm>
+#include <array>
 
 #include "support/Messages.h"
 
@@ -155,35 +156,66 @@ std::vector<std::string> ReadTexts(TWireReader& r)
 }
 
 TChangedPages ChangedPages(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
-                           std::uint32_t pageSize)
+                           std::uint32_t pageSize, const std::set<std::uint32_t>& candidates)
 {
     TChangedPages changed{pageSize, after.size(), {}};
-    for (std::size_t at = 0; at < after.size(); at += pageSize) {
-        const std::size_t length = std::min<std::size_t>(pageSize, after.size() - at);
-        const auto page = after.subspan(at, length);
-        if (at + length <= before.size() && std::equal(page.begin(), page.end(), before.begin() + static_cast<std::ptrdiff_t>(at)))
-            continue;
-        changed.Pages.emplace_back(static_cast<std::uint32_t>(at / pageSize), std::vector<std::uint8_t>(page.begin(), page.end()));
+    const auto pageOf = [&](std::span<const std::uint8_t> bytes, std::size_t at) {
+        return at + pageSize <= bytes.size() ? bytes.subspan(at, pageSize) : std::span<const std::uint8_t>();
+    };
+    for (std::uint32_t page : candidates) {
+        const std::size_t at = std::size_t{page} * pageSize;
+        const auto now = pageOf(after, at), was = pageOf(before, at);
+        if (now.empty()) break;
+        if (!was.empty() && std::equal(now.begin(), now.end(), was.begin())) continue;
+        changed.Pages.emplace_back(page, std::vector<std::uint8_t>(now.begin(), now.end()));
     }
     return changed;
 }
 
-std::vector<std::uint8_t> WithPages(std::span<const std::uint8_t> before, const TChangedPages& changed)
+TChangedPages ChangedPages(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
+                           std::uint32_t pageSize)
 {
-    if (changed.PageSize == 0 || changed.FileSize > MostFileBytes || changed.FileSize % changed.PageSize != 0)
+    std::set<std::uint32_t> every;
+    for (std::uint32_t page = 0; std::size_t{page} * pageSize < after.size(); ++page) every.insert(page);
+    return ChangedPages(before, after, pageSize, every);
+}
+
+std::vector<std::string_view> WithPages(std::span<const std::uint8_t> before, const TChangedPages& changed)
+{
+    // What lies between the pages put in: before, and past its end the zeros of added pages.
+    static const std::array<char, MostPageBytes> zeros{};
+    if (changed.PageSize == 0 || changed.PageSize > MostPageBytes || changed.FileSize > MostFileBytes ||
+        changed.FileSize % changed.PageSize != 0)
         throw EWireError();
-    std::vector<std::uint8_t> after(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(before.size(), changed.FileSize)));
-    after.resize(static_cast<std::size_t>(changed.FileSize));
+    std::vector<std::string_view> pieces;
+    std::uint64_t at = 0;
+    const auto fillTo = [&](std::uint64_t end) {
+        if (at < before.size() && at < end) {
+            const std::uint64_t upto = std::min<std::uint64_t>(end, before.size());
+            pieces.emplace_back(reinterpret_cast<const char*>(before.data()) + at, upto - at);
+            at = upto;
+        }
+        while (at < end) {
+            const std::uint64_t n = std::min<std::uint64_t>(end - at, zeros.size());
+            pieces.emplace_back(zeros.data(), n);
+            at += n;
+        }
+    };
     for (const auto& [page, bytes] : changed.Pages) {
-        const std::uint64_t at = std::uint64_t{page} * changed.PageSize;
-        if (bytes.size() != changed.PageSize || at + bytes.size() > after.size()) throw EWireError();
-        std::copy(bytes.begin(), bytes.end(), after.begin() + static_cast<std::ptrdiff_t>(at));
+        const std::uint64_t start = std::uint64_t{page} * changed.PageSize;
+        if (start < at || bytes.size() != changed.PageSize || start + bytes.size() > changed.FileSize)
+            throw EWireError();
+        fillTo(start);
+        pieces.emplace_back(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        at += changed.PageSize;
     }
-    return after;
+    fillTo(changed.FileSize);
+    return pieces;
 }
 
 void WriteBuiltChange(TWireWriter& w, const TBuiltChange& built)
 {
+    w.U64(built.BuiltOn);
     w.I32(static_cast<std::int32_t>(built.Changed.PageSize));
     w.U64(built.Changed.FileSize);
     w.I32(static_cast<std::int32_t>(built.Changed.Pages.size()));
@@ -205,6 +237,7 @@ void WriteBuiltChange(TWireWriter& w, const TBuiltChange& built)
 TBuiltChange ReadBuiltChange(TWireReader& r)
 {
     TBuiltChange built;
+    built.BuiltOn = r.U64();
     const std::int32_t pageSize = r.I32();
     if (pageSize <= 0 || pageSize > MostPageBytes) throw EWireError();
     built.Changed.PageSize = static_cast<std::uint32_t>(pageSize);

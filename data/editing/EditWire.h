@@ -3,16 +3,19 @@
 //
 // The request goes whole on the process's standard input, which it reads to the end before it
 // confines itself: what is asked, the database's path (named in messages only: the process opens
-// no file), the table, the change, and what the program read of the table. The bytes of the
-// database, as the program loaded them under its lock, come on a sealed memory file of their own
-// (EditorDatabaseFd). The answer comes as the reading process's does: a failure mark with the
-// reason, or the start mark and then what was asked.
+// no file), the table, the change, and what the program read of the table. The database itself,
+// the very file the program holds locked, comes open for reading only (EditorDatabaseFd); the
+// process maps it privately, so that it can change nothing of it, and says which bytes it built
+// on, which the program compares with the bytes it loaded. The answer comes as the reading
+// process's does: a failure mark with the reason, or the start mark and then what was asked.
 
 #include <cstdint>
 #include <optional>
+#include <set>
 #include <span>
 #include <utility>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "data/editing/ReadBack.h"
@@ -65,13 +68,21 @@ struct TChangedPages {
     std::vector<std::pair<std::uint32_t, std::vector<std::uint8_t>>> Pages;
 };
 
-// The pages of after that differ from before, page by page.
+// The pages of after that differ from before, page by page, of the pages that may (in order).
+TChangedPages ChangedPages(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
+                           std::uint32_t pageSize, const std::set<std::uint32_t>& candidates);
+// The same, every page a candidate.
 TChangedPages ChangedPages(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
                            std::uint32_t pageSize);
-// before with the pages put in; raises EWireError for pages that do not fit the file.
-std::vector<std::uint8_t> WithPages(std::span<const std::uint8_t> before, const TChangedPages& changed);
+// before with the pages put in, as the pieces of the new file, views of before and of changed:
+// a file of thousands of pages is written without being put together first. Raises EWireError for
+// pages that do not fit the file, or that come out of order.
+std::vector<std::string_view> WithPages(std::span<const std::uint8_t> before, const TChangedPages& changed);
 
 struct TBuiltChange {
+    // FileHash of the bytes the change was built on, as the editing process saw them at the end:
+    // the file it was handed may have been written by another program meanwhile.
+    std::uint64_t BuiltOn = 0;
     TChangedPages Changed;
     std::vector<TRebuiltTable> Tables;
 };

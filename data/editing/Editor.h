@@ -1,10 +1,9 @@
 #pragma once
-// The program's side of the editing process: hands it the request and the database's bytes, and
-// takes its answer. A process that crashes, falls silent or answers what no editor sends makes
-// the change fail as for a damaged file; the program's own state is untouched.
+// The program's side of the editing process: hands it the request and the database, open for
+// reading only, and takes its answer. A process that crashes, falls silent or answers what no
+// editor sends makes the change fail as for a damaged file; the program's own state is untouched.
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <vector>
 
@@ -12,15 +11,15 @@
 
 namespace quorlin {
 
-// Why the table cannot be changed; empty when it can.
-std::string AskRefusal(const std::string& path, const std::string& table, std::span<const std::uint8_t> bytes);
+// Why the table cannot be changed; empty when it can. database: the file, open.
+std::string AskRefusal(const std::string& path, const std::string& table, int database);
 
 // What deleting the record would do to other tables.
 std::vector<std::string> AskEffects(const std::string& path, const std::string& table, std::int32_t record,
-                                    std::span<const std::uint8_t> bytes);
+                                    int database);
 
 // The file with the change made, on the records before as read (their fields and count).
 TBuiltChange AskChange(const std::string& path, const std::string& table, const TRecordChange& change,
-                       const TTableData& before, std::span<const std::uint8_t> bytes);
+                       const TTableData& before, int database);
 
 }  // namespace quorlin

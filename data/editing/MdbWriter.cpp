@@ -37,9 +37,10 @@
 //     │ LoadForWriting: the file's bytes through the locked handle
 //     ▼
 //   LOADED    RecordsBefore: the records the user saw, or refused (2)
-//     │ AskChange: in the editing process (quorlin-editor, confined), the table checked, the
-//     │ change planned with its cascades and checked (3), every table it reaches rebuilt;
-//     │ Meant: what each table must read back as
+//     │ AskChange: in the editing process (quorlin-editor, confined, handed the locked file
+//     │ read-only), the table checked, the change planned with its cascades and checked (3),
+//     │ every table it reaches rebuilt, built on the bytes loaded (2); WithPages: the new file
+//     │ as the loaded bytes with the pages changed; Meant: what each table must read back as
 //     ▼
 //   PLANNED   ── a refusal up to here: the file byte for byte as it was (3, 8)
 //     │                                                                   step "built"
@@ -197,21 +198,46 @@ std::size_t CheckReplaceable(const std::string& path)
     return static_cast<std::size_t>(st.st_size);
 }
 
+// A file's contents as pieces one after another, the way they are written and compared.
+using TContents = std::vector<std::string_view>;
+
+TContents Whole(std::span<const std::uint8_t> bytes) { return {AsChars(bytes)}; }
+
+[[maybe_unused]] std::size_t SizeOf(const TContents& contents)
+{
+    std::size_t size = 0;
+    for (std::string_view piece : contents) size += piece.size();
+    return size;
+}
+
 // The two versions of the file a commit knows: as it was loaded under the lock, and with the
-// change made, as the editing process built it.
+// change made, as the editing process built it: the loaded bytes with the pages it changed.
 struct TVersions {
     std::vector<std::uint8_t> Loaded;
-    std::vector<std::uint8_t> Bytes;
+    TChangedPages Changed;
+    TContents Before;  // Loaded, whole
+    TContents After;   // views of Loaded and Changed
 };
 
-// The file as it is, read through the writer's own handle when it holds the turn (so that it is
-// the very file that is locked).
-std::vector<std::uint8_t> LoadForWriting(const std::string& path, const TWriteTurn* turn = nullptr)
+// The file as it is, read through the writer's own handle (so that it is the very file that is
+// locked).
+std::vector<std::uint8_t> LoadForWriting(const std::string& path, const TWriteTurn& turn)
 {
     const std::size_t size = CheckReplaceable(path);
-    std::vector<std::uint8_t> bytes = turn ? ReadWhole(turn->File()) : ReadWholeFile(path);
+    std::vector<std::uint8_t> bytes = ReadWhole(turn.File());
     if (bytes.size() != size) Refuse(Format(Tr("The database file '%1$s' cannot be read."), path));
     return bytes;
+}
+
+// The file, open, for a question that changes nothing.
+TFd OpenForAsking(const std::string& path)
+{
+    CheckReplaceable(path);
+    TFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode))
+        Refuse(Format(Tr("The database file '%1$s' cannot be read."), path));
+    return fd;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -226,17 +252,18 @@ void CheckUnchangedSince(const TTableData* readEarlier, const TTableData& now, c
                       table));
 }
 
-// Whether the records are what reading the table from the loaded bytes would give: the reading
-// process vouched that it read them, as this table, from bytes that hash alike.
-bool ReadFromLoaded(const TTableData& records, std::span<const std::uint8_t> loaded, const std::string& table)
+// Whether the records are what reading the table from the loaded bytes (which hash to loaded)
+// would give: the reading process vouched that it read them, as this table, from bytes that hash
+// alike.
+bool ReadFromLoaded(const TTableData& records, std::uint64_t loaded, const std::string& table)
 {
-    return records.Fingerprint && *records.Fingerprint == TableFingerprint(FileHash(loaded), table);
+    return records.Fingerprint && *records.Fingerprint == TableFingerprint(loaded, table);
 }
 
 // The records the change is made on (invariant 2): those read earlier when they were read from
 // the very bytes loaded, else the table read afresh into readNow and, when the change depends
 // on them, checked against them.
-const TTableData& RecordsBefore(const std::string& path, std::span<const std::uint8_t> loaded, const std::string& table,
+const TTableData& RecordsBefore(const std::string& path, std::uint64_t loaded, const std::string& table,
                                 const TTableData* readEarlier,
                                 TEarlierRecords use, std::optional<TTableData>& readNow)
 {
@@ -307,8 +334,7 @@ enum class TOthersWriting : std::uint8_t {
 // writing right before the rename, with bytes, holding the new file before it takes the name
 // (invariants 1, 4 and 5). Returns the file replaced, kept open so that a write another program
 // makes into it afterwards is seen.
-TFd ReplaceExpecting(const std::string& path, std::span<const std::uint8_t> bytes,
-                     std::span<const std::uint8_t> expected, TWriteTurn& turn,
+TFd ReplaceExpecting(const std::string& path, const TContents& bytes, const TContents& expected, TWriteTurn& turn,
                      TOthersWriting others = TOthersWriting::Refuse)
 {
     TFd replaced;
@@ -326,7 +352,7 @@ TFd ReplaceExpecting(const std::string& path, std::span<const std::uint8_t> byte
         turn.Hold(fd);
     };
     try {
-        ReplaceFileContents(path, AsChars(bytes), options);
+        ReplaceFileContents(path, bytes, options);
     } catch (const EFileWriteError& e) {
         if (e.Error() == EBUSY) ChangedMeanwhile(path, "");
         Refuse(Format(Tr("The database file '%1$s' cannot be written: %2$s"), path, e.what()));
@@ -336,7 +362,7 @@ TFd ReplaceExpecting(const std::string& path, std::span<const std::uint8_t> byte
 
 // Whether the file just replaced still holds expected once no other program holds it for
 // writing: one that opened it in the instant before the rename writes into it afterwards.
-bool StayedAsExpected(int replaced, std::span<const std::uint8_t> expected)
+bool StayedAsExpected(int replaced, const TContents& expected)
 {
     return AwaitWritersClosing(replaced, OthersCloseWait) && FileHolds(replaced, expected);
 }
@@ -344,11 +370,12 @@ bool StayedAsExpected(int replaced, std::span<const std::uint8_t> expected)
 // Another program wrote into the file just replaced: its version takes the place of the one
 // written, which must still be as written (and, should that program write late again, once
 // more). Always raises.
-[[noreturn]] void KeepTheirs(const std::string& path, int theirs, std::span<const std::uint8_t> written,
-                             TWriteTurn& turn, int depth = 0)
+[[noreturn]] void KeepTheirs(const std::string& path, int theirs, const TContents& written, TWriteTurn& turn,
+                             int depth = 0)
 {
     constexpr int MostRounds = 4;
-    const std::vector<std::uint8_t> version = ReadWhole(theirs);
+    const std::vector<std::uint8_t> bytes = ReadWhole(theirs);
+    const TContents version = Whole(bytes);
     const TFd replaced = ReplaceExpecting(path, version, written, turn, TOthersWriting::Wait);
     if (!StayedAsExpected(replaced.Get(), written) && depth < MostRounds)
         KeepTheirs(path, replaced.Get(), version, turn, depth + 1);
@@ -361,9 +388,9 @@ bool StayedAsExpected(int replaced, std::span<const std::uint8_t> expected)
 // during the rename is kept instead of the change.
 void WriteChange(const std::string& path, const TVersions& image, TWriteTurn& turn)
 {
-    const TFd old = ReplaceExpecting(path, image.Bytes, image.Loaded, turn);
-    if (StayedAsExpected(old.Get(), image.Loaded)) return;
-    KeepTheirs(path, old.Get(), image.Bytes, turn);
+    const TFd old = ReplaceExpecting(path, image.After, image.Before, turn);
+    if (StayedAsExpected(old.Get(), image.Before)) return;
+    KeepTheirs(path, old.Get(), image.After, turn);
 }
 
 // Invariant 6: the old file is put back only over what this writer wrote.
@@ -372,13 +399,13 @@ void WriteChange(const std::string& path, const TVersions& image, TWriteTurn& tu
 {
     TFd written;
     try {
-        written = ReplaceExpecting(path, image.Loaded, image.Bytes, turn, TOthersWriting::Wait);
+        written = ReplaceExpecting(path, image.Before, image.After, turn, TOthersWriting::Wait);
     } catch (const EChangedMeanwhile&) {
         ChangedMeanwhile(path, Format(Tr("(%1$s The file was left as the other program made it.)"), failure));
     } catch (const EProviderError& restore) {
         throw EProviderError(Format(Tr("%1$s The previous file could not be put back: %2$s"), failure, restore.what()));
     }
-    if (!StayedAsExpected(written.Get(), image.Bytes)) KeepTheirs(path, written.Get(), image.Loaded, turn);
+    if (!StayedAsExpected(written.Get(), image.After)) KeepTheirs(path, written.Get(), image.Before, turn);
     throw EProviderError(Format(Tr("%1$s The file was put back as it was before the change."), failure));
 }
 
@@ -406,7 +433,7 @@ void SetWriteStepHook(std::function<void(std::string_view step)> hook) { StepHoo
 std::string WriteRefusal(const std::string& path, const std::string& table)
 {
     try {
-        return AskRefusal(path, table, LoadForWriting(path));
+        return AskRefusal(path, table, OpenForAsking(path).Get());
     } catch (const EProviderError& e) {
         return e.what();
     }
@@ -415,7 +442,7 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
 std::vector<std::string> DeleteEffects(const std::string& path, const std::string& table, std::int32_t record)
 {
     try {
-        return AskEffects(path, table, record, LoadForWriting(path));
+        return AskEffects(path, table, record, OpenForAsking(path).Get());
     } catch (const std::exception&) {
         return {};
     }
@@ -428,25 +455,30 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     TWriteTurn turn(path, TurnWait);
     RefuseWhileWritersHold(path, turn.File());
     RemoveStaleTemporaries(path);
-    TVersions image{LoadForWriting(path, &turn), {}};
+    TVersions image{LoadForWriting(path, turn), {}, {}, {}};
+    image.Before = Whole(image.Loaded);
+    const std::uint64_t loaded = FileHash(image.Loaded);
     states.Enter(TCommitState::Loaded);
     std::optional<TTableData> readNow;
     const TTableData& before = [&]() -> const TTableData& {
         try {
-            return RecordsBefore(path, image.Loaded, table, readEarlier, use, readNow);
+            return RecordsBefore(path, loaded, table, readEarlier, use, readNow);
         } catch (const EProviderError&) {
             // A view or a table that is not there: why it cannot be changed says more than why
             // it cannot be read.
-            if (std::string why = AskRefusal(path, table, image.Loaded); !why.empty()) Refuse(why);
+            if (std::string why = AskRefusal(path, table, turn.File()); !why.empty()) Refuse(why);
             throw;
         }
     }();
 
-    // Everything that parses the file runs in the editing process; nothing is written before it
-    // has planned, checked and built the change (invariant 3).
-    TBuiltChange built = AskChange(path, table, change, before, image.Loaded);
+    // Everything that parses the file runs in the editing process, on the very file locked;
+    // nothing is written before it has planned, checked and built the change (invariant 3), on
+    // the bytes loaded (invariant 2).
+    TBuiltChange built = AskChange(path, table, change, before, turn.File());
+    if (built.BuiltOn != loaded) ChangedMeanwhile(path, "");
+    image.Changed = std::move(built.Changed);
     try {
-        image.Bytes = WithPages(image.Loaded, built.Changed);
+        image.After = WithPages(image.Loaded, image.Changed);
     } catch (const EWireError&) {
         Refuse(DamagedForEditingText(path));
     }
@@ -455,7 +487,7 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     Step("built");
     states.Enter(TCommitState::Built);
     // Invariant 4: a file of whole pages, as the one loaded; a page is at least 2 KiB.
-    assert(image.Bytes.size() % 2048 == 0 && image.Loaded.size() % 2048 == 0);
+    assert(SizeOf(image.After) % 2048 == 0 && image.Loaded.size() % 2048 == 0);
 
     WriteChange(path, image, turn);
     states.Enter(TCommitState::Replaced);

@@ -129,19 +129,43 @@ bool FileAtPathHolds(const std::string& path, std::span<const std::uint8_t> byte
 
 bool FileHolds(int fd, std::span<const std::uint8_t> bytes)
 {
-    constexpr std::size_t PieceSize = std::size_t{1} << 20;
-    std::vector<std::uint8_t> piece(std::min(PieceSize, bytes.size() + 1));
-    std::size_t done = 0;
-    for (;;) {
-        // One byte more than is left to compare: a file that is longer shows it.
-        const std::size_t want = std::min(piece.size(), bytes.size() - done + 1);
-        const ssize_t n = ::pread(fd, piece.data(), want, static_cast<off_t>(done));
+    const std::string_view whole(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return FileHolds(fd, std::span<const std::string_view>(&whole, 1));
+}
+
+namespace {
+
+// Whether the file behind fd holds expected at offset at, read a piece at a time.
+bool HoldsAt(int fd, std::string_view expected, std::uint64_t at, std::vector<char>& piece)
+{
+    while (!expected.empty()) {
+        const ssize_t n = ::pread(fd, piece.data(), std::min(piece.size(), expected.size()), static_cast<off_t>(at));
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
+        if (n <= 0) return false;
         const auto got = static_cast<std::size_t>(n);
-        if (got == 0) return done == bytes.size();
-        if (got > bytes.size() - done || std::memcmp(piece.data(), bytes.data() + done, got) != 0) return false;
-        done += got;
+        if (std::memcmp(piece.data(), expected.data(), got) != 0) return false;
+        expected.remove_prefix(got);
+        at += got;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool FileHolds(int fd, std::span<const std::string_view> pieces)
+{
+    constexpr std::size_t PieceSize = std::size_t{1} << 20;
+    std::vector<char> piece(PieceSize);
+    std::uint64_t at = 0;
+    for (std::string_view expected : pieces) {
+        if (!HoldsAt(fd, expected, at, piece)) return false;
+        at += expected.size();
+    }
+    // Nothing more: a file that is longer shows it.
+    for (;;) {
+        const ssize_t n = ::pread(fd, piece.data(), 1, static_cast<off_t>(at));
+        if (n < 0 && errno == EINTR) continue;
+        return n == 0;
     }
 }
 

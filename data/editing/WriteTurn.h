@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace quorlin {
@@ -38,6 +39,8 @@ std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 // Whether the file behind fd holds exactly bytes, no more and no less. It is read a piece at a
 // time, so that asking costs no copy of the file.
 bool FileHolds(int fd, std::span<const std::uint8_t> bytes);
+// The same, of bytes in pieces one after another.
+bool FileHolds(int fd, std::span<const std::string_view> pieces);
 // The same of the file at path (false when it cannot be opened).
 bool FileAtPathHolds(const std::string& path, std::span<const std::uint8_t> bytes);
 

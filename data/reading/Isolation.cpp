@@ -30,17 +30,24 @@ constexpr int HandedFd = 3;
 
 std::string ReaderProgram() { return ProgramBeside("quorlin-reader", QUORLIN_READER_BUILD_PATH); }
 
-// This program's environment, with the language spoken and where its catalogs are in place of
-// any such variables it had.
-std::vector<std::string> ReaderEnvironment()
+bool Named(std::string_view entry, std::string_view name)
 {
-    auto named = [](const char* entry, const char* name) {
-        const std::size_t n = std::strlen(name);
-        return std::strncmp(entry, name, n) == 0 && entry[n] == '=';
+    return entry.size() > name.size() && entry.starts_with(name) && entry[name.size()] == '=';
+}
+
+// This program's environment, with the language spoken and where its catalogs are, and the
+// run's own variables, in place of any such variables it had.
+std::vector<std::string> ReaderEnvironment(const std::vector<std::string>& own)
+{
+    const auto replaced = [&](const char* entry) {
+        return Named(entry, ReaderLanguageVariable) || Named(entry, ReaderCatalogsVariable) ||
+               std::any_of(own.begin(), own.end(),
+                           [&](const std::string& v) { return Named(entry, std::string_view(v).substr(0, v.find('='))); });
     };
     std::vector<std::string> variables;
     for (char** e = environ; e && *e; ++e)
-        if (!named(*e, ReaderLanguageVariable) && !named(*e, ReaderCatalogsVariable)) variables.emplace_back(*e);
+        if (!replaced(*e)) variables.emplace_back(*e);
+    variables.insert(variables.end(), own.begin(), own.end());
     variables.push_back(std::string(ReaderLanguageVariable) + "=" + LanguageTag(Spoken()));
     variables.push_back(std::string(ReaderCatalogsVariable) + "=" + SpokenCatalogFolder());
     return variables;
@@ -49,14 +56,16 @@ std::vector<std::string> ReaderEnvironment()
 // Starts the program with its standard output on the pipe's writing end, its standard input on
 // input when it is handed one, and its error output discarded; its environment is this
 // program's but for nothing it needs.
-pid_t StartConfined(const std::string& program, const std::vector<std::string>& request, int input, int handed, int out)
+pid_t StartConfined(const TConfinedRun& run, int out)
 {
+    const std::string& program = run.Program;
+    const int input = run.Input, handed = run.Handed;
     std::vector<std::string> words{program};
-    words.insert(words.end(), request.begin(), request.end());
+    words.insert(words.end(), run.Arguments.begin(), run.Arguments.end());
     std::vector<char*> argv;
     for (auto& w : words) argv.push_back(w.data());
     argv.push_back(nullptr);
-    std::vector<std::string> variables = ReaderEnvironment();
+    std::vector<std::string> variables = ReaderEnvironment(run.Environment);
     std::vector<char*> envp;
     for (auto& v : variables) envp.push_back(v.data());
     envp.push_back(nullptr);
@@ -171,7 +180,7 @@ std::string ProgramBeside(const std::string& name, const std::string& buildPath)
 void RunReader(const std::vector<std::string>& request, const std::function<void(TWireReader&)>& consume,
                const std::string& failureMessage, const std::function<std::string(const std::string&)>& tooLarge)
 {
-    RunConfined({ReaderProgram(), request, -1, -1}, consume, failureMessage, tooLarge);
+    RunConfined({ReaderProgram(), request, -1, -1, {}}, consume, failureMessage, tooLarge);
 }
 
 void RunConfined(const TConfinedRun& run, const std::function<void(TWireReader&)>& consume,
@@ -184,7 +193,7 @@ void RunConfined(const TConfinedRun& run, const std::function<void(TWireReader&)
     // then reads a third slower. A pipe that may not grow (a user's pipe memory is capped)
     // still works, only slower.
     ::fcntl(fds[1], F_SETPIPE_SZ, PipeBytes);
-    const pid_t pid = StartConfined(run.Program, run.Arguments, run.Input, run.Handed, fds[1]);
+    const pid_t pid = StartConfined(run, fds[1]);
     ::close(fds[1]);
     if (pid < 0) {
         ::close(fds[0]);

@@ -31,6 +31,8 @@ struct TConfinedRun {
     std::vector<std::string> Arguments;
     int Input = -1;
     int Handed = -1;  // handed on as the program's descriptor 3 (none: -1)
+    // NAME=VALUE, each in place of the variable of that name in this program's environment.
+    std::vector<std::string> Environment;
 };
 
 // RunReader for any confined program that answers as the reading program does.

@@ -1,50 +1,14 @@
 #include "data/format/read/Database.h"
 
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include "values/FieldName.h"
 #include "data/format/Damage.h"
+#include "data/format/read/FileMapping.h"
 #include "data/format/read/Text.h"
 #include "support/Messages.h"
 
 namespace quorlin::jet {
 
 namespace {
-
-// The file mapped read-only: pages are read where they lie, without a copy.
-class TMapping {
-public:
-    // opened, when not negative, is the file already open (and stays open).
-    TMapping(const std::string& path, int opened)
-    {
-        const int fd = opened >= 0 ? opened : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) throw EUnreadable(quorlin::Format(Tr("Cannot open the database file '%1$s'"), path));
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-            // Every page is read, so they are all mapped at once rather than one fault at a time.
-            void* p = ::mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-            if (p != MAP_FAILED) {
-                FData = static_cast<const std::uint8_t*>(p);
-                FSize = static_cast<std::size_t>(st.st_size);
-            }
-        }
-        if (opened < 0) ::close(fd);
-    }
-    ~TMapping()
-    {
-        if (FData) ::munmap(const_cast<std::uint8_t*>(FData), FSize);
-    }
-    TMapping(const TMapping&) = delete;
-    TMapping& operator=(const TMapping&) = delete;
-    TView Bytes() const noexcept { return TView(FData, FSize); }
-
-private:
-    const std::uint8_t* FData = nullptr;
-    std::size_t FSize = 0;
-};
 
 // A file that starts as a database page but names a version we do not know is told as such:
 // it is most likely a database of a later Access, not a damaged one.
@@ -69,7 +33,7 @@ struct TDatabase::TImpl {
         CodePage = Pages.Format().Version == TVersion::Jet3 ? DatabaseCodePage(Pages) : 0;
         Catalog = ReadCatalog(Pages, CodePage);
     }
-    TMapping Mapping;
+    TFileMapping Mapping;
     TPages Pages;
     unsigned CodePage = 0;
     std::vector<TCatalogEntry> Catalog;

@@ -1,5 +1,6 @@
 #include "data/format/read/TableScan.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 
@@ -59,6 +60,9 @@ bool CountDisagrees(const TTableDef& def, std::size_t found) noexcept { return !
 std::vector<TRecordPlace> RecordPlaces(const TPages& pages, const TTableDef& def)
 {
     std::vector<TRecordPlace> places;
+    // As many as the definition counts, when a file of this size could hold them: a large table
+    // is then laid out once, not copied at every doubling.
+    places.reserve(std::min<std::size_t>(def.RowCount, pages.Bytes().size() / sizeof(TRecordPlace)));
     std::vector<TRowSlot> slots;
     std::set<TRowId> targets;
     for (std::uint32_t page : DataPages(pages, def)) {

@@ -7,21 +7,28 @@
 namespace quorlin::jet {
 
 TPageImage::TPageImage(std::string path, TBytes bytes, const TFormat& format)
-    : FPath(std::move(path)), FFormat(&format), FLoaded(bytes), FBytes(std::move(bytes))
+    : FPath(std::move(path)), FFormat(&format), FHeld(bytes), FLoaded(FHeld), FBytes(std::move(bytes))
+{
+}
+
+TPageImage::TPageImage(std::string path, TView loaded, TWorkingCopy working, const TFormat& format)
+    : FPath(std::move(path)), FFormat(&format), FLoaded(loaded), FBytes(std::move(working))
 {
 }
 
 std::uint8_t* TPageImage::Page(std::uint32_t n)
 {
     Pages().Page(n);  // raises EDamaged for a page beyond the end
-    return FBytes.data() + std::size_t{n} * FFormat->PageSize;
+    FWritten.insert(n);
+    return FBytes.Data() + std::size_t{n} * FFormat->PageSize;
 }
 
 std::span<std::uint8_t> TPageImage::Row(TRowId row)
 {
     const TView bytes = RowBytes(Pages(), row);
-    const auto start = static_cast<std::size_t>(bytes.data() - FBytes.data());
-    return std::span<std::uint8_t>(FBytes.data() + start, bytes.size());
+    FWritten.insert(row.Page);
+    const auto start = static_cast<std::size_t>(bytes.data() - FBytes.View().data());
+    return std::span<std::uint8_t>(FBytes.Data() + start, bytes.size());
 }
 
 namespace {
@@ -56,7 +63,8 @@ std::uint32_t TPageImage::NewPage(std::uint32_t after)
 
 std::uint32_t TPageImage::AppendPage()
 {
-    FBytes.resize(FBytes.size() + FFormat->PageSize, 0);
+    FBytes.Append(FFormat->PageSize);
+    FWritten.insert(PageCount() - 1);
     return PageCount() - 1;
 }
 
