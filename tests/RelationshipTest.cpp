@@ -208,3 +208,26 @@ TEST_F(Relationships, ATableIsReadOnlyWhenATableRelatedToItCannotBeChanged)
 }
 
 }  // namespace
+
+// In a file Access saved, the relationship's own index comes first on the tree the primary key
+// keeps; a refusal still names the primary key.
+TEST(AccessRelationships, AnEmptyKeyIsRefusedNamingThePrimaryKeyNotTheRelationshipsIndex)
+{
+    const std::string source = ExternalFixtures() + "/indexTestV2000.mdb";
+    if (!std::filesystem::exists(source)) GTEST_SKIP() << "indexTestV2000.mdb is not among the shared fixtures";
+    TempFolder folder;
+    const std::string db = (folder / "index.mdb").string();
+    std::filesystem::copy_file(source, db);
+    std::filesystem::permissions(db, std::filesystem::perms(0644));
+    TRecordChange change;
+    change.Kind = K::Insert;
+    change.Values = {{1, std::string("foo9")}};
+    for (const char* table : {"Table2", "Table3"}) {
+        try {
+            ApplyRecordChange(db, table, change);
+            ADD_FAILURE() << "a record without a key went into " << table;
+        } catch (const EProviderError& e) {
+            EXPECT_THAT(e.what(), AllOf(HasSubstr("primary key 'PrimaryKey'"), ::testing::Not(HasSubstr(".r")))) << table;
+        }
+    }
+}

@@ -102,6 +102,12 @@ struct TLogicalEntry {
     std::optional<TReference> Reference;
 };
 
+// A tree shared by several logical indexes is named, in what the user reads, after the one the
+// user made: the primary key first, then an index of the table's design, and only then the
+// index a relationship keeps for itself (named by Access, such as ".rC"). Lower ranks first.
+constexpr int NoName = 3;
+int NameRank(const TLogicalEntry& l) noexcept { return l.Primary ? 0 : l.Reference ? 2 : 1; }
+
 TLogicalEntry ReadLogicalIndex(const std::uint8_t* d, const TFormat& f)
 {
     TLogicalEntry e;
@@ -160,11 +166,15 @@ TTableDef ReadTableDef(const TPages& pages, std::uint32_t page, const std::strin
     }
     std::vector<TLogicalEntry> logicals;
     for (std::size_t i = 0; i < logicalCount; ++i) logicals.push_back(ReadLogicalIndex(c.Take(f.LogicalIndexSize), f));
+    std::vector<int> named(def.Indexes.size(), NoName);
     for (TLogicalEntry& l : logicals) {
         const std::string indexName = c.Name();
         if (l.Index.Real >= def.Indexes.size()) Damaged(quorlin::Format(Tr("an index of the table '%1$s' has no tree"), name));
         TRealIndex& index = def.Indexes[l.Index.Real];
-        if (index.Name.empty()) index.Name = indexName;
+        if (const int rank = NameRank(l); rank < named[l.Index.Real]) {
+            index.Name = indexName;
+            named[l.Index.Real] = rank;
+        }
         if (l.Primary) index.Primary = true;
         def.LogicalIndexes.push_back(l.Index);
         if (l.Reference) {

@@ -40,7 +40,7 @@ struct TRealIndex {
     std::uint32_t RootPage = 0;
     std::uint8_t Flags = 0;
     std::size_t CountOffset = 0;  // where the first TDEF page keeps its entry count
-    std::string Name;             // of the first logical index it backs
+    std::string Name;             // of the logical index it backs the user knows (see NameRank)
     bool Primary = false;
     bool Unique() const noexcept { return (Flags & TIndexFlag::Unique) != 0; }
     bool IgnoreNulls() const noexcept { return (Flags & TIndexFlag::IgnoreNulls) != 0; }
