@@ -32,6 +32,15 @@ TWireReader ReaderOf(const std::string& bytes)
     });
 }
 
+// The pages of after that differ from before, every page a candidate.
+TChangedPages EveryChangedPage(const std::vector<std::uint8_t>& before, const std::vector<std::uint8_t>& after,
+                               std::uint32_t pageSize)
+{
+    std::set<std::uint32_t> every;
+    for (std::uint32_t page = 0; std::size_t{page} * pageSize < after.size(); ++page) every.insert(page);
+    return ChangedPages(before, after, pageSize, every);
+}
+
 // The new file the pieces make.
 std::vector<std::uint8_t> Joined(const std::vector<std::string_view>& pieces)
 {
@@ -70,7 +79,7 @@ TEST(EditWire, ARequestAndAChangeCrossWhole)
 
     TBuiltChange built;
     const auto before = Pages({1, 2, 3}, 8), after = Pages({1, 9, 3, 4}, 8);
-    built.Changed = ChangedPages(before, after, 8);
+    built.Changed = EveryChangedPage(before, after, 8);
     built.BuiltOn = 0x0123456789abcdefULL;
     TRebuiltTable& table = built.Tables.emplace_back();
     table.Name = "Obs";
@@ -94,7 +103,7 @@ TEST(EditWire, ARequestAndAChangeCrossWhole)
 TEST(EditWire, PagesThatDoNotFitTheFileAreRefused)
 {
     const auto before = Pages({1, 2}, 8);
-    EXPECT_EQ(Joined(WithPages(before, ChangedPages(before, Pages({1}, 8), 8))), Pages({1}, 8));  // a shorter file
+    EXPECT_EQ(Joined(WithPages(before, EveryChangedPage(before, Pages({1}, 8), 8))), Pages({1}, 8));  // a shorter file
     // Pages added past the end and not sent are zeros; only the pages named may differ.
     EXPECT_EQ(Joined(WithPages(before, {8, 32, {{3, std::vector<std::uint8_t>(8, 7)}}})), Pages({1, 2, 0, 7}, 8));
     EXPECT_EQ(ChangedPages(before, Pages({9, 9}, 8), 8, {1}).Pages.size(), 1u);

@@ -172,14 +172,6 @@ TChangedPages ChangedPages(std::span<const std::uint8_t> before, std::span<const
     return changed;
 }
 
-TChangedPages ChangedPages(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
-                           std::uint32_t pageSize)
-{
-    std::set<std::uint32_t> every;
-    for (std::uint32_t page = 0; std::size_t{page} * pageSize < after.size(); ++page) every.insert(page);
-    return ChangedPages(before, after, pageSize, every);
-}
-
 std::vector<std::string_view> WithPages(std::span<const std::uint8_t> before, const TChangedPages& changed)
 {
     // What lies between the pages put in: before, and past its end the zeros of added pages.

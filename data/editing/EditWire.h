@@ -71,9 +71,6 @@ struct TChangedPages {
 // The pages of after that differ from before, page by page, of the pages that may (in order).
 TChangedPages ChangedPages(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
                            std::uint32_t pageSize, const std::set<std::uint32_t>& candidates);
-// The same, every page a candidate.
-TChangedPages ChangedPages(std::span<const std::uint8_t> before, std::span<const std::uint8_t> after,
-                           std::uint32_t pageSize);
 // before with the pages put in, as the pieces of the new file, views of before and of changed:
 // a file of thousands of pages is written without being put together first. Raises EWireError for
 // pages that do not fit the file, or that come out of order.

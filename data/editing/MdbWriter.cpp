@@ -215,8 +215,8 @@ TContents Whole(std::span<const std::uint8_t> bytes) { return {AsChars(bytes)}; 
 struct TVersions {
     std::vector<std::uint8_t> Loaded;
     TChangedPages Changed;
-    TContents Before;  // Loaded, whole
-    TContents After;   // views of Loaded and Changed
+    TContents After;  // views of Loaded and Changed
+    TContents Before() const { return Whole(Loaded); }
 };
 
 // The file as it is, read through the writer's own handle (so that it is the very file that is
@@ -388,8 +388,8 @@ bool StayedAsExpected(int replaced, const TContents& expected)
 // during the rename is kept instead of the change.
 void WriteChange(const std::string& path, const TVersions& image, TWriteTurn& turn)
 {
-    const TFd old = ReplaceExpecting(path, image.After, image.Before, turn);
-    if (StayedAsExpected(old.Get(), image.Before)) return;
+    const TFd old = ReplaceExpecting(path, image.After, image.Before(), turn);
+    if (StayedAsExpected(old.Get(), image.Before())) return;
     KeepTheirs(path, old.Get(), image.After, turn);
 }
 
@@ -399,13 +399,13 @@ void WriteChange(const std::string& path, const TVersions& image, TWriteTurn& tu
 {
     TFd written;
     try {
-        written = ReplaceExpecting(path, image.Before, image.After, turn, TOthersWriting::Wait);
+        written = ReplaceExpecting(path, image.Before(), image.After, turn, TOthersWriting::Wait);
     } catch (const EChangedMeanwhile&) {
         ChangedMeanwhile(path, Format(Tr("(%1$s The file was left as the other program made it.)"), failure));
     } catch (const EProviderError& restore) {
         throw EProviderError(Format(Tr("%1$s The previous file could not be put back: %2$s"), failure, restore.what()));
     }
-    if (!StayedAsExpected(written.Get(), image.After)) KeepTheirs(path, written.Get(), image.Before, turn);
+    if (!StayedAsExpected(written.Get(), image.After)) KeepTheirs(path, written.Get(), image.Before(), turn);
     throw EProviderError(Format(Tr("%1$s The file was put back as it was before the change."), failure));
 }
 
@@ -455,8 +455,7 @@ TTableData ApplyRecordChange(const std::string& path, const std::string& table, 
     TWriteTurn turn(path, TurnWait);
     RefuseWhileWritersHold(path, turn.File());
     RemoveStaleTemporaries(path);
-    TVersions image{LoadForWriting(path, turn), {}, {}, {}};
-    image.Before = Whole(image.Loaded);
+    TVersions image{LoadForWriting(path, turn), {}, {}};
     const std::uint64_t loaded = FileHash(image.Loaded);
     states.Enter(TCommitState::Loaded);
     std::optional<TTableData> readNow;

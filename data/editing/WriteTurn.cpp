@@ -115,12 +115,6 @@ std::vector<std::uint8_t> ReadWhole(int fd)
     return bytes;
 }
 
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path)
-{
-    const TFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-    return file.Get() >= 0 ? ReadWhole(file.Get()) : std::vector<std::uint8_t>{};
-}
-
 bool FileAtPathHolds(const std::string& path, std::span<const std::uint8_t> bytes)
 {
     const TFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));

@@ -34,8 +34,6 @@ private:
 
 // All of the file behind fd, as it is now.
 std::vector<std::uint8_t> ReadWhole(int fd);
-// All of the file at path (nothing when it cannot be opened).
-std::vector<std::uint8_t> ReadWholeFile(const std::string& path);
 // Whether the file behind fd holds exactly bytes, no more and no less. It is read a piece at a
 // time, so that asking costs no copy of the file.
 bool FileHolds(int fd, std::span<const std::uint8_t> bytes);
