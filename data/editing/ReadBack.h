@@ -4,13 +4,12 @@
 // They parse nothing of the file: both sides are records a reading process sent.
 
 #include <cstddef>
-#include <map>
 #include <optional>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "data/records/TableData.h"
+#include "values/RecordChanges.h"
 
 namespace quorlin {
 
@@ -18,14 +17,7 @@ namespace quorlin {
 // field it leaves as it is (a new record's reads blank, a Yes/No field No).
 using TMeantValues = std::vector<std::optional<TCellValue>>;
 
-// Every change one write makes to a table's records, records counted in the order the table
-// read before the write.
-struct TMeantChanges {
-    std::map<std::size_t, TMeantValues> Updates;
-    std::set<std::size_t> Deletes;
-    std::vector<TMeantValues> Inserts;
-    bool Empty() const noexcept { return Updates.empty() && Deletes.empty() && Inserts.empty(); }
-};
+using TMeantChanges = TRecordChanges<TMeantValues>;
 
 // A table the write changes: as it read before, what the write does to it, and where each field
 // of the table as read is in its definition.

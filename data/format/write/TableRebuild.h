@@ -4,15 +4,14 @@
 // up to date, and the result checked to hold together. Nothing reaches the disk here.
 
 #include <cstdint>
-#include <map>
 #include <optional>
-#include <set>
 #include <vector>
 
 #include "data/format/write/PageImage.h"
 #include "data/format/read/RowCodec.h"
 #include "data/format/read/TableDef.h"
 #include "data/format/write/ValueParser.h"
+#include "values/RecordChanges.h"
 
 namespace quorlin::jet {
 
@@ -20,15 +19,9 @@ namespace quorlin::jet {
 // is (a new record's is NULL, for Yes/No No).
 using TFieldValues = std::vector<std::optional<TParsedValue>>;
 
-// Every change one write makes to a table's records, records counted in the order the table
-// reads before the write. The rebuilt table keeps that order, the deleted records left out, and
-// reads the new records after it.
-struct TTableChanges {
-    std::map<std::size_t, TFieldValues> Updates;
-    std::set<std::size_t> Deletes;
-    std::vector<TFieldValues> Inserts;
-    bool Empty() const noexcept { return Updates.empty() && Deletes.empty() && Inserts.empty(); }
-};
+// The rebuilt table keeps the order of the records, the deleted ones left out, and reads the new
+// records after them.
+using TTableChanges = TRecordChanges<TFieldValues>;
 
 // One change to one record, as the user makes it.
 // A record's fields with values put over them: those of the stored row, or blanks for a new
