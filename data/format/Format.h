@@ -29,9 +29,10 @@
 //     page 2.
 //  9. A text column names the sort order its index keys follow (Jet 4 and ACE): a locale and a
 //     version, the version telling Access 2010's General sort order from the one before it.
-// 10. A text value's index key is a sequence of sort weights, one or two bytes a character, case
-//     folded away; then the marks of accents by position; then the characters that have no weight
-//     of their own (apostrophe, hyphen, control characters), each with its position (TTextKey).
+// 10. A text value's index key is a sequence of sort weights, one or more bytes a character, case
+//     folded away; then the accents by position; then the marks of case or width some characters
+//     carry; then the characters that have no weight of their own (apostrophe, hyphen, control
+//     characters), each with its position (TTextKey).
 // 11. A relationship whose rules Access enforces is kept in the definitions of both its tables,
 //     as a logical index of each: the index names the other table's TDEF page and the number of
 //     the other's logical index, says which side this table is (TRelatedSide), and, on the side
@@ -303,23 +304,45 @@ struct TIndexKey {
     static constexpr std::uint8_t SignBit = 0x80;  // of the value's first byte
 };
 
-// A text value in an index key (fact 10), in the General sort order of Access 2000 to 2007 (and
-// of later files that keep it): after the key's flag byte, the weights of the characters that
-// have one; EndWeights; one accent mark for each of those characters (NoAccent where it has
-// none), those at the end that are NoAccent left out; when some characters have no weight,
-// EndWeights twice more, EndWeights again and for each of them the 16-bit big-endian
-// PositionFlag | (PositionStart + PositionStep * the count of weighted characters before it),
-// then PositionMid and its code; finally EndKey.
+// A text value in an index key (fact 10), in either General sort order: that of Access 2000 to
+// 2007 (LegacyVersion) and that of Access 2010 and later (GeneralVersion), both of locale
+// GeneralLocale. They differ only in what each character adds (SortOrder.h: its TCharKind and
+// codes). After the key's flag byte come:
+//  1. the weights of the characters that have one, in order; then EndWeights;
+//  2. the accents, from the first character that has one (or a modifier) on: each weighed
+//     character's accent bytes, NoAccent for one without; a modifier adds its amount to the
+//     accent byte before it, or stands first when there is none; trailing bytes up to NoAccent
+//     are left out;
+//  3. when a character is marked or positioned: EndWeights twice more; then, when some are
+//     marked, their marks, MarksPerByte to a byte under MarkStart (the first in the highest
+//     bits), trailing MarkDefault left out, then MarksEnd, and MarksThenPositions when
+//     positioned characters follow;
+//  4. when some are positioned: EndWeights, then for each the 16-bit big-endian
+//     PositionFlag | (PositionStart + PositionStep * place), PositionMid and its code. Its place
+//     is the count of accent bytes ahead of it, plus the weighed characters since the last
+//     accent, less a modifier standing first; before any accent, the weighed characters ahead;
+//  5. EndKey.
+// Only the first LongestKeyedText UTF-16 units are keyed, spaces at their end left out; each unit
+// is keyed alone, the two of a character beyond the Basic Multilingual Plane too.
+// A descending index holds that key with every byte inverted, then EndKey again.
 struct TTextKey {
     static constexpr std::uint16_t GeneralLocale = 0x0409;
-    static constexpr std::uint8_t GeneralVersion = 0;  // the sort order before Access 2010's
+    static constexpr std::uint8_t LegacyVersion = 0;   // the sort order before Access 2010's
+    static constexpr std::uint8_t GeneralVersion = 1;  // Access 2010's
     static constexpr std::uint8_t EndWeights = 0x01;
     static constexpr std::uint8_t NoAccent = 0x02;
+    static constexpr std::uint8_t MarkStart = 0x80;
+    static constexpr std::size_t MarksPerByte = 3;
+    static constexpr std::size_t MarkBits = 2;
+    static constexpr std::uint8_t MarkDefault = 3;
+    static constexpr std::uint8_t MarksEnd[] = {0xFF, 0x02, 0x80, 0xFF, 0x80};
+    static constexpr std::uint8_t MarksThenPositions = 0xFF;
     static constexpr std::uint16_t PositionFlag = 0x8000;
     static constexpr std::uint16_t PositionStart = 7;
     static constexpr std::uint16_t PositionStep = 4;
     static constexpr std::uint8_t PositionMid = 0x06;
     static constexpr std::uint8_t EndKey = 0x00;
+    static constexpr std::size_t LongestKeyedText = 255;
 };
 
 // The rows Access keeps of a saved query in its query table (MSysQueries): each row's Attribute

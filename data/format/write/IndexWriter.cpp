@@ -54,23 +54,18 @@ void AppendSortable(TBytes& key, TColumnType type, TView data)
     key.insert(key.end(), big.begin(), big.end());
 }
 
-// A text field's key; refused when it is not known with certainty, as a wrong key would be
-// written for good.
+// A text field's key, as an ascending index holds it; refused in a sort order whose keys are not
+// known, as a wrong key would be written for good.
 void AppendText(TBytes& key, const TTableDef& def, const TRealIndex& index, const TIndexColumn& ic, TView data)
 {
     const TColumnDef& col = def.Columns[ic.Column];
-    std::string problem = SortOrderProblem(col);
-    if (problem.empty() && !ic.Ascending) problem = Tr("the index sorts it descending, whose text keys are not known here");
-    TTextKeyResult text;
-    if (problem.empty()) {
-        text = GeneralTextKey(Utf16Units(data));
-        problem = text.Problem;
-    }
-    if (!problem.empty())
+    const TSortOrder* order = SortOrderOf(col);
+    if (!order)
         Refused(quorlin::Format(Tr("The text '%1$s' of the field '%2$s' cannot be kept in the index '%3$s' of the table '%4$s': "
                                    "%5$s."),
-                                DecodeText(data, Jet4Format(), 0), col.Name, index.Name, def.Name, problem));
-    key.insert(key.end(), text.Bytes.begin(), text.Bytes.end());
+                                DecodeText(data, Jet4Format(), 0), col.Name, index.Name, def.Name, SortOrderProblem(col)));
+    const TBytes text = TextKey(Utf16Units(data), *order);
+    key.insert(key.end(), text.begin(), text.end());
 }
 
 TIndexEntry IndexKey(const TTableDef& def, const TRealIndex& index, const TRowFields& row)
@@ -86,17 +81,30 @@ TIndexEntry IndexKey(const TTableDef& def, const TRealIndex& index, const TRowFi
         } else {
             e.AllNull = false;
             e.Bytes.push_back(TIndexKey::ValueField);
-            if (type == TColumnType::Text) {
+            if (type == TColumnType::Text)
                 AppendText(e.Bytes, def, index, ic, row.Data[ic.Column]);
-                continue;  // only ascending text is keyed
-            }
-            if (row.Data[ic.Column].empty()) continue;
-            AppendSortable(e.Bytes, type, row.Data[ic.Column]);
+            else if (row.Data[ic.Column].empty())
+                continue;
+            else
+                AppendSortable(e.Bytes, type, row.Data[ic.Column]);
         }
-        if (!ic.Ascending)
+        if (!ic.Ascending) {
             std::for_each(e.Bytes.begin() + static_cast<std::ptrdiff_t>(begin), e.Bytes.end(),
                           [](std::uint8_t& b) { b = static_cast<std::uint8_t>(~b); });
+            // An inverted text key would end in no EndKey (fact 10).
+            if (row.Present[ic.Column] && type == TColumnType::Text) e.Bytes.push_back(TTextKey::EndKey);
+        }
     }
+    return e;
+}
+
+// The key the file held for a record, with what its fields say of its empty ones.
+TIndexEntry KeptKey(const TRealIndex& index, const TRowFields& row, const TBytes* key)
+{
+    TIndexEntry e;
+    e.AllNull = std::none_of(index.Columns.begin(), index.Columns.end(), [&](const TIndexColumn& ic) { return row.Present[ic.Column]; });
+    e.AnyNull = !std::all_of(index.Columns.begin(), index.Columns.end(), [&](const TIndexColumn& ic) { return row.Present[ic.Column]; });
+    if (key) e.Bytes = *key;
     return e;
 }
 
@@ -108,11 +116,11 @@ bool SameKey(const TBytes& a, const TBytes& b)
 // The entries of the records in key order, records whose key is all NULL left out where the
 // index ignores them.
 std::vector<TIndexEntry> SortedEntries(const TTableDef& def, const TRealIndex& index, const std::vector<TRowFields>& rows,
-                                       const std::vector<TRowId>& places, std::size_t room)
+                                       const std::vector<TRowId>& places, std::size_t room, const std::vector<const TBytes*>* kept)
 {
     std::vector<TIndexEntry> entries;
     for (std::size_t i = 0; i < rows.size(); ++i) {
-        TIndexEntry e = IndexKey(def, index, rows[i]);
+        TIndexEntry e = kept ? KeptKey(index, rows[i], (*kept)[i]) : IndexKey(def, index, rows[i]);
         if (e.AllNull && index.IgnoreNulls()) continue;
         AppendBigEndian32(e.Bytes, places[i].Packed());
         // A node entry adds a child pointer; both must fit on a page.
@@ -266,9 +274,9 @@ TBytes IndexKeyOf(const TTableDef& def, const TRealIndex& index, const TRowField
 }
 
 void RebuildIndex(TPageImage& image, const TTableDef& def, const TRealIndex& index, const std::vector<TRowFields>& rows,
-                  const std::vector<TRowId>& places, TPageChanges& pages)
+                  const std::vector<TRowId>& places, TPageChanges& pages, const std::vector<const TBytes*>* kept)
 {
-    const std::vector<TIndexEntry> entries = SortedEntries(def, index, rows, places, EntryRoom(image.Format()));
+    const std::vector<TIndexEntry> entries = SortedEntries(def, index, rows, places, EntryRoom(image.Format()), kept);
     if (index.Unique()) CheckUnique(def, index, entries);
     const TPageType rootType = image.Pages().Type(index.RootPage);
     if (rootType != TPageType::IndexNode && rootType != TPageType::IndexLeaf)

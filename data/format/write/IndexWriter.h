@@ -16,8 +16,10 @@ TBytes IndexKeyOf(const TTableDef& def, const TRealIndex& index, const TRowField
 // The tree keeps its root page, whose number the definition holds, and takes its other pages
 // from those the index had before and then from the end of the file; the pages it adds (for its
 // usage map too) and those it no longer needs go to pages. The definition's count of the index's
-// keys is set. A duplicate key of a unique index raises ERefused.
+// keys is set. A duplicate key of a unique index raises ERefused. kept, when given, holds each
+// row's key as the file held it (none for a row the index leaves out), for an index whose keys
+// cannot be built (KeptKeys.h).
 void RebuildIndex(TPageImage& image, const TTableDef& def, const TRealIndex& index, const std::vector<TRowFields>& rows,
-                  const std::vector<TRowId>& places, TPageChanges& pages);
+                  const std::vector<TRowId>& places, TPageChanges& pages, const std::vector<const TBytes*>* kept = nullptr);
 
 }  // namespace quorlin::jet

@@ -12,6 +12,7 @@
 #include "data/format/Damage.h"
 #include "data/format/write/FreePageMap.h"
 #include "data/format/write/IndexWriter.h"
+#include "data/format/write/KeptKeys.h"
 #include "data/format/read/LongValue.h"
 #include "data/format/write/LongValueWriter.h"
 #include "data/format/write/TableLayout.h"
@@ -167,7 +168,8 @@ std::vector<TView> ChangedRows(TLongValueWriter& writer, const TPageImage& image
     return rows;
 }
 
-// Whether no updated record has a key of any index other than it had.
+// Whether no updated record has a key of any index other than it had (those whose keys are kept
+// as written were checked unchanged before).
 bool KeysKept(const TTableDef& def, const TFormat& format, const TTableChanges& changes, const std::vector<TView>& stored,
               const std::vector<TView>& rows)
 {
@@ -176,7 +178,7 @@ bool KeysKept(const TTableDef& def, const TFormat& format, const TTableChanges& 
         SplitRow(def, format, stored[update.first], before);
         SplitRow(def, format, rows[update.first], after);
         for (const TRealIndex& index : def.Indexes)
-            if (IndexKeyOf(def, index, before) != IndexKeyOf(def, index, after)) return false;
+            if (!KeepsWrittenKeys(def, index) && IndexKeyOf(def, index, before) != IndexKeyOf(def, index, after)) return false;
     }
     return true;
 }
@@ -253,6 +255,17 @@ std::vector<TRowFields> IndexedFields(const TTableDef& def, const TFormat& forma
     fields.resize(rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) SplitRow(def, format, rows[i], fields[i]);
     return fields;
+}
+
+// The stored record each record after the change was: those not deleted, in order. (Inserts,
+// after them, have none.)
+std::vector<std::size_t> Origins(const TTableChanges& changes, std::size_t stored)
+{
+    std::vector<std::size_t> origins;
+    origins.reserve(stored);
+    for (std::size_t r = 0; r < stored; ++r)
+        if (!changes.Deletes.count(r)) origins.push_back(r);
+    return origins;
 }
 
 std::set<std::uint32_t> MapPages(const TPageImage& image, TRowId map)
@@ -361,12 +374,14 @@ void RebuildTable(TPageImage& image, const TTableDef& def, const TTableChanges& 
     const std::vector<TRecordPlace> places = StoredPlaces(image, def, recordsRead);
     const std::vector<TView> stored = RowsOf(places);
     CheckRecordNumbers(def, changes, stored.size());
+    const TKeptKeys kept(image.LoadedPages(), def, places);
     std::set<std::uint32_t> mapped = MapPages(image, def.FreePages);
     mapped.insert(owned.begin(), owned.end());
     TLongValueWriter longValueWriter(image, std::move(mapped));
     FreeLongValues(longValueWriter, def, format, changes, stored);
     std::deque<TBytes> changed;
     const std::vector<TView> rows = ChangedRows(longValueWriter, image, def, changes, stored, changed);
+    kept.CheckChanges(def, format, changes, stored, rows);
 
     const std::size_t smallestRow = JoinRow(def, BlankFields(def)).size();
     TLayout layout;
@@ -378,7 +393,11 @@ void RebuildTable(TPageImage& image, const TTableDef& def, const TTableChanges& 
     pages.Freed.insert(pages.Freed.end(), longValuePages.Freed.begin(), longValuePages.Freed.end());
     if (!inPlace) {
         const std::vector<TRowFields> fields = IndexedFields(def, format, rows);
-        for (const TRealIndex& index : def.Indexes) RebuildIndex(image, def, index, fields, layout.Places, pages);
+        const std::vector<std::size_t> origins = Origins(changes, stored.size());
+        for (std::size_t i = 0; i < def.Indexes.size(); ++i) {
+            const std::vector<const TBytes*> written = kept.KeysOf(i, origins);
+            RebuildIndex(image, def, def.Indexes[i], fields, layout.Places, pages, written.empty() ? nullptr : &written);
+        }
     }
     WriteCounts(image, def, rows.size());
     MarkPagesInUse(image, pages.Added, true);

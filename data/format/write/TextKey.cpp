@@ -1,10 +1,8 @@
 #include "data/format/write/TextKey.h"
 
-#include <cstdio>
-#include <optional>
+#include <algorithm>
+#include <utility>
 
-#include "support/TextCodec.h"
-#include "data/format/write/GeneralSortOrder.h"
 #include "support/Messages.h"
 
 namespace quorlin::jet {
@@ -13,92 +11,143 @@ namespace {
 
 using K = TTextKey;
 
-// The character at i, as the user would read it, with its code point.
-std::string Shown(std::u16string_view text, std::size_t i)
-{
-    const bool pair = text[i] >= 0xD800 && text[i] < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-                      text[i + 1] < 0xE000;
-    const char32_t code = pair ? 0x10000 + ((text[i] - 0xD800) << 10) + (text[i + 1] - 0xDC00) : text[i];
-    char number[16];
-    std::snprintf(number, sizeof number, "U+%04X", static_cast<unsigned>(code));
-    std::string glyph;
-    try {
-        glyph = Utf16ToUtf8(text.substr(i, pair ? 2 : 1));
-    } catch (const std::exception&) {  // a lone surrogate has no glyph
+void Append(TBytes& out, std::span<const std::uint8_t> bytes) { out.insert(out.end(), bytes.begin(), bytes.end()); }
+
+// The parts of a key other than the weights, gathered while the text is read.
+class TKeyTail {
+public:
+    // Accents begin at the first character that has one, or at a modifier; the weighed
+    // characters before it, and those between, count with NoAccent.
+    void Accent(std::size_t weighed, std::span<const std::uint8_t> accent)
+    {
+        Pad(weighed);
+        Append(FAccents, accent);
+        ++FAccented;
     }
-    return glyph.empty() || code < 0x20 ? std::string(number) : "'" + glyph + "' (" + number + ")";
+    void Modify(std::size_t weighed, std::uint8_t amount)
+    {
+        Pad(weighed);
+        if (!FAccents.empty()) {
+            FAccents.back() = static_cast<std::uint8_t>(FAccents.back() + amount);
+        } else {
+            FAccents.push_back(amount);
+            FLeadingModifier = 1;
+        }
+    }
+    void Mark(std::uint8_t mark) { FMarks.push_back(mark); }
+    // A character without weight is placed among the accent bytes as they stand when it comes.
+    void Position(std::size_t weighed, std::span<const std::uint8_t> code)
+    {
+        const std::size_t place = FStarted ? FAccents.size() + (weighed - FAccented) - FLeadingModifier : weighed;
+        const std::size_t position = K::PositionFlag | (K::PositionStart + K::PositionStep * place);
+        FPositions.push_back(static_cast<std::uint8_t>(position >> 8));
+        FPositions.push_back(static_cast<std::uint8_t>(position));
+        FPositions.push_back(K::PositionMid);
+        Append(FPositions, code);
+    }
+    void WriteTo(TBytes& out);
+
+private:
+    void Pad(std::size_t weighed)
+    {
+        FStarted = true;
+        for (; FAccented < weighed; ++FAccented) FAccents.push_back(K::NoAccent);
+    }
+    void WriteMarks(TBytes& out);
+
+    TBytes FAccents, FMarks, FPositions;
+    std::size_t FAccented = 0;         // weighed characters the accents account for
+    std::size_t FLeadingModifier = 0;  // 1 when a modifier stands first, with no accent to add to
+    bool FStarted = false;
+};
+
+void TKeyTail::WriteMarks(TBytes& out)
+{
+    while (!FMarks.empty() && FMarks.back() == K::MarkDefault) FMarks.pop_back();
+    for (std::size_t i = 0; i < FMarks.size(); i += K::MarksPerByte) {
+        std::uint8_t b = K::MarkStart;
+        for (std::size_t j = 0; j < K::MarksPerByte && i + j < FMarks.size(); ++j)
+            b = static_cast<std::uint8_t>(b | FMarks[i + j] << (K::MarkBits * (K::MarksPerByte - 1 - j)));
+        out.push_back(b);
+    }
+    out.insert(out.end(), std::begin(K::MarksEnd), std::end(K::MarksEnd));
 }
 
-void AppendPosition(TBytes& out, std::size_t weighted, std::uint8_t code)
+void TKeyTail::WriteTo(TBytes& out)
 {
-    const std::size_t position = K::PositionFlag | (K::PositionStart + K::PositionStep * weighted);
-    out.push_back(static_cast<std::uint8_t>(position >> 8));
-    out.push_back(static_cast<std::uint8_t>(position));
-    out.push_back(K::PositionMid);
-    out.push_back(code);
+    while (!FAccents.empty() && FAccents.back() <= K::NoAccent) FAccents.pop_back();
+    Append(out, FAccents);
+    if (FMarks.empty() && FPositions.empty()) return;
+    out.insert(out.end(), {K::EndWeights, K::EndWeights});
+    if (!FMarks.empty()) {
+        WriteMarks(out);
+        if (!FPositions.empty()) out.push_back(K::MarksThenPositions);
+    }
+    if (!FPositions.empty()) {
+        out.push_back(K::EndWeights);
+        Append(out, FPositions);
+    }
 }
 
 }  // namespace
 
-TTextKeyResult GeneralTextKey(std::u16string_view text)
+TBytes TextKey(std::u16string_view text, const TSortOrder& order)
 {
-    TTextKeyResult result;
-    if (!text.empty() && text.back() == u' ') {
-        result.Problem = Tr("it ends in a space, which Access leaves out of its keys in a way not known here");
-        return result;
-    }
-    TBytes accents, positions;
-    std::size_t weighted = 0;
-    std::optional<std::size_t> ligature;  // the first one's place
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i];
-        if (c == 0 || c > LastWeighedCharacter) {
-            result.Problem =
-                quorlin::Format(Tr("it holds the character %1$s, whose place in Access's sort order is not known here"), Shown(text, i));
-            return result;
+    text = text.substr(0, K::LongestKeyedText);
+    while (!text.empty() && text.back() == u' ') text.remove_suffix(1);
+    TBytes key;
+    TKeyTail tail;
+    std::size_t weighed = 0;
+    for (const char16_t unit : text) {
+        const TCharCodes c = order.Codes(unit);
+        const std::size_t before = weighed;
+        if (!c.Weight.empty()) {
+            Append(key, c.Weight);
+            ++weighed;
         }
-        const TCharWeight& w = GeneralWeight(c);
-        if (w.WeightSize == 0) {
-            // Whether a ligature counts as one character or two in the positions is not known.
-            if (ligature) {
-                result.Problem = quorlin::Format(Tr("it holds the character %1$s after the ligature %2$s, a combination whose key is "
-                                                    "not known here"),
-                                                 Shown(text, i), Shown(text, *ligature));
-                return result;
-            }
-            if (K::PositionStart + K::PositionStep * weighted >= K::PositionFlag) {
-                result.Problem = Tr("it is too long to key");
-                return result;
-            }
-            AppendPosition(positions, weighted, w.Code);
-            continue;
+        switch (c.Kind) {
+        case TCharKind::Ignored:
+        case TCharKind::Weighed: break;
+        case TCharKind::Accented: tail.Accent(before, c.Accent); break;
+        case TCharKind::Marked:
+            if (!c.Accent.empty()) tail.Accent(before, c.Accent);
+            tail.Mark(c.Mark);
+            break;
+        case TCharKind::Positioned: tail.Position(before, c.Code); break;
+        case TCharKind::AccentModifier: tail.Modify(before, c.Accent.front()); break;
         }
-        result.Bytes.insert(result.Bytes.end(), w.Weight, w.Weight + w.WeightSize);
-        accents.push_back(w.Accent);
-        ++weighted;
-        if (w.TwoLetters && !ligature) ligature = i;
     }
-    while (!accents.empty() && accents.back() == K::NoAccent) accents.pop_back();
-    result.Bytes.push_back(K::EndWeights);
-    result.Bytes.insert(result.Bytes.end(), accents.begin(), accents.end());
-    if (!positions.empty()) {
-        result.Bytes.insert(result.Bytes.end(), {K::EndWeights, K::EndWeights, K::EndWeights});
-        result.Bytes.insert(result.Bytes.end(), positions.begin(), positions.end());
-    }
-    result.Bytes.push_back(K::EndKey);
-    return result;
+    key.push_back(K::EndWeights);
+    tail.WriteTo(key);
+    key.push_back(K::EndKey);
+    return key;
+}
+
+const TSortOrder* SortOrderOf(const TColumnDef& column) noexcept
+{
+    if (column.SortOrder != K::GeneralLocale) return nullptr;
+    if (column.SortVersion == K::LegacyVersion) return &GeneralLegacySortOrder();
+    if (column.SortVersion == K::GeneralVersion) return &GeneralSortOrder();
+    return nullptr;
+}
+
+std::string SortOrderName(const TColumnDef& column)
+{
+    // The sort orders Access offers for a new database, by their locale.
+    static constexpr std::pair<std::uint16_t, const char*> Names[] = {
+        {1025, "Arabic"}, {2052, "Chinese PRC"}, {1028, "Chinese Taiwan"}, {1049, "Cyrillic"}, {1032, "Greek"},
+        {1037, "Hebrew"}, {1041, "Japanese"},    {1042, "Korean"},         {1054, "Thai"},     {1055, "Turkish"}};
+    if (column.SortOrder == K::GeneralLocale && column.SortVersion == K::LegacyVersion) return Tr("\"General (legacy)\"");
+    if (column.SortOrder == K::GeneralLocale && column.SortVersion == K::GeneralVersion) return Tr("\"General\"");
+    for (const auto& [locale, name] : Names)
+        if (column.SortOrder == locale) return quorlin::Format(Tr("\"%1$s\" (locale %2$s)"), name, locale);
+    return quorlin::Format(Tr("of locale %1$s, version %2$s"), column.SortOrder, column.SortVersion);
 }
 
 std::string SortOrderProblem(const TColumnDef& column)
 {
-    if (column.SortOrder == K::GeneralLocale && column.SortVersion == K::GeneralVersion) return {};
-    const std::string order = quorlin::Format(Tr("locale %1$s, version %2$s"), column.SortOrder, column.SortVersion);
-    if (column.SortOrder == K::GeneralLocale)
-        return quorlin::Format(Tr("its sort order is the General sort order of Access 2010 and later (%1$s), whose keys this "
-                                  "program cannot yet write"),
-                               order);
-    return quorlin::Format(Tr("its sort order (%1$s) is not the General one, whose keys are the only ones this program writes"),
-                           order);
+    if (SortOrderOf(column)) return {};
+    return quorlin::Format(Tr("its sort order is %1$s, whose keys only Access can write"), SortOrderName(column));
 }
 
 }  // namespace quorlin::jet

@@ -1,26 +1,27 @@
 #pragma once
-// The key of a text value in an index (fact 10), or why it cannot be written with certainty.
+// The key of a text value in an index (fact 10), in either General sort order.
 
 #include <string>
 #include <string_view>
 
 #include "data/format/Bytes.h"
 #include "data/format/read/TableDef.h"
+#include "data/format/write/SortOrder.h"
 
 namespace quorlin::jet {
 
-struct TTextKeyResult {
-    TBytes Bytes;         // what follows the field's flag byte, EndKey included
-    std::string Problem;  // empty when Bytes is the key; else why it is not known
-};
+// The key of text in a sort order, as an ascending index holds it (fact 10): every UTF-16 unit
+// of its first LongestKeyedText is keyed, surrogates one by one, spaces at the end left out.
+TBytes TextKey(std::u16string_view text, const TSortOrder& order);
 
-// The key of text in the General sort order. Refused (with a Problem): characters beyond
-// LastWeighedCharacter or U+0000, a space at the end, and a character without weight after a
-// ligature: how Access keys those is not known here.
-TTextKeyResult GeneralTextKey(std::u16string_view text);
+// The sort order of a text column's keys, or none when this program cannot write them.
+const TSortOrder* SortOrderOf(const TColumnDef& column) noexcept;
 
-// Why the keys of a text column cannot be written here (a sort order other than General), or
-// an empty text.
+// The name of a text column's sort order as Access names it, or its locale and version.
+std::string SortOrderName(const TColumnDef& column);
+
+// Why the keys of a text column cannot be written here (a sort order other than the two General
+// ones), or an empty text.
 std::string SortOrderProblem(const TColumnDef& column);
 
 }  // namespace quorlin::jet

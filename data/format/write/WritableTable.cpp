@@ -5,9 +5,7 @@
 #include "values/FieldName.h"
 #include "data/format/read/Catalog.h"
 #include "data/format/Damage.h"
-#include "data/format/write/IndexWriter.h"
 #include "data/format/read/RowCodec.h"
-#include "data/format/write/TextKey.h"
 #include "support/Messages.h"
 
 namespace quorlin::jet {
@@ -36,14 +34,6 @@ std::string IndexRefusal(const TTableDef& def, const TRealIndex& index)
 {
     for (const TIndexColumn& ic : index.Columns) {
         const TColumnDef& col = def.Columns[ic.Column];
-        if (col.Type == TColumnType::Text) {
-            std::string problem = SortOrderProblem(col);
-            if (problem.empty() && !ic.Ascending) problem = Tr("the index sorts it descending, whose text keys are not known here");
-            if (!problem.empty())
-                return quorlin::Format(Tr("The table '%1$s' has an index ('%2$s') on the text field '%3$s', which this program "
-                                          "cannot keep in order: %4$s; the table is read-only here."),
-                                       def.Name, index.Name, col.Name, problem);
-        }
         if (!KeyableColumn(col))
             return quorlin::Format(Tr("The table '%1$s' has an index ('%2$s') on the %3$s field '%4$s', which this program cannot "
                                       "keep in order; the table is read-only here."),
@@ -78,24 +68,6 @@ std::string WriteRefusalOf(const TTableDef& def, const TFormat& format)
         if (std::string why = IndexRefusal(def, index); !why.empty()) return why;
     }
     return {};
-}
-
-void CheckKeyable(const TPages& pages, const TTableDef& def, const std::vector<TRecordPlace>& places)
-{
-    if (std::none_of(def.Indexes.begin(), def.Indexes.end(), [&](const TRealIndex& index) {
-            return std::any_of(index.Columns.begin(), index.Columns.end(),
-                               [&](const TIndexColumn& ic) { return def.Columns[ic.Column].Type == TColumnType::Text; });
-        }))
-        return;
-    TRowFields fields;
-    for (const TRecordPlace& place : places) {
-        SplitRow(def, pages.Format(), place.Row, fields);
-        try {
-            for (const TRealIndex& index : def.Indexes) IndexKeyOf(def, index, fields);
-        } catch (const ERefused& e) {
-            Refused(quorlin::Format(Tr("%1$s The table is read-only here."), e.what()));
-        }
-    }
 }
 
 void CheckAssignable(const TColumnDef& column)

@@ -17,10 +17,6 @@ TTableDef FindTable(const TPageImage& image, const std::string& name);
 // whose key count lies beyond the definition's first page, where it is rewritten, is damage.
 std::string WriteRefusalOf(const TTableDef& def, const TFormat& format);
 
-// Refuses, naming the index, the field and the character, a table one of whose records has a
-// key this program cannot write with certainty.
-void CheckKeyable(const TPages& pages, const TTableDef& def, const std::vector<TRecordPlace>& places);
-
 // Refuses a value for a field whose values the database assigns.
 void CheckAssignable(const TColumnDef& column);
 
