@@ -1,6 +1,7 @@
 // Makes tests/data/textkeyed.mdb: a copy of regression.mdb with two tables keyed by text, added
 // through the independent reader's Java library, as a forecaster's station and observation
-// tables are keyed. Run from tests/:
+// tables are keyed, with station names in Chinese, Cyrillic and Greek and a descending text
+// index among them. Run from tests/:
 //   javac -cp ../../shared/tools/access-oracle.jar -d /tmp tools/TextKeyedTables.java
 //   java -cp ../../shared/tools/access-oracle.jar:/usr/share/java/commons-lang3.jar:/usr/share/java/commons-logging.jar:/tmp \
 //        TextKeyedTables data/regression.mdb data/textkeyed.mdb
@@ -19,10 +20,15 @@ public class TextKeyedTables {
                 .addColumn(new ColumnBuilder("Latitude", DataType.DOUBLE))
                 .addIndex(new IndexBuilder(IndexBuilder.PRIMARY_KEY_NAME).addColumns("Code").setPrimaryKey())
                 .addIndex(new IndexBuilder("Name").addColumns("Name"))
+                .addIndex(new IndexBuilder("NameDown").addColumns(false, "Name"))
                 .toTable(db);
+            // Station names as forecasters type them: Latin, Chinese, Cyrillic and Greek.
             String[][] rows = {{"58362", "Shanghai Baoshan", "31.4"}, {"54511", "Beijing", "39.8"},
                                {"ZRH", "Zürich-Kloten", "47.5"}, {"BOG", "Bogotá El Dorado", "4.7"},
-                               {"o'hare", "Chicago O'Hare", "41.98"}, {"GRU", "São Paulo-Guarulhos", "-23.4"}};
+                               {"o'hare", "Chicago O'Hare", "41.98"}, {"GRU", "São Paulo-Guarulhos", "-23.4"},
+                               {"北京", "北京 南郊观象台", "39.8"}, {"57494", "武汉", "30.6"},
+                               {"Москва", "Москва ВДНХ", "55.8"}, {"27612", "Москва-Балчуг", "55.7"},
+                               {"Αθήνα", "Αθήνα Ελληνικό", "37.9"}, {"16716", "Ελληνικό", "37.9"}};
             for (String[] r : rows) stations.addRow(r[0], r[1], Double.parseDouble(r[2]));
             // Observations keyed by (station, year, month): text and numbers in one key.
             Table obs = new TableBuilder("Observations")
