@@ -164,6 +164,21 @@ int ListTables(const std::string& database, std::ostream& out, std::ostream& err
     }
 }
 
+// Each index of an Access table: its fields, its kind, the sort order of its text and what this
+// program does with its keys.
+int DescribeIndexes(const std::string& database, const std::string& table, std::ostream& out, std::ostream& err)
+{
+    try {
+        if (!std::filesystem::is_regular_file(database)) throw EUsage(Format(Tr("Cannot read '%1$s': it is not a file"), database));
+        for (const std::string& line : IndexDescriptions(database, table)) out << line << '\n';
+        return 0;
+    } catch (const EUsage& e) {
+        return Report(err, e);
+    } catch (const std::exception& e) {
+        return Report(err, EUsage(e.what()));
+    }
+}
+
 struct TEditOptions {
     std::string Database;
     std::string Table;
@@ -287,6 +302,16 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
         app.add_subcommand("tables", "Print the tables, then the views, of an Access database, one a line");
     tablesCmd->add_option("DATABASE", tablesDatabase, "Access database (.mdb or .accdb)")->required();
 
+    std::string describeDatabase, describeTable;
+    auto* describeCmd = app.add_subcommand("describe", "Print the indexes of an Access table, one a line");
+    describeCmd->add_option("DATABASE", describeDatabase, "Access database (.mdb or .accdb, Access 2000 and later)")->required();
+    describeCmd->add_option("--table", describeTable, "The table")->required();
+    describeCmd->footer(
+        "Each line holds, separated by tabs: the index's name; its fields, a descending one marked; \"primary key\",\n"
+        "\"unique\" or -; the sort order of its text (- for none); what this program does with its keys: written\n"
+        "for the General sort orders, kept as Access wrote them for any other (records can then be corrected\n"
+        "and deleted, not added, and the index's fields not changed).");
+
     TEditOptions update, insert, remove;
     auto* updateCmd = app.add_subcommand("update", "Change fields of one record of an Access table");
     auto* insertCmd = app.add_subcommand("insert", "Add a record to an Access table");
@@ -325,6 +350,7 @@ int RunBatch(int argc, const char* const* argv, std::ostream& out, std::ostream&
     if (insertCmd->parsed()) return EditRecords(TRecordChange::TKind::Insert, insert, out, err);
     if (deleteCmd->parsed()) return EditRecords(TRecordChange::TKind::Delete, remove, out, err);
     if (tablesCmd->parsed()) return ListTables(tablesDatabase, out, err);
+    if (describeCmd->parsed()) return DescribeIndexes(describeDatabase, describeTable, out, err);
     if (exportCmd->parsed()) return Export(exportSource, exportTable, out, err);
     return ListFields(fieldsSource, fieldsTable, out, err);
 }

@@ -20,7 +20,7 @@ packages=(
   gettext                                         # msgfmt compiles the Chinese catalog of our texts; xgettext, msgmerge refresh it
   libc-l10n                                       # the C library's own error texts (such as a refused write) in Chinese too
   desktop-file-utils                              # desktop-file-validate, checking the installed entry
-  default-jre-headless libcommons-lang3-java libcommons-logging-java  # the tests' independent Access reader
+  default-jre-headless default-jdk-headless libcommons-lang3-java libcommons-logging-java  # the tests' independent Access reader and its tools
   fonts-wqy-zenhei                                # a CJK font, so that Chinese captions render
   xvfb openbox xdotool imagemagick                # scripts/screenshot.sh: a display, a window manager, the hand, the camera
 )

@@ -23,6 +23,7 @@
 #include "data/format/write/PageImage.h"
 #include "data/format/write/WritableTable.h"
 #include "data/provider/Provider.h"
+#include "tests/BatchRun.h"
 #include "tests/TestFiles.h"
 
 using namespace quorlin;
@@ -211,4 +212,25 @@ TEST(KeptKeys, ATableKeyedInChinesePrcTakesCorrectionsAndDeletesWithItsKeysAsWri
             for (const auto& [id, key] : keys) EXPECT_EQ(key, written[t.Name][index].at(id)) << t.Name << "." << index << ", " << id;
         for (const auto& [id, value] : corrected[t.Name]) EXPECT_EQ(after.Corrected.at(id), value) << t.Name << ", " << id;
     }
+}
+
+// describe shows each index's fields, sort order and what this program does with its keys,
+// before and after the text columns are marked Chinese PRC.
+TEST(KeptKeys, DescribeNamesEachIndexsSortOrderAndWhatItAllows)
+{
+    TempFolder folder;
+    const std::string db = (folder.Path() / "described.mdb").string();
+    std::filesystem::copy_file(std::string(QUORLIN_TEST_DATA) + "/textkeyed.mdb", db);
+    RunResult run = RunCommand({"describe", db, "--table", "StationList"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_THAT(run.Out, HasSubstr("PrimaryKey\tCode\tprimary key\t\"General (legacy)\"\tkeys written\n"));
+    EXPECT_THAT(run.Out, HasSubstr("NameDown\tName (descending)\t-\t\"General (legacy)\"\tkeys written\n"));
+    MarkTextColumns(db, "StationList", ChinesePrc);
+    run = RunCommand({"describe", db, "--table", "StationList"});
+    ASSERT_EQ(run.Status, 0) << run.Err;
+    EXPECT_THAT(run.Out, HasSubstr("PrimaryKey\tCode\tprimary key\t\"Chinese PRC\" (locale 2052)\tkeys kept as Access wrote them"));
+    EXPECT_EQ(std::count(run.Out.begin(), run.Out.end(), '\n'), 3);
+    run = RunCommand({"describe", db, "--table", "NoSuchTable"});
+    EXPECT_EQ(run.Status, 2);
+    EXPECT_THAT(run.Err, HasSubstr("NoSuchTable"));
 }

@@ -218,6 +218,15 @@ std::vector<std::string> EditEffects(const TEditRequest& request, int database)
     return effects;
 }
 
+std::vector<std::string> EditIndexes(const TEditRequest& request, int database)
+{
+    const TEditedFile file(request.Path, database);
+    const jet::TTableDef def = Guarded(request.Path, [&] { return jet::FindTable(file.Image, request.Table); });
+    std::vector<std::string> indexes;
+    for (const jet::TRealIndex& index : def.Indexes) indexes.push_back(jet::DescribeIndex(def, index));
+    return indexes;
+}
+
 TBuiltChange BuildChange(const TEditRequest& request, int database)
 {
     std::unique_ptr<jet::TDatabase> db;  // opened when a related table is to be read

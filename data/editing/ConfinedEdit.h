@@ -18,6 +18,9 @@ std::string EditRefusal(const TEditRequest& request, int database);
 // What deleting request.Change.Record would do to other records, a text a table it reaches.
 std::vector<std::string> EditEffects(const TEditRequest& request, int database);
 
+// The table's indexes, a text each (DescribeIndex).
+std::vector<std::string> EditIndexes(const TEditRequest& request, int database);
+
 // The pages of the file the change makes differ and the tables it rebuilt, with the hash of the
 // bytes it was built on. Raises EProviderError with the reason when the change is refused or the
 // file is damaged.

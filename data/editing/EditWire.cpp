@@ -124,7 +124,7 @@ TEditRequest ReadEditRequest(TWireReader& r)
 {
     TEditRequest request;
     const auto ask = r.U8();
-    if (ask != 'r' && ask != 'e' && ask != 'c') throw EWireError();
+    if (ask != 'r' && ask != 'e' && ask != 'c' && ask != 'i') throw EWireError();
     request.Ask = static_cast<TEditAsk>(ask);
     request.Path = r.Str(MostNameBytes);
     request.Table = r.Str(MostNameBytes);

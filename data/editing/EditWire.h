@@ -31,6 +31,7 @@ enum class TEditAsk : std::uint8_t {
     Refusal = 'r',  // why the table cannot be changed, or nothing
     Effects = 'e',  // what deleting Change.Record does to other tables
     Change = 'c',   // the file with the change made
+    Indexes = 'i',  // the table's indexes, a text each: their fields, sort order and what they allow
 };
 
 struct TEditRequest {

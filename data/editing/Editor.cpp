@@ -89,6 +89,13 @@ std::string AskRefusal(const std::string& path, const std::string& table, int da
     return why;
 }
 
+std::vector<std::string> AskIndexes(const std::string& path, const std::string& table, int database)
+{
+    std::vector<std::string> indexes;
+    AskEditor(Request(TEditAsk::Indexes, path, table), database, [&](TWireReader& r) { indexes = ReadTexts(r); });
+    return indexes;
+}
+
 std::vector<std::string> AskEffects(const std::string& path, const std::string& table, std::int32_t record,
                                     int database)
 {

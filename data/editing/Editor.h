@@ -15,6 +15,7 @@ namespace quorlin {
 std::string AskRefusal(const std::string& path, const std::string& table, int database);
 
 // What deleting the record would do to other tables.
+std::vector<std::string> AskIndexes(const std::string& path, const std::string& table, int database);
 std::vector<std::string> AskEffects(const std::string& path, const std::string& table, std::int32_t record,
                                     int database);
 

@@ -78,6 +78,12 @@ void Serve(const TEditRequest& request, TWireWriter& w)
         WriteTexts(w, effects);
         break;
     }
+    case TEditAsk::Indexes: {
+        const std::vector<std::string> indexes = EditIndexes(request, EditorDatabaseFd);
+        start();
+        WriteTexts(w, indexes);
+        break;
+    }
     case TEditAsk::Change: {
         const TBuiltChange built = BuildChange(request, EditorDatabaseFd);
         start();

@@ -439,6 +439,11 @@ std::string WriteRefusal(const std::string& path, const std::string& table)
     }
 }
 
+std::vector<std::string> IndexDescriptions(const std::string& path, const std::string& table)
+{
+    return AskIndexes(path, table, OpenForAsking(path).Get());
+}
+
 std::vector<std::string> DeleteEffects(const std::string& path, const std::string& table, std::int32_t record)
 {
     try {

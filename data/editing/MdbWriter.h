@@ -41,6 +41,11 @@ enum class TEarlierRecords : std::uint8_t {
 TTableData ApplyRecordChange(const std::string& path, const std::string& table, const TRecordChange& change,
                              const TTableData* readEarlier = nullptr, TEarlierRecords use = TEarlierRecords::MustHold);
 
+// The table's indexes, one text each: its name, its fields (a descending one marked), whether it
+// is the primary key or unique, the sort order of its text and what that order allows here.
+// Raises EProviderError when the file cannot be read or the table is not there.
+std::vector<std::string> IndexDescriptions(const std::string& path, const std::string& table);
+
 // What deleting the record (0-based) would do to other records through the table's
 // relationships, one text a table it reaches ("3 records deleted in the table 'Months'");
 // nothing when it reaches none or when the delete would be refused (the delete then says why).

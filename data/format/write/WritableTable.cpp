@@ -6,6 +6,8 @@
 #include "data/format/read/Catalog.h"
 #include "data/format/Damage.h"
 #include "data/format/read/RowCodec.h"
+#include "data/format/write/KeptKeys.h"
+#include "data/format/write/TextKey.h"
 #include "support/Messages.h"
 
 namespace quorlin::jet {
@@ -68,6 +70,28 @@ std::string WriteRefusalOf(const TTableDef& def, const TFormat& format)
         if (std::string why = IndexRefusal(def, index); !why.empty()) return why;
     }
     return {};
+}
+
+std::string DescribeIndex(const TTableDef& def, const TRealIndex& index)
+{
+    std::string fields, order = "-";
+    const TColumnDef* text = nullptr;
+    for (const TIndexColumn& ic : index.Columns) {
+        const TColumnDef& col = def.Columns[ic.Column];
+        if (!fields.empty()) fields += ", ";
+        fields += ic.Ascending ? col.Name : quorlin::Format(Tr("%1$s (descending)"), col.Name);
+        if (col.Type == TColumnType::Text && !text) {
+            text = &col;
+            order = SortOrderName(col);
+        }
+    }
+    std::string keys = Tr("keys written");
+    if (!IndexRefusal(def, index).empty())
+        keys = Tr("the table is read-only here");
+    else if (KeepsWrittenKeys(def, index))
+        keys = Tr("keys kept as Access wrote them: records can be corrected and deleted, not added, and these fields not changed");
+    const std::string kind = index.Primary ? Tr("primary key") : index.Unique() ? Tr("unique") : "-";
+    return index.Name + "\t" + fields + "\t" + kind + "\t" + order + "\t" + keys;
 }
 
 void CheckAssignable(const TColumnDef& column)

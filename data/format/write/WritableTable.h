@@ -17,6 +17,11 @@ TTableDef FindTable(const TPageImage& image, const std::string& name);
 // whose key count lies beyond the definition's first page, where it is rewritten, is damage.
 std::string WriteRefusalOf(const TTableDef& def, const TFormat& format);
 
+// The index described in one line for the user, its parts separated by tabs: its name; its fields,
+// a descending one marked; "primary key", "unique" or "-"; the sort order of its text ("-" for
+// none); what this program does with its keys.
+std::string DescribeIndex(const TTableDef& def, const TRealIndex& index);
+
 // Refuses a value for a field whose values the database assigns.
 void CheckAssignable(const TColumnDef& column);
 
