@@ -2,6 +2,7 @@
 // sent to whatever widget has the focus, then the file read back by a connection of its own.
 
 #include <QApplication>
+#include <QInputMethodEvent>
 #include <QLineEdit>
 #include <QTest>
 #include <QToolButton>
@@ -36,10 +37,10 @@ std::vector<std::string> Differences(const Table& read, const Table& expected)
 class GridByHand : public Desktop {
 protected:
     // A writable copy of the test database, the table opened and the browser shown and active.
-    void Open(const std::string& table)
+    void Open(const std::string& table, const std::string& source = "")
     {
         if (!fs::exists(Copy)) {
-            fs::copy_file(Regression, Copy);
+            fs::copy_file(source.empty() ? Regression : source, Copy);
             fs::permissions(Copy, fs::perms::owner_write, fs::perm_options::add);
         }
         Import(Copy, table);
@@ -95,6 +96,20 @@ protected:
         for (const QChar c : text) QTest::keyClick(Focused(), c.toLatin1());
     }
     static void Key(Qt::Key key, Qt::KeyboardModifiers modifiers = {}) { QTest::keyClick(Focused(), key, modifiers); }
+    // Text an input method commits, as Chinese, Cyrillic or Greek is typed.
+    static void Compose(const QString& text)
+    {
+        QInputMethodEvent commit;
+        commit.setCommitString(text);
+        QApplication::sendEvent(Focused(), &commit);
+    }
+    int RowWith(int column, const std::string& text) const
+    {
+        for (int r = 0; r < Grid.Model->rowCount(); ++r)
+            if (Cell(r, column) == text) return r;
+        ADD_FAILURE() << "no row holds " << text;
+        return 0;
+    }
     void Press(TDBNavigator::Button b)
     {
         QToolButton* button = Grid.NaviDatabase->ButtonAt(b);
@@ -144,6 +159,34 @@ TEST_F(GridByHand, ClickTypeAndDownChangeExactlyTheClickedCell)
     expected[2][static_cast<std::size_t>(Column("OCT"))] = "-1.25";
     EXPECT_THAT(Differences(Stored("ElNino"), expected), ::testing::IsEmpty());
     EXPECT_EQ(Current(), Grid.Model->index(1, Column("OCT")));
+}
+
+// A station keyed by its name in Cyrillic gets a Chinese name typed through an input method, then
+// a new key: both go into the file, keyed among the Latin, Chinese and Greek ones.
+TEST_F(GridByHand, AStationKeyedInAnotherScriptIsRenamedAndRekeyedByHand)
+{
+    Open("StationList", DataFile("textkeyed.mdb"));
+    const int code = Column("Code"), name = Column("Name");
+    const int moscow = RowWith(code, "Москва");
+    Click(moscow, name);
+    Key(Qt::Key_F2);
+    ASSERT_NE(Editor(), nullptr);
+    Editor()->selectAll();
+    Compose(QString::fromUtf8("莫斯科 观象台"));
+    Key(Qt::Key_Down);
+    EXPECT_THAT(Ui.Errors, ::testing::IsEmpty());
+    Table expected = BeforeWith(moscow, name, "莫斯科 观象台");
+    EXPECT_THAT(Differences(Stored("StationList"), expected), ::testing::IsEmpty());
+
+    Click(moscow, code);
+    Key(Qt::Key_F2);
+    ASSERT_NE(Editor(), nullptr);
+    Editor()->selectAll();
+    Compose(QString::fromUtf8("Μόσχα"));
+    Key(Qt::Key_Up);
+    EXPECT_THAT(Ui.Errors, ::testing::IsEmpty());
+    expected[static_cast<std::size_t>(moscow)][static_cast<std::size_t>(code)] = "Μόσχα";
+    EXPECT_THAT(Differences(Stored("StationList"), expected), ::testing::IsEmpty());
 }
 
 // F2 and a double click edit the text in place; Esc drops the edit and the record leaves editing.
