@@ -1,5 +1,6 @@
 #pragma once
-// Writing a table's indexes (Jet 4): each is built anew from the table's records.
+// Writing a table's indexes (Jet 4): each is built anew from the table's records, or, in a sort
+// order only Access keys, from the keys Access wrote for them.
 
 #include <vector>
 
@@ -8,8 +9,8 @@
 
 namespace quorlin::jet {
 
-// The key of row in index, its row pointer not yet added. Raises ERefused, naming the field and
-// the index, for a key that cannot be written with certainty.
+// The key of row in index, its row pointer not yet added. Raises ERefused, naming the field, the
+// index and the sort order, for text in a sort order whose keys this program cannot write.
 TBytes IndexKeyOf(const TTableDef& def, const TRealIndex& index, const TRowFields& row);
 
 // Builds the tree of index from rows, the records of the table stored at places (one for each).
