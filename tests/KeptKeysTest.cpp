@@ -234,3 +234,21 @@ TEST(KeptKeys, DescribeNamesEachIndexsSortOrderAndWhatItAllows)
     EXPECT_EQ(run.Status, 2);
     EXPECT_THAT(run.Err, HasSubstr("NoSuchTable"));
 }
+
+// Related through a text index in such an order: a correction of other fields and a delete of a
+// referring record are made; a delete that must find the records referring to it by their keys is
+// refused, naming the sort order, as those keys cannot be built.
+TEST(KeptKeys, RelatedTablesInChinesePrcAreCorrectedAndRefuseOnlyWhatNeedsANewKey)
+{
+    TempFolder folder;
+    const std::string db = (folder.Path() / "related.mdb").string();
+    std::filesystem::copy_file(std::string(QUORLIN_TEST_DATA) + "/related.mdb", db);
+    for (const char* table : {"Stations", "Observations", "Series", "Months"}) MarkTextColumns(db, table, ChinesePrc);
+    using K = TRecordChange::TKind;
+    const jet::TTableDef observations = jet::FindTable(Image(db), "Observations");
+    ApplyRecordChange(db, "Observations", {K::Update, 0, {{static_cast<std::int32_t>(ColumnOf(observations, "Rain")), "12.5"}}});
+    ApplyRecordChange(db, "Observations", {K::Delete, 1, {}});
+    const std::string bytes = ReadBytes(db);
+    EXPECT_THAT(Refusal([&] { ApplyRecordChange(db, "Stations", {K::Delete, 0, {}}); }), HasSubstr("\"Chinese PRC\""));
+    EXPECT_EQ(ReadBytes(db), bytes);
+}

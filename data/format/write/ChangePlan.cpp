@@ -252,8 +252,14 @@ void TChangePlan::UpdateRecord(std::size_t table, std::size_t record, const TFie
         if (AnyNull(FTables[table].Def.Indexes[link.Index], Fields(table, record))) return std::nullopt;
         return Key(table, link.Index, record);
     };
+    // Keys are only built for the relationships whose fields the update sets: in a sort order only
+    // Access keys, a correction of other fields needs none.
+    const auto sets = [&](const TLink& link) {
+        return std::any_of(FTables[table].Def.Indexes[link.Index].Columns.begin(), FTables[table].Def.Indexes[link.Index].Columns.end(),
+                           [&](const TIndexColumn& ic) { return ic.Column < values.size() && values[ic.Column]; });
+    };
     for (std::size_t l = 0; l < links.size(); ++l)
-        if (links[l].Referred) before[l] = keyNow(links[l]);
+        if (links[l].Referred && sets(links[l])) before[l] = keyNow(links[l]);
     TFieldValues& changed = *ChangedValues(table, record);
     for (std::size_t c = 0; c < values.size(); ++c)
         if (values[c]) changed[c] = values[c];
@@ -283,12 +289,25 @@ TFieldValues TChangePlan::Cascaded(std::size_t table, std::size_t record, const 
     return values;
 }
 
+bool TChangePlan::SetsIndexField(std::size_t table, std::size_t record, std::size_t index)
+{
+    if (record >= Rows(table).size()) return true;
+    const TTableChanges& changes = FTables[table].Changes;
+    const auto update = changes.Updates.find(record);
+    if (update == changes.Updates.end()) return false;
+    const std::vector<TIndexColumn>& columns = FTables[table].Def.Indexes[index].Columns;
+    return std::any_of(columns.begin(), columns.end(),
+                       [&](const TIndexColumn& ic) { return ic.Column < update->second.size() && update->second[ic.Column]; });
+}
+
 void TChangePlan::Check()
 {
     for (const auto& [table, record] : FTouched) {
         if (Deleted(table, record)) continue;
         for (const TLink& link : FLinks[table]) {
-            if (link.Referred || AllNull(FTables[table].Def.Indexes[link.Index], Fields(table, record))) continue;
+            if (link.Referred || !SetsIndexField(table, record, link.Index) ||
+                AllNull(FTables[table].Def.Indexes[link.Index], Fields(table, record)))
+                continue;
             if (Find(link.Other, link.OtherIndex, Key(table, link.Index, record)).empty())
                 Refused(quorlin::Format(Tr("You cannot add or change a record because a related record is required in table "
                                            "'%1$s'."),

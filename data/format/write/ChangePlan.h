@@ -76,6 +76,9 @@ private:
     TBytes Key(std::size_t table, std::size_t index, std::size_t record);
     std::vector<std::size_t> Find(std::size_t table, std::size_t index, const TBytes& key);
     bool Deleted(std::size_t table, std::size_t record) const;
+    // Whether the plan gives the record a value for a field of the index (a new record has them
+    // all): only then can its key differ from the one the file holds, which Access checked.
+    bool SetsIndexField(std::size_t table, std::size_t record, std::size_t index);
 
     void Run(TOperation first);
     void DeleteRecord(std::size_t table, std::size_t record, std::vector<TOperation>& next);
