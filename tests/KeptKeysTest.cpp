@@ -9,7 +9,6 @@
 
 #include <cstring>
 #include <filesystem>
-#include <functional>
 #include <map>
 #include <random>
 #include <set>
@@ -24,6 +23,7 @@
 #include "data/format/write/WritableTable.h"
 #include "data/provider/Provider.h"
 #include "tests/BatchRun.h"
+#include "tests/Refusals.h"
 #include "tests/TestFiles.h"
 
 using namespace quorlin;
@@ -135,16 +135,6 @@ std::map<std::string, std::map<std::string, jet::TBytes>> Keys(const std::string
     return keys;
 }
 
-std::string Refusal(const std::function<void()>& change)
-{
-    try {
-        change();
-    } catch (const EProviderError& e) {
-        return e.what();
-    }
-    return "";
-}
-
 }  // namespace
 
 TEST(KeptKeys, ATableKeyedInChinesePrcTakesCorrectionsAndDeletesWithItsKeysAsWritten)
@@ -194,7 +184,7 @@ TEST(KeptKeys, ATableKeyedInChinesePrcTakesCorrectionsAndDeletesWithItsKeysAsWri
             TRecordChange change{insert ? K::Insert : K::Update, record, {}};
             for (const std::string& f : insert ? t.Key : std::vector<std::string>{field})
                 change.Values.push_back({static_cast<std::int32_t>(ColumnOf(def, f)), valueOf(f)});
-            EXPECT_THAT(Refusal([&] { ApplyRecordChange(db, t.Name, change); }),
+            EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, t.Name, change); }),
                         AllOf(HasSubstr("\"Chinese PRC\""), HasSubstr(insert ? "no record can be added" : "'" + field + "' cannot be changed")))
                 << t.Name << (insert ? " insert" : " update of " + field);
             EXPECT_EQ(ReadBytes(db), bytes) << "a refused change wrote";
@@ -249,6 +239,6 @@ TEST(KeptKeys, RelatedTablesInChinesePrcAreCorrectedAndRefuseOnlyWhatNeedsANewKe
     ApplyRecordChange(db, "Observations", {K::Update, 0, {{static_cast<std::int32_t>(ColumnOf(observations, "Rain")), "12.5"}}});
     ApplyRecordChange(db, "Observations", {K::Delete, 1, {}});
     const std::string bytes = ReadBytes(db);
-    EXPECT_THAT(Refusal([&] { ApplyRecordChange(db, "Stations", {K::Delete, 0, {}}); }), HasSubstr("\"Chinese PRC\""));
+    EXPECT_THAT(RefusalOf([&] { ApplyRecordChange(db, "Stations", {K::Delete, 0, {}}); }), HasSubstr("\"Chinese PRC\""));
     EXPECT_EQ(ReadBytes(db), bytes);
 }

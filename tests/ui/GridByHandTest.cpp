@@ -103,6 +103,16 @@ protected:
         commit.setCommitString(text);
         QApplication::sendEvent(Focused(), &commit);
     }
+    // Click, F2, the whole text replaced through an input method, then a key that leaves the cell.
+    void Retype(int row, int column, const char* text, Qt::Key leave)
+    {
+        Click(row, column);
+        Key(Qt::Key_F2);
+        ASSERT_NE(Editor(), nullptr);
+        Editor()->selectAll();
+        Compose(QString::fromUtf8(text));
+        Key(leave);
+    }
     int RowWith(int column, const std::string& text) const
     {
         for (int r = 0; r < Grid.Model->rowCount(); ++r)
@@ -168,22 +178,12 @@ TEST_F(GridByHand, AStationKeyedInAnotherScriptIsRenamedAndRekeyedByHand)
     Open("StationList", DataFile("textkeyed.mdb"));
     const int code = Column("Code"), name = Column("Name");
     const int moscow = RowWith(code, "Москва");
-    Click(moscow, name);
-    Key(Qt::Key_F2);
-    ASSERT_NE(Editor(), nullptr);
-    Editor()->selectAll();
-    Compose(QString::fromUtf8("莫斯科 观象台"));
-    Key(Qt::Key_Down);
+    Retype(moscow, name, "莫斯科 观象台", Qt::Key_Down);
     EXPECT_THAT(Ui.Errors, ::testing::IsEmpty());
     Table expected = BeforeWith(moscow, name, "莫斯科 观象台");
     EXPECT_THAT(Differences(Stored("StationList"), expected), ::testing::IsEmpty());
 
-    Click(moscow, code);
-    Key(Qt::Key_F2);
-    ASSERT_NE(Editor(), nullptr);
-    Editor()->selectAll();
-    Compose(QString::fromUtf8("Μόσχα"));
-    Key(Qt::Key_Up);
+    Retype(moscow, code, "Μόσχα", Qt::Key_Up);
     EXPECT_THAT(Ui.Errors, ::testing::IsEmpty());
     expected[static_cast<std::size_t>(moscow)][static_cast<std::size_t>(code)] = "Μόσχα";
     EXPECT_THAT(Differences(Stored("StationList"), expected), ::testing::IsEmpty());

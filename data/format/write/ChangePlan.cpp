@@ -15,14 +15,11 @@ namespace {
 // A cascade that runs longer than this goes round in circles: such a change is refused.
 constexpr std::size_t MaxOperations = 1'000'000;
 
-bool AnyNull(const TRealIndex& index, const TRowFields& fields)
+// Whether values set a field of the index.
+bool SetsAny(const TRealIndex& index, const TFieldValues& values)
 {
-    return std::any_of(index.Columns.begin(), index.Columns.end(), [&](const TIndexColumn& ic) { return !fields.Present[ic.Column]; });
-}
-
-bool AllNull(const TRealIndex& index, const TRowFields& fields)
-{
-    return std::none_of(index.Columns.begin(), index.Columns.end(), [&](const TIndexColumn& ic) { return fields.Present[ic.Column]; });
+    return std::any_of(index.Columns.begin(), index.Columns.end(),
+                       [&](const TIndexColumn& ic) { return ic.Column < values.size() && values[ic.Column]; });
 }
 
 // Related fields are compared by their keys; both sides are keyed ascending so that an index
@@ -254,12 +251,8 @@ void TChangePlan::UpdateRecord(std::size_t table, std::size_t record, const TFie
     };
     // Keys are only built for the relationships whose fields the update sets: in a sort order only
     // Access keys, a correction of other fields needs none.
-    const auto sets = [&](const TLink& link) {
-        return std::any_of(FTables[table].Def.Indexes[link.Index].Columns.begin(), FTables[table].Def.Indexes[link.Index].Columns.end(),
-                           [&](const TIndexColumn& ic) { return ic.Column < values.size() && values[ic.Column]; });
-    };
     for (std::size_t l = 0; l < links.size(); ++l)
-        if (links[l].Referred && sets(links[l])) before[l] = keyNow(links[l]);
+        if (links[l].Referred && SetsAny(FTables[table].Def.Indexes[links[l].Index], values)) before[l] = keyNow(links[l]);
     TFieldValues& changed = *ChangedValues(table, record);
     for (std::size_t c = 0; c < values.size(); ++c)
         if (values[c]) changed[c] = values[c];
@@ -294,10 +287,7 @@ bool TChangePlan::SetsIndexField(std::size_t table, std::size_t record, std::siz
     if (record >= Rows(table).size()) return true;
     const TTableChanges& changes = FTables[table].Changes;
     const auto update = changes.Updates.find(record);
-    if (update == changes.Updates.end()) return false;
-    const std::vector<TIndexColumn>& columns = FTables[table].Def.Indexes[index].Columns;
-    return std::any_of(columns.begin(), columns.end(),
-                       [&](const TIndexColumn& ic) { return ic.Column < update->second.size() && update->second[ic.Column]; });
+    return update != changes.Updates.end() && SetsAny(FTables[table].Def.Indexes[index], update->second);
 }
 
 void TChangePlan::Check()

@@ -102,8 +102,8 @@ TIndexEntry IndexKey(const TTableDef& def, const TRealIndex& index, const TRowFi
 TIndexEntry KeptKey(const TRealIndex& index, const TRowFields& row, const TBytes* key)
 {
     TIndexEntry e;
-    e.AllNull = std::none_of(index.Columns.begin(), index.Columns.end(), [&](const TIndexColumn& ic) { return row.Present[ic.Column]; });
-    e.AnyNull = !std::all_of(index.Columns.begin(), index.Columns.end(), [&](const TIndexColumn& ic) { return row.Present[ic.Column]; });
+    e.AllNull = AllNull(index, row);
+    e.AnyNull = AnyNull(index, row);
     if (key) e.Bytes = *key;
     return e;
 }
@@ -267,6 +267,16 @@ void WriteIndexTree(TPageImage& image, std::uint32_t tdefPage, std::uint32_t roo
 }
 
 }  // namespace
+
+bool AnyNull(const TRealIndex& index, const TRowFields& row)
+{
+    return std::any_of(index.Columns.begin(), index.Columns.end(), [&](const TIndexColumn& ic) { return !row.Present[ic.Column]; });
+}
+
+bool AllNull(const TRealIndex& index, const TRowFields& row)
+{
+    return std::none_of(index.Columns.begin(), index.Columns.end(), [&](const TIndexColumn& ic) { return row.Present[ic.Column]; });
+}
 
 TBytes IndexKeyOf(const TTableDef& def, const TRealIndex& index, const TRowFields& row)
 {

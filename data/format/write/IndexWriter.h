@@ -9,6 +9,10 @@
 
 namespace quorlin::jet {
 
+// Whether some, or all, of the index's fields are empty in row.
+bool AnyNull(const TRealIndex& index, const TRowFields& row);
+bool AllNull(const TRealIndex& index, const TRowFields& row);
+
 // The key of row in index, its row pointer not yet added. Raises ERefused, naming the field, the
 // index and the sort order, for text in a sort order whose keys this program cannot write.
 TBytes IndexKeyOf(const TTableDef& def, const TRealIndex& index, const TRowFields& row);

@@ -6,6 +6,7 @@
 #include "data/format/read/IndexTree.h"
 #include "data/format/read/RowCodec.h"
 #include "data/format/read/Text.h"
+#include "data/format/write/IndexWriter.h"
 #include "data/format/write/TextKey.h"
 #include "support/Messages.h"
 
@@ -20,11 +21,6 @@ const TColumnDef* UnkeyableText(const TTableDef& def, const TRealIndex& index)
         if (col.Type == TColumnType::Text && !SortOrderOf(col)) return &col;
     }
     return nullptr;
-}
-
-bool AllNull(const TRealIndex& index, const TRowFields& fields)
-{
-    return std::none_of(index.Columns.begin(), index.Columns.end(), [&](const TIndexColumn& ic) { return fields.Present[ic.Column]; });
 }
 
 // Whether the field holds the same value in both: text compared as text, however it is stored.
@@ -51,11 +47,12 @@ bool KeepsWrittenKeys(const TTableDef& def, const TRealIndex& index) { return Un
 
 TKeptKeys::TKeptKeys(const TPages& pages, const TTableDef& def, const std::vector<TRecordPlace>& places)
 {
+    std::map<TRowId, std::size_t> records;  // by the row pointer an entry holds
     for (std::size_t i = 0; i < def.Indexes.size(); ++i) {
         const TRealIndex& index = def.Indexes[i];
         if (!KeepsWrittenKeys(def, index)) continue;
-        std::map<TRowId, std::size_t> records;
-        for (std::size_t r = 0; r < places.size(); ++r) records[places[r].Header] = r;
+        if (records.empty())
+            for (std::size_t r = 0; r < places.size(); ++r) records[places[r].Header] = r;
         std::vector<TBytes>& keys = FKeys[i];
         keys.resize(places.size());
         for (TIndexEntryBytes& e : IndexEntries(pages, def, index)) {
